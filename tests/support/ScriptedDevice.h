@@ -1,0 +1,91 @@
+#pragma once
+
+// Test binding of the device seam: forwards to an inner DeviceApi (normally
+// the in-process virtual key), records every call with its arguments, and
+// answers any call with a scripted status, once or always, without reaching
+// the inner device.
+
+#include "device/DeviceApi.h"
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+enum class DeviceCall {
+    ListDevice,
+    GetDeviceInfo,
+    OtpList,
+    OtpPersonalize,
+    OtpCalculate,
+    OtpDelete,
+    OtpReset,
+    OtpSetValueWithEnter,
+    OtpHasAccess,
+    OtpSetAccess,
+    OtpChangeAccess,
+};
+
+const char* deviceCallName(DeviceCall call);
+
+struct RecordedCall
+{
+    DeviceCall call = DeviceCall::ListDevice;
+    uint32_t status = 0;     // what the caller got back
+    uint32_t slot = 0;       // OtpList, OtpHasAccess, OtpSetAccess, OtpChangeAccess
+    OtpTokenRecord record{}; // OtpPersonalize, OtpCalculate, OtpDelete
+    std::string access{};    // access text; SetAccess code; ChangeAccess new code
+    bool accessIsNull = false;
+    std::string oldCode{};   // OtpChangeAccess
+    std::string challenge{}; // OtpCalculate (exactly challengeLen bytes)
+    uint32_t challengeLen = 0;
+    uint8_t flag = 0;        // OtpPersonalize flag, OtpSetValueWithEnter value
+};
+
+class ScriptedDevice final : public DeviceApi
+{
+public:
+    explicit ScriptedDevice(DeviceApi& inner) : m_inner(inner) {}
+
+    // The next call of this kind answers status without reaching the key.
+    void failNext(DeviceCall call, uint32_t status) { m_once[call].push_back(status); }
+    // Every call of this kind answers status until clearScript().
+    void failAlways(DeviceCall call, uint32_t status) { m_always[call] = status; }
+    void clearScript()
+    {
+        m_once.clear();
+        m_always.clear();
+    }
+
+    const std::vector<RecordedCall>& calls() const { return m_calls; }
+    std::vector<RecordedCall> callsOf(DeviceCall call) const;
+    int count(DeviceCall call) const { return static_cast<int>(callsOf(call).size()); }
+    void clearCalls() { m_calls.clear(); }
+
+    uint32_t ListDevice(uint32_t* reserved, uint32_t flags) override;
+    uint32_t GetDeviceInfo(DeviceInfoRecord* info) override;
+    uint32_t OtpList(uint32_t slot, OtpTokenRecord* records) override;
+    uint32_t OtpPersonalize(OtpTokenRecord record, const char* access, uint32_t accessLen,
+                            uint8_t flag) override;
+    uint32_t OtpCalculate(OtpTokenRecord record, const char* challenge, uint32_t challengeLen,
+                          char* otp, uint32_t* reserved, const char* access,
+                          uint32_t accessLen) override;
+    uint32_t OtpDelete(OtpTokenRecord record, const char* access, uint32_t accessLen) override;
+    uint32_t OtpReset() override;
+    uint32_t OtpSetValueWithEnter(uint8_t enter) override;
+    uint32_t OtpHasAccess(uint32_t slot, uint8_t* hasAccess) override;
+    uint32_t OtpSetAccess(uint32_t slot, const char* code, uint32_t codeLen) override;
+    uint32_t OtpChangeAccess(uint32_t slot, const char* oldCode, uint32_t oldLen,
+                             const char* newCode, uint32_t newLen) override;
+
+private:
+    // Answers true with *status set when the script decides this call.
+    bool scripted(DeviceCall call, uint32_t* status);
+    uint32_t record(RecordedCall entry, uint32_t status);
+
+    DeviceApi& m_inner;
+    std::map<DeviceCall, std::deque<uint32_t>> m_once;
+    std::map<DeviceCall, uint32_t> m_always;
+    std::vector<RecordedCall> m_calls;
+};
