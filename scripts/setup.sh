@@ -9,7 +9,7 @@ packages=(
     libpugixml-dev libspdlog-dev libfmt-dev libssl-dev
     nlohmann-json3-dev libcli11-dev
     libgtest-dev libgmock-dev
-    xvfb xauth xdotool xclip oathtool x11-utils imagemagick
+    xvfb xauth xdotool xclip oathtool x11-utils imagemagick fonts-dejavu-core
 )
 
 missing=()
