@@ -1,0 +1,226 @@
+#include "pin/PinAccess.h"
+
+#include "pin/PinComplexity.h"
+
+#include <openssl/evp.h>
+#include <spdlog/spdlog.h>
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+constexpr char kHasPinAlready[] = "The device has a PIN already.";
+
+Err general(std::string message)
+{
+    return Err{ErrCode::General, std::move(message)};
+}
+
+uint32_t length(std::string_view text)
+{
+    return static_cast<uint32_t>(text.size());
+}
+
+// Never a null pointer, even for an empty PIN: the key may take null as a
+// missing argument rather than as an empty code.
+const char* bytes(std::string_view text)
+{
+    return text.empty() ? "" : text.data();
+}
+
+int64_t now()
+{
+    return static_cast<int64_t>(std::time(nullptr));
+}
+
+bool digestIsEmpty(const PinPolicyRecord& record)
+{
+    return std::ranges::all_of(record.pinDigest, [](uint8_t b) { return b == 0; });
+}
+
+// Reads the record and checks the new PIN against it: the rules applied are
+// always the ones on the key at the moment of the change.
+PinResult<PinPolicyRecord> policyAdmitting(DeviceApi& device, std::string_view newPin)
+{
+    auto record = read_pin_policy(device);
+    if (!record)
+        return record;
+    const PinCheckResult check = check_pin_complexity(newPin, *record);
+    if (!check.ok)
+        return std::unexpected(general(check.message));
+    return record;
+}
+
+} // namespace
+
+std::array<uint8_t, kPinDigestSize> pin_digest(std::string_view pin)
+{
+    pin = pin.substr(0, std::min(pin.size(), pin.find('\0')));
+    std::array<uint8_t, kPinDigestSize> digest{};
+    unsigned int size = 0;
+    // MD5 cannot fail for in-memory input with the default provider; should
+    // it ever, the zero digest reads as "no PIN" rather than as a PIN.
+    if (EVP_Digest(bytes(pin), pin.size(), digest.data(), &size, EVP_md5(), nullptr) != 1 ||
+        size != digest.size())
+        digest.fill(0);
+    return digest;
+}
+
+PinResult<bool> is_hwmaccess_empty(DeviceApi& device)
+{
+    uint8_t hasAccess = 0;
+    if (device.OtpHasAccess(VN_SLOT_ALL, &hasAccess) != VN_OK)
+        return std::unexpected(general("Failed to check if OTP is protected by PIN."));
+    return hasAccess == 0;
+}
+
+bool is_simaccess_empty(DeviceApi& device)
+{
+    auto record = read_pin_policy(device);
+    if (!record) {
+        spdlog::error("[is_simaccess_empty] Failed to read pin policy.");
+        return true;
+    }
+    return digestIsEmpty(*record);
+}
+
+PinResult<bool> is_access_empty(DeviceApi& device)
+{
+    if (is_hwmaccess_supported(device))
+        return is_hwmaccess_empty(device);
+    return is_simaccess_empty(device);
+}
+
+bool is_pin_policy_enabled(DeviceApi& device)
+{
+    return read_pin_policy(device).has_value();
+}
+
+PinResult<bool> verify_simaccess(DeviceApi& device, std::string_view pin)
+{
+    auto record = read_pin_policy(device);
+    if (!record)
+        return std::unexpected(record.error());
+    return pin_digest(pin) == record->pinDigest;
+}
+
+PinResult<bool> verify_pin(DeviceApi& device, std::string_view pin)
+{
+    if (!is_hwmaccess_supported(device))
+        return verify_simaccess(device, pin);
+    // Changing the code to itself is the key's only way of checking it.
+    const uint32_t status =
+        device.OtpChangeAccess(VN_SLOT_ALL, bytes(pin), length(pin), bytes(pin), length(pin));
+    if (status == VN_OK)
+        return true;
+    if (status == VN_ERR_WRONG_ACCESS)
+        return false;
+    return std::unexpected(general("Failed to verify PIN."));
+}
+
+PinResult<void> set_hwmaccess(DeviceApi& device, std::string_view newPin)
+{
+    auto empty = is_hwmaccess_empty(device);
+    if (!empty)
+        return std::unexpected(empty.error());
+    if (!*empty)
+        return std::unexpected(general(kHasPinAlready));
+    auto record = policyAdmitting(device, newPin);
+    if (!record)
+        return std::unexpected(record.error());
+    record->pinSetTime = now();
+    // The record goes first; if the key then refuses the code, the new set
+    // time stays behind and the key keeps no access code.
+    if (auto written = write_pin_policy(device, *record); !written)
+        return written;
+    const uint32_t status = device.OtpSetAccess(VN_SLOT_ALL, bytes(newPin), length(newPin));
+    if (status != VN_OK) {
+        spdlog::error("[set_hwmaccess] Failed to set access. rv={}", status);
+        return std::unexpected(general("Failed to set access."));
+    }
+    return {};
+}
+
+PinResult<void> set_simaccess(DeviceApi& device, std::string_view newPin)
+{
+    if (!is_simaccess_empty(device))
+        return std::unexpected(general(kHasPinAlready));
+    auto record = policyAdmitting(device, newPin);
+    if (!record)
+        return std::unexpected(record.error());
+    record->pinDigest = pin_digest(newPin);
+    record->pinSetTime = now();
+    return write_pin_policy(device, *record);
+}
+
+PinResult<void> change_hwmaccess(DeviceApi& device, std::string_view newPin,
+                                 std::string_view oldPin)
+{
+    if (oldPin.empty())
+        return set_hwmaccess(device, newPin);
+    auto record = policyAdmitting(device, newPin);
+    if (!record)
+        return std::unexpected(record.error());
+    record->pinSetTime = now();
+    // Written before the key has seen the old PIN: a wrong old PIN still
+    // leaves the new set time on the key.
+    if (auto written = write_pin_policy(device, *record); !written)
+        return written;
+    const uint32_t status = device.OtpChangeAccess(VN_SLOT_ALL, bytes(oldPin), length(oldPin),
+                                                   bytes(newPin), length(newPin));
+    if (status == VN_OK)
+        return {};
+    if (status == VN_ERR_WRONG_ACCESS)
+        return std::unexpected(err_from_code(ErrCode::WrongPin));
+    return std::unexpected(general("Failed to change PIN."));
+}
+
+PinResult<void> change_simaccess(DeviceApi& device, std::string_view newPin,
+                                 std::string_view oldPin)
+{
+    if (oldPin.empty())
+        return set_simaccess(device, newPin);
+    auto matches = verify_simaccess(device, oldPin);
+    if (!matches)
+        return std::unexpected(matches.error());
+    if (!*matches)
+        return std::unexpected(err_from_code(ErrCode::WrongPin));
+    auto record = policyAdmitting(device, newPin);
+    if (!record)
+        return std::unexpected(record.error());
+    record->pinDigest = pin_digest(newPin);
+    record->pinSetTime = now();
+    return write_pin_policy(device, *record);
+}
+
+PinResult<void> change_pin(DeviceApi& device, std::string_view newPin, std::string_view oldPin)
+{
+    if (is_hwmaccess_supported(device))
+        return change_hwmaccess(device, newPin, oldPin);
+    return change_simaccess(device, newPin, oldPin);
+}
+
+PinResult<std::string> query_pin(DeviceApi& device, const std::string& cachedPinUtf8,
+                                 const PinPrompt& askPin)
+{
+    auto empty = is_access_empty(device);
+    if (!empty) {
+        // Every protected operation logs under the same routine name.
+        spdlog::error("[OnBnClickedGetOTP] Failed to query access empty.");
+        return std::unexpected(empty.error());
+    }
+    if (*empty || !cachedPinUtf8.empty())
+        return cachedPinUtf8;
+
+    // A dismissed prompt is not a cancel: its empty text is checked like any
+    // other PIN, so the operation goes on only if the key accepts it.
+    std::string entered = askPin ? askPin() : std::string();
+    auto matches = verify_pin(device, entered);
+    if (!matches)
+        return std::unexpected(general("Failed to verify PIN. Error: " + matches.error().message));
+    if (!*matches)
+        return std::unexpected(general("PIN is incorrect."));
+    return entered;
+}

@@ -1,0 +1,52 @@
+#pragma once
+
+// Setting, changing and verifying the user's PIN. A key with an access-code
+// function (hardware mode, "PIN protection mode 0") keeps the PIN as its
+// access code and checks it itself; a key without one (software mode, mode 1)
+// gets the MD5 of the PIN stored in the policy record, and we compare digests.
+// The mode is probed afresh by every operation that depends on it; nothing is
+// remembered between calls.
+//
+// PINs are UTF-8 bytes. None of these functions ever logs a PIN.
+
+#include "device/DeviceApi.h"
+#include "pin/HwModeProbe.h"
+#include "pin/PinPolicyRecord.h"
+#include "pin/PinResult.h"
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+// MD5 of the PIN's bytes up to its first zero byte, as software mode stores it.
+std::array<uint8_t, kPinDigestSize> pin_digest(std::string_view pin);
+
+PinResult<bool> is_hwmaccess_empty(DeviceApi& device);
+// An unreadable record counts as "no PIN" (and is logged), never as an error.
+bool is_simaccess_empty(DeviceApi& device);
+PinResult<bool> is_access_empty(DeviceApi& device);
+// True exactly when a valid record with `enabled` set is on the key.
+bool is_pin_policy_enabled(DeviceApi& device);
+
+PinResult<bool> verify_simaccess(DeviceApi& device, std::string_view pin);
+PinResult<bool> verify_pin(DeviceApi& device, std::string_view pin);
+
+PinResult<void> set_hwmaccess(DeviceApi& device, std::string_view newPin);
+PinResult<void> set_simaccess(DeviceApi& device, std::string_view newPin);
+// An empty oldPin means "no PIN yet" and sets the first one.
+PinResult<void> change_hwmaccess(DeviceApi& device, std::string_view newPin,
+                                 std::string_view oldPin);
+PinResult<void> change_simaccess(DeviceApi& device, std::string_view newPin,
+                                 std::string_view oldPin);
+PinResult<void> change_pin(DeviceApi& device, std::string_view newPin, std::string_view oldPin);
+
+// Asks the user for the PIN and returns what was typed (UTF-8), empty when
+// nothing was typed or the prompt was dismissed.
+using PinPrompt = std::function<std::string()>;
+
+// The PIN a protected operation passes to the key. Prompts only when a PIN is
+// set and nothing is cached; a cached PIN is handed back unverified. The
+// window-level query_pin_ifn (pin/QueryPin.h) puts the PIN dialog behind
+// the prompt.
+PinResult<std::string> query_pin(DeviceApi& device, const std::string& cachedPinUtf8,
+                                 const PinPrompt& askPin);

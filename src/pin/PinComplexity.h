@@ -1,0 +1,20 @@
+#pragma once
+
+// The complexity rules a new PIN must meet, taken from the policy record.
+// Pure: no key, no window.
+
+#include "pin/PinPolicyRecord.h"
+
+#include <string>
+#include <string_view>
+
+struct PinCheckResult
+{
+    std::string message; // names the first rule broken; empty when ok
+    bool ok = true;
+};
+
+// pin is UTF-8; its byte count is its length, and every byte that is not an
+// ASCII letter or digit counts as special. enabled, pinDigest, pinSetTime and
+// expiryDays of the record play no part.
+PinCheckResult check_pin_complexity(std::string_view pin, const PinPolicyRecord& record);

@@ -1,0 +1,60 @@
+#pragma once
+
+// The PIN policy record lives on the key itself, as the serial text of a TOTP
+// pseudo-token in slot 1: 34 bytes, base64-encoded. Nothing about the PIN is
+// kept in the program; every operation reads the record afresh.
+
+#include "device/DeviceApi.h"
+#include "pin/PinResult.h"
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+inline constexpr std::size_t kPinPolicyRecordSize = 34;
+inline constexpr std::size_t kPinDigestSize = 16;
+
+struct PinPolicyRecord
+{
+    uint8_t enabled = 0; // policy in force when nonzero
+    // MD5 of the PIN's UTF-8 bytes, software mode only; all zero: no PIN set.
+    std::array<uint8_t, kPinDigestSize> pinDigest{};
+    int64_t pinSetTime = 0; // seconds since 1970 UTC
+    uint16_t expiryDays = 0;
+    uint8_t minLength = 0;
+    uint8_t minNumeric = 0;
+    uint8_t minLowercase = 0;
+    uint8_t minUppercase = 0;
+    uint8_t minSpecial = 0;
+    uint8_t maxSequential = 0;
+    uint8_t maxRepeating = 0;
+
+    bool operator==(const PinPolicyRecord&) const = default;
+};
+
+using PinPolicyBytes = std::array<uint8_t, kPinPolicyRecordSize>;
+
+// The wire layout: packed, little-endian, in the order of the fields above.
+PinPolicyBytes to_bytes(const PinPolicyRecord& record);
+PinPolicyRecord pin_policy_from_bytes(std::span<const uint8_t, kPinPolicyRecordSize> bytes);
+
+// Standard alphabet with '=' padding. Decoding stops at the first '=' and
+// ignores whatever follows it.
+std::string base64_encode(std::span<const uint8_t> bytes);
+PinResult<std::vector<uint8_t>> base64_decode(std::string_view text);
+
+// The slot-1 pseudo-token that carries the record.
+OtpTokenRecord pin_policy_token(const PinPolicyRecord& record);
+
+// Fails (code 0) when the key cannot be read, or the record is missing,
+// malformed or switched off.
+PinResult<PinPolicyRecord> read_pin_policy(DeviceApi& device);
+// A missing or unreadable record reads as all zeros; one that is switched off
+// comes back with its stored values.
+PinPolicyRecord read_pin_policy_or_zero(DeviceApi& device);
+// Replaces the pseudo-token; the key waits for a touch, so callers show their
+// prompt first. Never passes an access code.
+PinResult<void> write_pin_policy(DeviceApi& device, const PinPolicyRecord& record);

@@ -1,0 +1,17 @@
+#include "pin/QueryPin.h"
+
+#include "pin/BusyCursor.h"
+#include "pin/PinAccess.h"
+#include "pin/PinDlg.h"
+
+std::expected<std::string, Err> query_pin_ifn(DeviceApi& device, QWidget* parent,
+                                              const std::string& cachedPinUtf8)
+{
+    BusyCursor busy;
+    return query_pin(device, cachedPinUtf8, [parent] {
+        BusyCursor arrow(Qt::ArrowCursor); // the user types while the device waits
+        PinDlg dialog(parent);
+        dialog.exec(); // the result does not matter: the member is the answer
+        return dialog.pin().toStdString(); // UTF-8
+    });
+}
