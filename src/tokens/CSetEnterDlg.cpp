@@ -1,0 +1,64 @@
+#include "tokens/CSetEnterDlg.h"
+
+#include "device/MainWindowPort.h"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+CSetEnterDlg::CSetEnterDlg(QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("CSetEnterDlg"));
+    setWindowTitle(QStringLiteral("Set ENTER"));
+    setAccessibleName(QStringLiteral("Set ENTER"));
+    // No context help on a dialog with one check box.
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    // Same icon as the main window; without an owner Qt falls back to the
+    // application's icon, which the main window sets at start-up.
+    if (parent)
+        setWindowIcon(parent->windowIcon());
+
+    m_appendEnter = new QCheckBox(QStringLiteral("Append ENTER to OTP"), this);
+    m_appendEnter->setObjectName(QStringLiteral("appendEnterCheck"));
+    m_appendEnter->setAccessibleName(m_appendEnter->text());
+
+    m_save = new QPushButton(QStringLiteral("Save"), this);
+    m_save->setObjectName(QStringLiteral("saveButton"));
+    m_save->setAccessibleName(m_save->text());
+    m_save->setDefault(true);
+
+    m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    m_cancel->setObjectName(QStringLiteral("cancelButton"));
+    m_cancel->setAccessibleName(m_cancel->text());
+    m_cancel->setAutoDefault(false);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_save);
+    buttons->addWidget(m_cancel);
+    buttons->addStretch();
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_appendEnter);
+    layout->addSpacing(8);
+    layout->addLayout(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    connect(m_save, &QPushButton::clicked, this, &CSetEnterDlg::accept);
+    connect(m_cancel, &QPushButton::clicked, this, &CSetEnterDlg::reject);
+
+    // Show the member in the box: it starts at 1, so the box starts checked.
+    m_appendEnter->setChecked(m_enterChoice != 0);
+}
+
+void CSetEnterDlg::accept()
+{
+    m_enterChoice = m_appendEnter->isChecked() ? 1 : 0;
+    done(ControlId::Ok);
+}
+
+// Escape and the close box land here too.
+void CSetEnterDlg::reject()
+{
+    done(ControlId::Cancel);
+}

@@ -1,0 +1,257 @@
+#include "tokens/TokenOperations.h"
+
+#include "device/AnsiText.h"
+#include "pin/BusyCursor.h"
+#include "pin/HwModeProbe.h"
+#include "pin/QueryPin.h"
+#include "tokens/CSetEnterDlg.h"
+
+#include <spdlog/spdlog.h>
+
+#include <array>
+#include <ctime>
+#include <expected>
+#include <optional>
+
+namespace {
+
+const QString kTouchStatus = QStringLiteral("Please touch the key...");
+const QString kTouchMessage = QStringLiteral("Please touch the key!...\r\n");
+
+// A row index only names a token while the key still holds what the last
+// refresh showed. When someone changed the key behind the list, acting on the
+// record at that position would compute from, or delete, a token the user
+// never selected.
+const QString kStaleListMessage =
+    QStringLiteral("The token list is out of date. Please click Refresh and select the token "
+                   "again.\r\n");
+
+using TokenListing = std::array<OtpTokenRecord, VN_MAX_TOKENS>;
+
+QString hexStatus(uint32_t status)
+{
+    return QString::asprintf("0x%08X", status);
+}
+
+QString serialText(const OtpTokenRecord& record)
+{
+    return fromAnsi(fieldText(record.serial, sizeof record.serial));
+}
+
+// Asks query_pin_ifn for the access text, handing it what we remember. On
+// success the answer becomes the remembered PIN; on failure the reason goes to
+// the error log (through logFailure, which names the calling handler) and to
+// the status line, and the handler must stop. The Messages panel is left alone.
+template <class LogFailure>
+bool obtainAccessText(MainWindowPort& window, LogFailure logFailure)
+{
+    const std::string cached = window.cachedPin.toUtf8().toStdString();
+    auto pin = query_pin_ifn(window.device(), window.dialogParent(), cached);
+    if (!pin) {
+        logFailure(pin.error().message);
+        window.SetStatusText(QString::fromUtf8(pin.error().message));
+        return false;
+    }
+    window.cachedPin = QString::fromUtf8(*pin);
+    return true;
+}
+
+enum class LookupFailure { ListingFailed, StaleList };
+
+// The record behind a row of the list, from a fresh listing. Row i of the list
+// showed record i of the listing at the last refresh; the serial shown in the
+// row proves that this still holds.
+std::expected<OtpTokenRecord, LookupFailure> freshRecordAt(DeviceApi& device, int row,
+                                                           const QString& shownSerial)
+{
+    TokenListing listing{};
+    if (device.OtpList(VN_SLOT_ALL, listing.data()) != VN_OK)
+        return std::unexpected(LookupFailure::ListingFailed);
+    if (row < 0 || row >= VN_MAX_TOKENS)
+        return std::unexpected(LookupFailure::StaleList);
+    // The listing ends at its first empty serial; records behind it were never rows.
+    for (int i = 0; i <= row; ++i)
+        if (listing[static_cast<std::size_t>(i)].serial[0] == '\0')
+            return std::unexpected(LookupFailure::StaleList);
+    const OtpTokenRecord& record = listing[static_cast<std::size_t>(row)];
+    if (serialText(record) != shownSerial)
+        return std::unexpected(LookupFailure::StaleList);
+    return record;
+}
+
+// The challenge buffer of VN_OTP_Calculate: the key derives the time step of a
+// TOTP token from the local time we send; every other token gets nothing.
+struct Challenge
+{
+    std::array<char, VN_CHALLENGE_BUFFER_SIZE> text{};
+    uint32_t length = 0;
+};
+
+Challenge challengeFor(const OtpTokenRecord& record)
+{
+    Challenge challenge;
+    if (record.type != VN_TYPE_TOTP)
+        return challenge;
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    challenge.length = static_cast<uint32_t>(
+        std::strftime(challenge.text.data(), challenge.text.size(), "%Y-%m-%d %H:%M:%S", &local));
+    return challenge;
+}
+
+} // namespace
+
+void OnBnClickedGetOTP(MainWindowPort& window)
+{
+    const int row = window.selectedTokenRow();
+    if (row < 0) {
+        window.AppendMessage(QStringLiteral("Please select a token\r\n"));
+        return;
+    }
+    if (!obtainAccessText(window, [](const std::string& reason) {
+            spdlog::error("[OnBnClickedGetOTP] Failed to query_pin_ifn. Error={}", reason);
+        }))
+        return;
+    window.selectedToken = row;
+
+    BusyCursor busy;
+    DeviceApi& device = window.device();
+    const auto record = freshRecordAt(device, row, window.tokenCell(row, 0));
+    if (!record) {
+        if (record.error() == LookupFailure::StaleList)
+            window.AppendMessage(kStaleListMessage);
+        // A failed listing stays silent here: listing failures are reported
+        // by the token list's own refresh.
+        return;
+    }
+
+    const Challenge challenge = challengeFor(*record);
+    window.SetStatusText(kTouchStatus);
+    window.AppendMessage(kTouchMessage);
+
+    // The PIN mode is probed before every calculation, like the other calls
+    // that pass an access text; the answer does not change what follows.
+    (void)is_hwmaccess_supported(device);
+
+    const std::string access = window.cachedPin.toUtf8().toStdString();
+    std::array<char, VN_OTP_BUFFER_SIZE> otp{};
+    uint32_t reserved = 0;
+    const uint32_t status =
+        device.OtpCalculate(*record, challenge.text.data(), challenge.length, otp.data(), &reserved,
+                            access.data(), static_cast<uint32_t>(access.size()));
+
+    if (status == VN_OK) {
+        window.AppendMessage(QStringLiteral("Get OTP succeeded!\r\n"));
+        // Static-password and challenge-response tokens share the HOTP label.
+        const QString label = record->type == VN_TYPE_TOTP ? QStringLiteral("TOTP = ")
+                                                           : QStringLiteral("HOTP = ");
+        window.AppendMessage(label + fromAnsi(fieldText(otp.data(), otp.size())) +
+                             QStringLiteral("\r\n"));
+    } else {
+        window.AppendMessage(QStringLiteral("Failed to get OTP (error code = %1)\r\n")
+                                 .arg(hexStatus(status)));
+    }
+    window.SetStatusText(QString());
+}
+
+void OnBnClickedRemovetoken(MainWindowPort& window)
+{
+    const int row = window.selectedTokenRow();
+    if (row < 0) {
+        window.AppendMessage(QStringLiteral("Please select a token first\r\n"));
+        return;
+    }
+    window.selectedToken = row;
+    if (!obtainAccessText(window, [](const std::string& reason) {
+            spdlog::error("[OnBnClickedRemovetoken] Failed to query_pin_ifn. Error={}", reason);
+        }))
+        return;
+
+    const QString shownSerial = window.tokenCell(row, 0);
+
+    BusyCursor busy;
+    DeviceApi& device = window.device();
+    auto record = freshRecordAt(device, row, shownSerial);
+    if (!record) {
+        if (record.error() == LookupFailure::StaleList)
+            window.AppendMessage(kStaleListMessage);
+        return;
+    }
+
+    record->slot = VN_SLOT_ALL;
+    window.SetStatusText(kTouchStatus);
+    const std::string access = window.cachedPin.toUtf8().toStdString();
+    const uint32_t status =
+        device.OtpDelete(*record, access.data(), static_cast<uint32_t>(access.size()));
+    window.SetStatusText(QString());
+
+    if (status == VN_OK) {
+        // Only the row goes; the list is not read again and listedSerials keeps
+        // the entry until the next refresh.
+        window.removeTokenRow(row);
+        window.AppendMessage(QStringLiteral("Token SN=%1 removed\r\n").arg(shownSerial));
+    } else {
+        window.AppendMessage(
+            QStringLiteral("Failed to delete the OTP token SN=%1 (error code = %2)\r\n")
+                .arg(serialText(*record), hexStatus(status)));
+    }
+}
+
+void OnBnClickedReset(MainWindowPort& window)
+{
+    BusyCursor busy;
+    // A second click while the key waits for its touch must not queue a second reset.
+    window.setControlEnabled(ControlId::Reset, false);
+    window.SetStatusText(kTouchStatus);
+    window.AppendMessage(kTouchMessage);
+
+    const uint32_t status = window.device().OtpReset();
+
+    QString message;
+    if (status == VN_OK) {
+        message = QStringLiteral("Reset Succeeded!\r\n");
+        // The key is empty now; listedSerials keeps its entries until the next refresh.
+        window.clearTokenRows();
+        window.setControlEnabled(ControlId::GetOtp, false);
+    } else {
+        message = QStringLiteral("Failed to reset the device (error code = %1)\r\n")
+                      .arg(hexStatus(status));
+    }
+    window.AppendMessage(message);
+    window.SetStatusText(QString());
+    window.setControlEnabled(ControlId::Reset, true);
+
+    // A reset also erases the access code and the PIN record.
+    window.change_pin_button_status();
+}
+
+void OnSetEnter(MainWindowPort& window)
+{
+    int32_t choice = 0;
+    {
+        CSetEnterDlg dialog(window.dialogParent());
+        if (dialog.exec() != ControlId::Ok)
+            return;
+        choice = dialog.enterChoice();
+    }
+    SetEnterFlag(window, choice != 0);
+}
+
+void SetEnterFlag(MainWindowPort& window, bool appendEnter)
+{
+    uint32_t status = 0;
+    {
+        BusyCursor busy;
+        status = window.device().OtpSetValueWithEnter(appendEnter ? 1 : 0);
+    }
+    if (status == VN_OK)
+        window.AppendMessage(QStringLiteral("Set C/R succeeded!\r\n"));
+    else
+        window.AppendMessage(
+            QStringLiteral("Failed to set C/R (error = %1)\r\n").arg(hexStatus(status)));
+}
