@@ -1,0 +1,281 @@
+#include "programming/CNewTokenDlg.h"
+
+#include "device/AnsiText.h"
+#include "pin/BusyCursor.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr const char* kNoteText =
+    "NOTE:\r\n\r\nAfter clicking the \"Save\" button, you need to touch the key if it is "
+    "flashing.\r\nOtherwise the operation will fail. ";
+
+QPushButton* makeButton(const QString& text, const char* objectName, QWidget* parent)
+{
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(QLatin1String(objectName));
+    button->setAccessibleName(text);
+    // No push button is the default: Enter in an edit must not press Save
+    // (or anything else that could touch the key).
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    return button;
+}
+
+// A group box holding a radio-button pair; the group's ids are the choices
+// 0 and 1 that the data exchange uses.
+QGroupBox* makeChoiceBox(const QString& title, const QString& first, const char* firstName,
+                         const QString& second, const char* secondName, QButtonGroup*& group,
+                         QWidget* parent)
+{
+    auto* box = new QGroupBox(title, parent);
+    box->setAccessibleName(title);
+    auto* layout = new QVBoxLayout(box);
+    group = new QButtonGroup(parent);
+    int id = 0;
+    for (auto [text, name] : {std::pair{first, firstName}, std::pair{second, secondName}}) {
+        auto* radio = new QRadioButton(text, box);
+        radio->setObjectName(QLatin1String(name));
+        radio->setAccessibleName(text);
+        layout->addWidget(radio);
+        group->addButton(radio, id++);
+    }
+    return box;
+}
+
+QLineEdit* makeEdit(const QString& label, const char* objectName, QWidget* parent)
+{
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(QLatin1String(objectName));
+    edit->setAccessibleName(label);
+    return edit;
+}
+
+void selectChoice(QButtonGroup* group, int choice)
+{
+    if (QAbstractButton* button = group->button(choice)) {
+        button->setChecked(true);
+        return;
+    }
+    // No valid choice: clear the group, which an exclusive group refuses.
+    group->setExclusive(false);
+    for (QAbstractButton* button : group->buttons())
+        button->setChecked(false);
+    group->setExclusive(true);
+}
+
+} // namespace
+
+CNewTokenDlg::CNewTokenDlg(DeviceApi& device, std::string access, std::string suggestedSerial,
+                           QWidget* parent, QString seedDirectory)
+    : QDialog(parent), m_device(device), m_access(std::move(access)),
+      m_suggestedSerial(std::move(suggestedSerial)),
+      m_seedDirectory(seedDirectory.isEmpty() ? QCoreApplication::applicationDirPath()
+                                              : std::move(seedDirectory))
+{
+    setWindowTitle(QStringLiteral("New Token"));
+    buildControls();
+
+    m_form = NewTokenForm{}; // TOTP, SHA-1, 6 digits, 30 seconds, ENTER on
+    m_saveResult = kNotSaved;
+    writeControls();
+    setStatusText(QString());
+
+    // Both documents are read now and written back on Save, so a file that
+    // cannot be parsed is known before anything is programmed.
+    m_hotpDocument = load_seed_document(OtpAlgorithm::Hotp, m_seedDirectory);
+    m_totpDocument = load_seed_document(OtpAlgorithm::Totp, m_seedDirectory);
+
+    m_form.serialText = QString::fromUtf8(m_suggestedSerial);
+    writeControls();
+}
+
+void CNewTokenDlg::buildControls()
+{
+    auto* top = new QHBoxLayout;
+    top->addWidget(makeChoiceBox(QStringLiteral("Algorithm"), QStringLiteral("HOTP"), "hotpRadio",
+                                 QStringLiteral("TOTP"), "totpRadio", m_algorithm, this));
+    top->addWidget(makeChoiceBox(QStringLiteral("Hash"), QStringLiteral("SHA-1"), "sha1Radio",
+                                 QStringLiteral("SHA-256"), "sha256Radio", m_hash, this));
+    top->addWidget(makeChoiceBox(QStringLiteral("Digits"), QStringLiteral("6"), "digits6Radio",
+                                 QStringLiteral("8"), "digits8Radio", m_digits, this));
+    top->addWidget(makeChoiceBox(QStringLiteral("Time Interval"), QStringLiteral("30 Seconds"),
+                                 "interval30Radio", QStringLiteral("60 Seconds"),
+                                 "interval60Radio", m_interval, this));
+
+    auto* options = new QGroupBox(QStringLiteral("Options"), this);
+    options->setAccessibleName(options->title());
+    m_appendEnter = new QCheckBox(QStringLiteral("Append ENTER to OTP"), options);
+    m_appendEnter->setObjectName(QStringLiteral("appendEnterCheck"));
+    m_appendEnter->setAccessibleName(m_appendEnter->text());
+    (new QVBoxLayout(options))->addWidget(m_appendEnter);
+
+    m_serialEdit = makeEdit(QStringLiteral("Serial Number:"), "serialEdit", this);
+    m_seedEdit = makeEdit(QStringLiteral("Seed/Secret:"), "seedEdit", this);
+    m_userNameEdit = makeEdit(QStringLiteral("Username:"), "userNameEdit", this);
+
+    auto* generateSerial = makeButton(QStringLiteral("Generate"), "generateSerialButton", this);
+    generateSerial->setAccessibleDescription(QStringLiteral("Generate serial number"));
+    auto* generateSeed = makeButton(QStringLiteral("Generate"), "generateSeedButton", this);
+    generateSeed->setAccessibleDescription(QStringLiteral("Generate seed"));
+
+    auto* fields = new QGridLayout;
+    auto addRow = [&](int row, const QString& label, QLineEdit* edit, QPushButton* button) {
+        auto* text = new QLabel(label, this);
+        text->setBuddy(edit);
+        fields->addWidget(text, row, 0);
+        fields->addWidget(edit, row, 1);
+        if (button)
+            fields->addWidget(button, row, 2);
+    };
+    addRow(0, QStringLiteral("Serial Number:"), m_serialEdit, generateSerial);
+    addRow(1, QStringLiteral("Seed/Secret:"), m_seedEdit, generateSeed);
+    addRow(2, QStringLiteral("Username:\n(optional)"), m_userNameEdit, nullptr);
+
+    auto* note = new QLabel(QString::fromLatin1(kNoteText), this);
+    note->setObjectName(QStringLiteral("noteLabel"));
+    note->setAccessibleName(QStringLiteral("NOTE:"));
+    note->setWordWrap(true);
+
+    m_status = new QLabel(QStringLiteral("msg"), this);
+    m_status->setObjectName(QStringLiteral("statusLine"));
+    m_status->setAccessibleName(QStringLiteral("Message"));
+    m_status->setAccessibleDescription(QStringLiteral("Message"));
+
+    auto* save = makeButton(QStringLiteral("Save"), "saveButton", this);
+    auto* cancel = makeButton(QStringLiteral("Cancel"), "cancelButton", this);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(save);
+    buttons->addWidget(cancel);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(options);
+    layout->addLayout(fields);
+    layout->addWidget(note);
+    layout->addWidget(m_status);
+    layout->addLayout(buttons);
+
+    connect(generateSeed, &QPushButton::clicked, this, [this] { OnBnClickedGenerateSeed(); });
+    connect(save, &QPushButton::clicked, this, [this] { OnBnClickedSave(); });
+    connect(generateSerial, &QPushButton::clicked, this, [this] { OnBnClickedGenerateSerial(); });
+    connect(cancel, &QPushButton::clicked, this, [this] { done(NewTokenId::CancelButton); });
+}
+
+void CNewTokenDlg::readControls()
+{
+    m_form.serialText = m_serialEdit->text();
+    m_form.seedText = m_seedEdit->text();
+    m_form.userName = m_userNameEdit->text();
+    m_form.hashChoice = m_hash->checkedId();
+    m_form.digitsChoice = m_digits->checkedId();
+    m_form.algorithmChoice = m_algorithm->checkedId();
+    m_form.intervalChoice = m_interval->checkedId();
+    m_form.appendEnter = m_appendEnter->isChecked();
+}
+
+void CNewTokenDlg::writeControls()
+{
+    m_serialEdit->setText(m_form.serialText);
+    m_seedEdit->setText(m_form.seedText);
+    m_userNameEdit->setText(m_form.userName);
+    selectChoice(m_hash, m_form.hashChoice);
+    selectChoice(m_digits, m_form.digitsChoice);
+    selectChoice(m_algorithm, m_form.algorithmChoice);
+    selectChoice(m_interval, m_form.intervalChoice);
+    m_appendEnter->setChecked(m_form.appendEnter);
+}
+
+void CNewTokenDlg::setStatusText(const QString& text)
+{
+    m_status->setText(text);
+}
+
+void CNewTokenDlg::OnBnClickedGenerateSerial()
+{
+    readControls();
+    char serial[kSerialBufferSize] = {};
+    generate_serial_number(serial);
+    m_form.serialText = fromAnsi(serial);
+    writeControls();
+}
+
+void CNewTokenDlg::OnBnClickedGenerateSeed()
+{
+    readControls();
+    // The length follows the hash chosen now; a seed drawn earlier is not
+    // adjusted when the hash changes afterwards.
+    const int length = m_form.hashChoice == 0 ? int{kSha1SeedLength} : int{kSha256SeedLength};
+    uint8_t seed[kSeedBufferSize] = {};
+    if (generate_seed(seed, length) != 0) {
+        setStatusText(QStringLiteral("Failed to generate a seed."));
+        return;
+    }
+    m_form.seedText = QString::fromLatin1(to_hex_upper({seed, static_cast<std::size_t>(length)}));
+    writeControls();
+}
+
+void CNewTokenDlg::OnBnClickedSave()
+{
+    readControls();
+    const auto token = check_new_token(m_form);
+    if (!token) {
+        setStatusText(token.error());
+        return;
+    }
+    const OtpTokenRecord record = make_token_record(*token);
+
+    // The call below blocks until the key is touched; the note must be on
+    // screen before it starts, not whenever the event loop next paints.
+    setStatusText(QStringLiteral("Please touch the key..."));
+    m_status->repaint();
+    uint32_t status = 0;
+    {
+        BusyCursor busy;
+        status = m_device.OtpPersonalize(record, m_access.data(),
+                                         static_cast<uint32_t>(m_access.size()), 1);
+    }
+    setStatusText(QString());
+
+    m_saveResult = status == 0 ? kProgrammingSucceeded : kProgrammingFailed;
+    m_resultText = save_result_text(status, m_form);
+    if (status == 0)
+        m_resultText += export_seed_files(token->algorithm == OtpAlgorithm::Hotp ? m_hotpDocument
+                                                                                 : m_totpDocument,
+                                          m_seedDirectory, *token);
+    done(NewTokenId::Save);
+}
+
+void CNewTokenDlg::reject()
+{
+    done(NewTokenId::Cancel);
+}
+
+void CNewTokenDlg::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        // As in a native dialog: Enter presses the push button that has the
+        // focus, and anywhere else it is the OK command, which closes the
+        // dialog without saving.
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
+            button->click();
+            return;
+        }
+        done(NewTokenId::Ok);
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}

@@ -1,0 +1,233 @@
+#include "programming/SeedFiles.h"
+
+#include "device/AnsiText.h"
+#include "programming/SeedHandling.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <cstdio>
+
+namespace {
+
+// What an authentication server expects in a file that does not exist yet.
+constexpr const char* kHotpTemplate =
+    "<?xml version=\"1.0\"?> <data><header><manufacturerCode>HV</manufacturerCode>"
+    "<productCode>PM</productCode><encode>HEX</encode><encrypt>NONE</encrypt></header>"
+    "<tokens></tokens></data>";
+constexpr const char* kTotpTemplate =
+    "<?xml version=\"1.0\"?> <data><header><manufacturerCode>HV</manufacturerCode>"
+    "<productCode>PW</productCode><encode>HEX</encode><timeWindow>30</timeWindow>"
+    "<encrypt>NONE</encrypt></header><tokens></tokens></data>";
+
+constexpr const char* kTokensPath = "data/tokens";
+
+constexpr QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+
+class ByteArrayWriter final : public pugi::xml_writer
+{
+public:
+    void write(const void* data, size_t size) override
+    {
+        bytes.append(static_cast<const char*>(data), static_cast<qsizetype>(size));
+    }
+    QByteArray bytes;
+};
+
+// Adds the token element, children in the order the importer reads them.
+pugi::xml_node append_token(pugi::xml_document& xml, const SeedFileToken& token)
+{
+    pugi::xml_node tokens = xml.first_element_by_path(kTokensPath);
+    pugi::xml_node node = tokens.append_child("token");
+    node.append_child("crypto").text().set(token.hash == OtpHash::Sha1 ? "HmacSHA1" : "HmacSHA256");
+    if (!token.userName.isEmpty())
+        node.append_child("name").text().set(toAnsi(token.userName).c_str());
+    node.append_child("digits").text().set(token.digits);
+    node.append_child("serial").text().set(token.serial.c_str());
+    node.append_child("seed").text().set(to_hex_upper(token.seed).c_str());
+    return node;
+}
+
+QByteArray serialize(const pugi::xml_document& xml)
+{
+    ByteArrayWriter writer;
+    xml.save(writer, "\t", pugi::format_indent, pugi::encoding_auto);
+    return writer.bytes;
+}
+
+std::expected<void, QString> write_all(QIODevice& out, const QByteArray& bytes)
+{
+    if (out.write(bytes) != bytes.size())
+        return std::unexpected(out.errorString());
+    return {};
+}
+
+void append_utf16le(QByteArray& out, const QString& text)
+{
+    // Spelled out byte by byte so that the file is the same on any host.
+    out.reserve(out.size() + text.size() * 2);
+    for (QChar c : text) {
+        out.append(static_cast<char>(c.unicode() & 0xFF));
+        out.append(static_cast<char>(c.unicode() >> 8));
+    }
+}
+
+} // namespace
+
+QString seed_xml_path(OtpAlgorithm algorithm, const QString& directory)
+{
+    return QDir(directory).filePath(algorithm == OtpAlgorithm::Hotp ? QStringLiteral("hseeds.xml")
+                                                                    : QStringLiteral("tseeds.xml"));
+}
+
+QString seed_csv_path(const QString& xmlPath)
+{
+    QString path = xmlPath;
+    if (path.endsWith(QLatin1String(".xml")))
+        path.chop(4);
+    return path + QLatin1String(".csv");
+}
+
+SeedDocument load_seed_document(OtpAlgorithm algorithm, const QString& directory)
+{
+    SeedDocument document;
+    const QString path = seed_xml_path(algorithm, directory);
+    if (!QFileInfo::exists(path)) {
+        document.xml.load_string(algorithm == OtpAlgorithm::Hotp ? kHotpTemplate : kTotpTemplate);
+        return document;
+    }
+
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        document.unusableReason = QStringLiteral("cannot be read (%1)").arg(file.errorString());
+        return document;
+    }
+    const QByteArray bytes = file.readAll();
+    const pugi::xml_parse_result parsed = document.xml.load_buffer(
+        bytes.constData(), static_cast<size_t>(bytes.size()), pugi::parse_default,
+        pugi::encoding_auto);
+    if (!parsed)
+        document.unusableReason = QStringLiteral("cannot be parsed (%1 at byte %2)")
+                                      .arg(QString::fromUtf8(parsed.description()))
+                                      .arg(parsed.offset);
+    else if (!document.xml.first_element_by_path(kTokensPath))
+        document.unusableReason = QStringLiteral("has no data/tokens element");
+    return document;
+}
+
+std::expected<void, QString> write_seed_xml_to(SeedDocument& document, const SeedFileToken& token,
+                                               QIODevice& out)
+{
+    if (!document.usable())
+        return std::unexpected(document.unusableReason);
+    pugi::xml_node node = append_token(document.xml, token);
+    auto written = write_all(out, serialize(document.xml));
+    if (!written)
+        node.parent().remove_child(node);
+    return written;
+}
+
+std::expected<void, QString> write_seed_xml(SeedDocument& document, const QString& directory,
+                                            const SeedFileToken& token)
+{
+    if (!document.usable())
+        return std::unexpected(document.unusableReason);
+
+    const QString path = seed_xml_path(token.algorithm, directory);
+    const bool existed = QFileInfo::exists(path);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return std::unexpected(file.errorString());
+    // QSaveFile gives a new file the umask's permissions; seeds are secrets,
+    // so narrow them before the first byte goes out. An existing file keeps
+    // the permissions its owner chose.
+    if (!existed && !file.setPermissions(kOwnerOnly)) {
+        file.cancelWriting();
+        return std::unexpected(file.errorString());
+    }
+
+    pugi::xml_node node = append_token(document.xml, token);
+    auto written = write_all(file, serialize(document.xml));
+    if (written && !file.commit())
+        written = std::unexpected(file.errorString());
+    if (!written) {
+        file.cancelWriting();
+        // Keep the document equal to the file, which still holds the old tokens.
+        node.parent().remove_child(node);
+    }
+    return written;
+}
+
+QByteArray seed_csv_header(OtpAlgorithm algorithm)
+{
+    QByteArray bytes;
+    append_utf16le(bytes, algorithm == OtpAlgorithm::Hotp
+                              ? QStringLiteral("Serial Number, Secret Key\r\n")
+                              : QStringLiteral("UPN, Serial Number, Secret Key, Time Interval, "
+                                               "Manufacturer, Model\r\n"));
+    return bytes;
+}
+
+QByteArray seed_csv_row(const SeedFileToken& token)
+{
+    // Fields are not quoted: the New Token dialog refuses serial numbers and
+    // user names that would need it.
+    const QString serial = fromAnsi(token.serial);
+    // Joined piece by piece rather than with arg(), which would read a "%1"
+    // typed into the user name as a place holder.
+    const QChar comma(u',');
+    QString row;
+    if (token.algorithm == OtpAlgorithm::Totp)
+        row = token.userName + comma + serial + comma +
+              QString::fromLatin1(base32_encode(token.seed)) + comma +
+              QString::number(token.interval) + QStringLiteral(",Halvorn Security,Vornik\r\n");
+    else
+        row = serial + comma + QString::fromLatin1(to_hex_lower(token.seed)) +
+              QStringLiteral("\r\n");
+    QByteArray bytes;
+    append_utf16le(bytes, row);
+    return bytes;
+}
+
+int write_seed_csv_to(QIODevice& file, const SeedFileToken& token, bool writeHeader,
+                      QString* error)
+{
+    if (!file.seek(file.size())) {
+        std::fputs("Terminal failure: Unable to set file pointer to end-of-file.\n", stdout);
+        std::fflush(stdout);
+        if (error)
+            *error = QStringLiteral("the end of the file cannot be reached");
+        return kCsvCannotSeek;
+    }
+    QByteArray bytes = writeHeader ? seed_csv_header(token.algorithm) : QByteArray();
+    bytes += seed_csv_row(token);
+    if (!write_all(file, bytes)) {
+        if (error)
+            *error = file.errorString();
+        return kCsvWriteFailed;
+    }
+    return kCsvWritten;
+}
+
+int write_seed_csv(const QString& path, const SeedFileToken& token, QString* error)
+{
+    const bool existed = QFileInfo::exists(path);
+    QFile file(path);
+    // Created owner-only from the start: the row carries the token's secret.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append, kOwnerOnly)) {
+        if (error)
+            *error = file.errorString();
+        return kCsvCannotOpen;
+    }
+    int result = write_seed_csv_to(file, token, !existed, error);
+    // A full disk may only show when the buffered row is flushed.
+    if (result == kCsvWritten && !file.flush()) {
+        if (error)
+            *error = file.errorString();
+        result = kCsvWriteFailed;
+    }
+    file.close();
+    return result;
+}
