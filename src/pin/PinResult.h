@@ -12,6 +12,8 @@ struct Err
     // 0: general failure; 1: the key was not touched in time; 2: wrong PIN.
     int32_t code = 0;
     std::string message;
+
+    bool operator==(const Err&) const = default;
 };
 
 namespace ErrCode {

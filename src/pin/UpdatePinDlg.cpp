@@ -1,0 +1,160 @@
+#include "pin/UpdatePinDlg.h"
+
+#include "device/DeviceApi.h"
+#include "pin/BusyCursor.h"
+#include "pin/PinAccess.h"
+#include "pin/PinComplexity.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <spdlog/spdlog.h>
+
+namespace {
+
+QLineEdit* pinEdit(QWidget* parent, QLabel* label, const char* name)
+{
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(QString::fromLatin1(name));
+    edit->setEchoMode(QLineEdit::Password);
+    label->setBuddy(edit);
+    edit->setAccessibleName(label->text());
+    return edit;
+}
+
+QPushButton* button(QWidget* parent, const QString& caption, const char* name)
+{
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setAccessibleName(caption);
+    b->setAutoDefault(false);
+    return b;
+}
+
+} // namespace
+
+UpdatePinDlg::UpdatePinDlg(DeviceApi& device, QWidget* parent) : QDialog(parent), m_device(device)
+{
+    setWindowTitle(QStringLiteral("Update PIN"));
+    setObjectName(QStringLiteral("UpdatePinDlg"));
+
+    m_currentLabel = new QLabel(QStringLiteral("Please enter your current PIN:"), this);
+    m_currentLabel->setObjectName(QStringLiteral("currentPinLabel"));
+    m_currentEdit = pinEdit(this, m_currentLabel, "currentPinEdit");
+    auto* newLabel = new QLabel(QStringLiteral("Please enter your new PIN"), this);
+    m_newEdit = pinEdit(this, newLabel, "newPinEdit");
+    auto* confirmLabel = new QLabel(QStringLiteral("Please confirm your new PIN"), this);
+    m_confirmEdit = pinEdit(this, confirmLabel, "confirmPinEdit");
+
+    m_message = new QLabel(this);
+    m_message->setObjectName(QStringLiteral("messageLabel"));
+    m_message->setWordWrap(true);
+    m_message->setAccessibleDescription(QStringLiteral("Message"));
+
+    m_ok = button(this, QStringLiteral("OK"), "okButton");
+    m_ok->setDefault(true);
+    m_cancel = button(this, QStringLiteral("Cancel"), "cancelButton");
+    connect(m_ok, &QPushButton::clicked, this, &UpdatePinDlg::OnOK);
+    connect(m_cancel, &QPushButton::clicked, this, &UpdatePinDlg::reject);
+
+    auto* fields = new QGridLayout;
+    fields->addWidget(m_currentLabel, 0, 0);
+    fields->addWidget(m_currentEdit, 0, 1);
+    fields->addWidget(newLabel, 1, 0);
+    fields->addWidget(m_newEdit, 1, 1);
+    fields->addWidget(confirmLabel, 2, 0);
+    fields->addWidget(m_confirmEdit, 2, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(m_ok);
+    buttons->addWidget(m_cancel);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(fields);
+    layout->addWidget(m_message);
+    layout->addLayout(buttons);
+
+    OnInitDialog();
+}
+
+void UpdatePinDlg::OnInitDialog()
+{
+    // Every opening starts blank; nothing is kept from an earlier one.
+    m_message->clear();
+    m_currentEdit->clear();
+    m_newEdit->clear();
+    m_confirmEdit->clear();
+
+    PinResult<bool> empty;
+    {
+        BusyCursor busy;
+        empty = is_access_empty(m_device);
+    }
+    if (!empty) {
+        spdlog::error("[UpdatePinDlg::OnInitDialog] Failed to query is_access_empty");
+        return; // everything stays visible; the user may still try
+    }
+    if (*empty) {
+        // No PIN yet: the user only types and confirms the new one.
+        m_currentLabel->hide();
+        m_currentEdit->hide();
+        m_newEdit->setFocus();
+    } else {
+        m_currentEdit->setFocus();
+    }
+}
+
+void UpdatePinDlg::showMessage(const std::string& utf8)
+{
+    m_message->setText(QString::fromStdString(utf8));
+}
+
+void UpdatePinDlg::OnOK()
+{
+    // A hidden current-PIN field means "no PIN yet", whatever it may hold.
+    const std::string currentPin =
+        m_currentEdit->isHidden() ? std::string() : m_currentEdit->text().toStdString();
+    const std::string newPin = m_newEdit->text().toStdString();
+    const std::string confirmPin = m_confirmEdit->text().toStdString();
+
+    if (newPin != confirmPin) {
+        showMessage("New PIN and confirm PIN do not match.");
+        return;
+    }
+    if (newPin.empty()) {
+        showMessage("PIN is empty.");
+        return;
+    }
+
+    PinResult<PinPolicyRecord> policy;
+    {
+        BusyCursor busy;
+        policy = read_pin_policy(m_device);
+    }
+    if (!policy) {
+        showMessage(policy.error().message);
+        return;
+    }
+    if (const PinCheckResult check = check_pin_complexity(newPin, *policy); !check.ok) {
+        showMessage(check.message);
+        return;
+    }
+
+    // change_pin writes the record, for which the key waits for a touch; the
+    // prompt has to be on screen before the thread blocks.
+    showMessage("Please touch the key...");
+    m_message->repaint();
+    PinResult<void> changed;
+    {
+        BusyCursor busy;
+        changed = change_pin(m_device, newPin, currentPin);
+    }
+    if (!changed) {
+        showMessage("Failed to change PIN. Error: " + changed.error().message);
+        return;
+    }
+    accept();
+}
