@@ -1,0 +1,56 @@
+#pragma once
+
+// Records and key directories as the virtual-key tests need them.
+
+#include <VN_Manager.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace testrec {
+
+inline OtpTokenRecord token(std::string_view serial, uint32_t type = VN_TYPE_HOTP,
+                            uint32_t hash = VN_HASH_SHA1, uint32_t digits = 6,
+                            uint32_t interval = 30, std::string_view seed = {})
+{
+    if (seed.empty())
+        seed = hash == VN_HASH_SHA256 ? "12345678901234567890123456789012"
+                                      : "12345678901234567890";
+    OtpTokenRecord r{};
+    r.slot = VN_SLOT_ALL;
+    r.type = type;
+    r.hash = hash;
+    r.digits = digits;
+    r.interval = interval;
+    std::memcpy(r.serial, serial.data(), std::min<std::size_t>(serial.size(), 64));
+    std::memcpy(r.seed, seed.data(), std::min<std::size_t>(seed.size(), 64));
+    r.seedLength = static_cast<uint32_t>(seed.size());
+    return r;
+}
+
+// A private directory that goes away with the test.
+class TempDir
+{
+public:
+    TempDir()
+    {
+        const char* base = std::getenv("TMPDIR");
+        std::string tmpl = std::string(base && *base ? base : "/tmp") + "/vkey-t-XXXXXX";
+        if (::mkdtemp(tmpl.data()))
+            m_path = tmpl;
+    }
+    ~TempDir()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(m_path, ec);
+    }
+    const std::filesystem::path& path() const { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+} // namespace testrec
