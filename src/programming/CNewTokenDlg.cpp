@@ -86,6 +86,7 @@ CNewTokenDlg::CNewTokenDlg(DeviceApi& device, std::string access, std::string su
                                               : std::move(seedDirectory))
 {
     setWindowTitle(QStringLiteral("New Token"));
+    setObjectName(QStringLiteral("CNewTokenDlg"));
     buildControls();
 
     m_form = NewTokenForm{}; // TOTP, SHA-1, 6 digits, 30 seconds, ENTER on

@@ -26,14 +26,26 @@ constexpr const char* kTokensPath = "data/tokens";
 
 constexpr QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 
-class ByteArrayWriter final : public pugi::xml_writer
+// Streams pugixml's output straight into the device, remembering the first
+// failure; a large seed file is never held twice in memory.
+class DeviceWriter final : public pugi::xml_writer
 {
 public:
+    explicit DeviceWriter(QIODevice& out) : m_out(out) {}
     void write(const void* data, size_t size) override
     {
-        bytes.append(static_cast<const char*>(data), static_cast<qsizetype>(size));
+        if (!m_error.isEmpty())
+            return;
+        const auto length = static_cast<qint64>(size);
+        if (m_out.write(static_cast<const char*>(data), length) != length)
+            m_error = m_out.errorString().isEmpty() ? QStringLiteral("write failed")
+                                                    : m_out.errorString();
     }
-    QByteArray bytes;
+    const QString& error() const { return m_error; }
+
+private:
+    QIODevice& m_out;
+    QString m_error;
 };
 
 // Adds the token element, children in the order the importer reads them.
@@ -50,11 +62,13 @@ pugi::xml_node append_token(pugi::xml_document& xml, const SeedFileToken& token)
     return node;
 }
 
-QByteArray serialize(const pugi::xml_document& xml)
+std::expected<void, QString> save(const pugi::xml_document& xml, QIODevice& out)
 {
-    ByteArrayWriter writer;
+    DeviceWriter writer(out);
     xml.save(writer, "\t", pugi::format_indent, pugi::encoding_auto);
-    return writer.bytes;
+    if (!writer.error().isEmpty())
+        return std::unexpected(writer.error());
+    return {};
 }
 
 std::expected<void, QString> write_all(QIODevice& out, const QByteArray& bytes)
@@ -123,7 +137,7 @@ std::expected<void, QString> write_seed_xml_to(SeedDocument& document, const See
     if (!document.usable())
         return std::unexpected(document.unusableReason);
     pugi::xml_node node = append_token(document.xml, token);
-    auto written = write_all(out, serialize(document.xml));
+    auto written = save(document.xml, out);
     if (!written)
         node.parent().remove_child(node);
     return written;
@@ -149,7 +163,7 @@ std::expected<void, QString> write_seed_xml(SeedDocument& document, const QStrin
     }
 
     pugi::xml_node node = append_token(document.xml, token);
-    auto written = write_all(file, serialize(document.xml));
+    auto written = save(document.xml, file);
     if (written && !file.commit())
         written = std::unexpected(file.errorString());
     if (!written) {
