@@ -21,6 +21,8 @@ class QPushButton;
 
 class CPinPolicyDlg : public QDialog
 {
+    Q_OBJECT
+
 public:
     // Appends one line to the diagnostic file log.
     using FileLog = std::function<void(std::string_view message)>;

@@ -7,7 +7,7 @@ constexpr uint32_t kProbeLength = sizeof(kProbeCode) - 1;
 
 bool is_hwmaccess_supported(DeviceApi& device)
 {
-    const uint32_t status = device.OtpChangeAccess(VN_SLOT_ALL, kProbeCode, kProbeLength,
-                                                   kProbeCode, kProbeLength);
+    const uint32_t status =
+        device.OtpChangeAccess(VN_SLOT_ALL, kProbeCode, kProbeLength, kProbeCode, kProbeLength);
     return status != VN_ERR_NO_HW_ACCESS;
 }

@@ -12,6 +12,8 @@ class QPushButton;
 
 class PinDlg : public QDialog
 {
+    Q_OBJECT
+
 public:
     explicit PinDlg(QWidget* parent = nullptr);
 

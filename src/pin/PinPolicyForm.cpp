@@ -10,14 +10,22 @@ namespace {
 const char* fieldName(PolicyField field)
 {
     switch (field) {
-    case PolicyField::MinLength: return "the minimum PIN length";
-    case PolicyField::MinNumeric: return "the minimum number of numeric letters";
-    case PolicyField::MinLowercase: return "the minimum number of lowercase letters";
-    case PolicyField::MinUppercase: return "the minimum number of uppercase letters";
-    case PolicyField::MinSpecial: return "the minimum number of special letters";
-    case PolicyField::MaxSequential: return "the maximum length of sequential letters";
-    case PolicyField::MaxRepeating: return "the maximum number of repeating letters";
-    case PolicyField::ExpiryDays: return "the days after which a newly set PIN expires";
+    case PolicyField::MinLength:
+        return "the minimum PIN length";
+    case PolicyField::MinNumeric:
+        return "the minimum number of numeric letters";
+    case PolicyField::MinLowercase:
+        return "the minimum number of lowercase letters";
+    case PolicyField::MinUppercase:
+        return "the minimum number of uppercase letters";
+    case PolicyField::MinSpecial:
+        return "the minimum number of special letters";
+    case PolicyField::MaxSequential:
+        return "the maximum length of sequential letters";
+    case PolicyField::MaxRepeating:
+        return "the maximum number of repeating letters";
+    case PolicyField::ExpiryDays:
+        return "the days after which a newly set PIN expires";
     }
     return "";
 }

@@ -42,8 +42,8 @@ std::expected<PinPolicyRecord, ReadFailure> readStored(DeviceApi& device)
     auto bytes = base64_decode(text);
     if (!bytes || bytes->size() != kPinPolicyRecordSize)
         return std::unexpected(ReadFailure::NotInitialised);
-    return pin_policy_from_bytes(std::span<const uint8_t, kPinPolicyRecordSize>(bytes->data(),
-                                                                               kPinPolicyRecordSize));
+    return pin_policy_from_bytes(
+        std::span<const uint8_t, kPinPolicyRecordSize>(bytes->data(), kPinPolicyRecordSize));
 }
 
 } // namespace

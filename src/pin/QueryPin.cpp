@@ -11,7 +11,7 @@ std::expected<std::string, Err> query_pin_ifn(DeviceApi& device, QWidget* parent
     return query_pin(device, cachedPinUtf8, [parent] {
         BusyCursor arrow(Qt::ArrowCursor); // the user types while the device waits
         PinDlg dialog(parent);
-        dialog.exec(); // the result does not matter: the member is the answer
+        dialog.exec();                     // the result does not matter: the member is the answer
         return dialog.pin().toStdString(); // UTF-8
     });
 }

@@ -15,6 +15,8 @@ class QPushButton;
 
 class UpdatePinDlg : public QDialog
 {
+    Q_OBJECT
+
 public:
     explicit UpdatePinDlg(DeviceApi& device, QWidget* parent = nullptr);
 

@@ -1,6 +1,6 @@
+#include "pin/PinAccess.h"
 #include "KeySetup.h"
 #include "LogCapture.h"
-#include "pin/PinAccess.h"
 #include "support/ScriptedDevice.h"
 #include "support/VirtualKeyDevice.h"
 
@@ -216,8 +216,7 @@ TEST_P(PinAccessTest, NoPolicyOnTheKey)
 {
     auto changed = change_pin(device, kPin, "");
     ASSERT_FALSE(changed);
-    expectErr(changed.error(), 0,
-              "Failed to read PIN policy. Ask Admin to initialize the device.");
+    expectErr(changed.error(), 0, "Failed to read PIN policy. Ask Admin to initialize the device.");
     EXPECT_EQ(device.count(DeviceCall::OtpPersonalize), 0);
     EXPECT_TRUE(keyHoldsNoPin());
     EXPECT_FALSE(is_pin_policy_enabled(device));

@@ -47,7 +47,9 @@ const Case kCases[] = {
 
     {"one byte short", {.minLength = 4}, "qaz", kLength + "4"},
     {"exactly long enough", {.minLength = 4}, "qazw", ""},
-    {"length is checked first", {.minLength = 5, .minNumeric = 3, .maxRepeating = 1}, "aaaa",
+    {"length is checked first",
+     {.minLength = 5, .minNumeric = 3, .maxRepeating = 1},
+     "aaaa",
      kLength + "5"},
 
     {"two ascending digits between letters", {.maxSequential = 2}, "x12y", ""},
@@ -78,7 +80,9 @@ const Case kCases[] = {
     {"too few special", {.minSpecial = 1}, "az19", kSpecial + "1"},
     {"one punctuation mark is enough", {.minSpecial = 1}, "az19!", ""},
     {"space and control bytes are special", {.minSpecial = 2}, " \t", ""},
-    {"digits are reported before lowercase", {.minNumeric = 1, .minLowercase = 1}, "AZ",
+    {"digits are reported before lowercase",
+     {.minNumeric = 1, .minLowercase = 1},
+     "AZ",
      kNumeric + "1"},
     {"lowercase before uppercase", {.minLowercase = 1, .minUppercase = 1}, "19", kLower + "1"},
     {"uppercase before special", {.minUppercase = 1, .minSpecial = 1}, "az", kUpper + "1"},

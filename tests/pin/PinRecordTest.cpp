@@ -56,12 +56,12 @@ TEST(Base64, DecoderFailures)
 {
     const std::string valid48 = base64_encode(to_bytes(sampleRecord()));
     const std::string cases[] = {
-        valid48.substr(0, 47),              // not a multiple of 4
-        "Zm9v Zg=",                         // space
-        "Zm9v\nZg=",                        // line break
-        "Zm9-",                             // URL-safe alphabet is not ours
-        "Zm9\xC3",                          // byte above 0x7F
-        std::string("Zm\0v", 4),            // NUL inside the text
+        valid48.substr(0, 47),   // not a multiple of 4
+        "Zm9v Zg=",              // space
+        "Zm9v\nZg=",             // line break
+        "Zm9-",                  // URL-safe alphabet is not ours
+        "Zm9\xC3",               // byte above 0x7F
+        std::string("Zm\0v", 4), // NUL inside the text
     };
     for (const std::string& text : cases) {
         auto decoded = base64_decode(text);
@@ -152,8 +152,8 @@ TEST(PinPolicyOnKey, WriteSendsThePseudoTokenWithoutAccessCode)
         EXPECT_TRUE(std::all_of(c.record.serial + 48, c.record.serial + 64,
                                 [](char ch) { return ch == 0; }));
         EXPECT_EQ(0, std::memcmp(c.record.seed, "50827413", 8));
-        EXPECT_TRUE(std::all_of(c.record.seed + 8, c.record.seed + 64,
-                                [](uint8_t ch) { return ch == 0; }));
+        EXPECT_TRUE(
+            std::all_of(c.record.seed + 8, c.record.seed + 64, [](uint8_t ch) { return ch == 0; }));
         EXPECT_EQ(c.record.seedLength, 8u);
 
         auto read = read_pin_policy(device);
