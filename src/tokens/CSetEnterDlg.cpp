@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -14,9 +15,12 @@ CSetEnterDlg::CSetEnterDlg(QWidget* parent) : QDialog(parent)
     setAccessibleName(QStringLiteral("Set ENTER"));
     // No context help on a dialog with one check box.
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
-    // Same icon as the main window; without an owner Qt falls back to the
-    // application's icon, which the main window sets at start-up.
-    if (parent)
+    // Icon 128, like every window of the tool. Where the resource is not
+    // linked in (tests of this dialog alone) the owner's icon is the same one.
+    const QIcon icon(QStringLiteral(":/icon128.png"));
+    if (!icon.isNull())
+        setWindowIcon(icon);
+    else if (parent)
         setWindowIcon(parent->windowIcon());
 
     m_appendEnter = new QCheckBox(QStringLiteral("Append ENTER to OTP"), this);
