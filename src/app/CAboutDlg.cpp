@@ -1,0 +1,60 @@
+#include "app/CAboutDlg.h"
+
+#include "app/AppIcon.h"
+#include "app/DialogUnits.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QShowEvent>
+
+namespace {
+constexpr int kOk = 1;
+constexpr int kCancel = 2;
+} // namespace
+
+CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle(QStringLiteral("About"));
+    setWindowIcon(appIcon());
+    setModal(true);
+
+    const DialogUnits du(font());
+    setFixedSize(du.size(269, 47));
+
+    // An icon control takes the system's icon size, not dialog units.
+    constexpr int kIconSize = 32;
+    auto* icon = new QLabel(this);
+    icon->setGeometry(du.x(7), du.y(7), kIconSize, kIconSize);
+    icon->setPixmap(appIcon().pixmap(kIconSize, kIconSize));
+    icon->setAccessibleName(QStringLiteral("Icon"));
+
+    m_text = new QLabel(this);
+    m_text->setGeometry(du.rect(45, 7, 154, 32));
+    m_text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_text->setText(QStringLiteral("Vornik/Tessel OTP Programmer G2 (1.0.0)\n"
+                                   "Programs the OTP tokens of a Vornik/Tessel key."));
+    m_text->setTextFormat(Qt::PlainText);
+
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setGeometry(du.rect(212, 7, 50, 14));
+    ok->setDefault(true);
+    ok->setAccessibleName(QStringLiteral("OK"));
+    connect(ok, &QPushButton::clicked, this, [this] { done(kOk); });
+    ok->setFocus();
+}
+
+void CAboutDlg::showEvent(QShowEvent* event)
+{
+    // Centred over the window that owns it.
+    if (QWidget* owner = parentWidget()) {
+        QRect frame = geometry();
+        frame.moveCenter(owner->window()->geometry().center());
+        move(frame.topLeft());
+    }
+    QDialog::showEvent(event);
+}
+
+void CAboutDlg::reject()
+{
+    done(kCancel);
+}

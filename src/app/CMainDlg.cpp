@@ -1,0 +1,501 @@
+#include "app/CMainDlg.h"
+
+#include "app/AppIcon.h"
+#include "app/CAboutDlg.h"
+#include "app/DialogUnits.h"
+#include "device/KeyDirWatcher.h"
+#include "pin/BusyCursor.h"
+#include "tokens/TokenList.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTextCursor>
+#include <QTreeWidget>
+
+namespace {
+
+// Commands are matched in this order; the first matching row handles the
+// command. A "clicked only" row ignores every notification but a click.
+struct Route
+{
+    int id;
+    bool clickedOnly;
+    void (CMainDlg::*handler)();
+};
+
+constexpr Route kRoutes[] = {
+    {ControlId::About, false, &CMainDlg::OnAppAbout},
+    {ControlId::NewToken, false, &CMainDlg::OnNewToken},
+    {ControlId::SetEnter, false, &CMainDlg::OnSetEnter},
+    {ControlId::Ok, false, &CMainDlg::OnOK},
+    {ControlId::Cancel, false, &CMainDlg::OnCancel},
+    {ControlId::PinPolicy, false, &CMainDlg::OnBnClickedPinPolicy},
+    {ControlId::UpdatePin, false, &CMainDlg::OnBnClickedUpdatePin},
+    {ControlId::Refresh, true, &CMainDlg::OnBnClickedRefresh},
+    {ControlId::GetOtp, true, &CMainDlg::OnBnClickedGetOTP},
+    {ControlId::Remove, true, &CMainDlg::OnBnClickedRemovetoken},
+    {ControlId::Clear, true, &CMainDlg::OnBnClickedClear},
+    {ControlId::Reset, true, &CMainDlg::OnBnClickedReset},
+};
+
+constexpr int kColumnWidths[] = {180, 60, 60, 60, 60};
+
+QString withoutMnemonic(QString caption)
+{
+    return caption.remove(QLatin1Char('&'));
+}
+
+} // namespace
+
+CMainDlg::CMainDlg(DeviceApi& device, Options options)
+    : QDialog(nullptr), m_device(device), m_options(std::move(options))
+{
+    setWindowTitle(QStringLiteral("Vornik/Tessel OTP Programming Tool G2"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setModal(false);
+    setFixedSize(DialogUnits(font()).size(501, 344));
+    createControls();
+}
+
+CMainDlg::~CMainDlg()
+{
+    OnDestroy();
+}
+
+// The controls of the window's template, created in the template's order,
+// which is also the order Tab walks through them.
+void CMainDlg::createControls()
+{
+    const DialogUnits du(font());
+
+    addButton(ControlId::About, QStringLiteral("&About"), 378, 311, true);
+
+    m_messages = new QPlainTextEdit(this);
+    m_messages->setGeometry(du.rect(26, 178, 343, 149));
+    m_messages->setReadOnly(true);
+    // Read-only, but the caret and keyboard selection work as in any edit.
+    m_messages->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    m_messages->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_messages->setTabChangesFocus(true);
+    m_messages->setUndoRedoEnabled(false);
+    m_messages->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_messages->setObjectName(QStringLiteral("messages"));
+    m_messages->setAccessibleName(QStringLiteral("Messages"));
+    m_controls[ControlId::Messages] = m_messages;
+
+    addButton(ControlId::Refresh, QStringLiteral("Refresh"), 378, 80, false);
+
+    m_tokenList = new QTreeWidget(this);
+    m_tokenList->setGeometry(du.rect(26, 24, 343, 115));
+    m_tokenList->setRootIsDecorated(false);
+    m_tokenList->setItemsExpandable(false);
+    m_tokenList->setUniformRowHeights(true);
+    m_tokenList->setSortingEnabled(false);
+    m_tokenList->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_tokenList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_tokenList->header()->setSectionsClickable(false);
+    m_tokenList->header()->setStretchLastSection(false);
+    m_tokenList->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_tokenList->setObjectName(QStringLiteral("tokenList"));
+    m_tokenList->setAccessibleName(QStringLiteral("Tokens"));
+    m_controls[ControlId::TokenList] = m_tokenList;
+
+    addButton(ControlId::Remove, QStringLiteral("Remove"), 438, 52, false);
+    addButton(ControlId::Clear, QStringLiteral("Clear"), 378, 180, true);
+    addButton(ControlId::Reset, QStringLiteral("Reset"), 438, 80, false);
+    addButton(ControlId::GetOtp, QStringLiteral("Get OTP"), 378, 52, false);
+    addButton(ControlId::NewToken, QStringLiteral("New Token"), 378, 24, false);
+
+    auto* tokensLabel = new QLabel(QStringLiteral("Tokens:"), this);
+    tokensLabel->setGeometry(du.rect(26, 13, 58, 8));
+    tokensLabel->setBuddy(m_tokenList);
+    auto* messagesLabel = new QLabel(QStringLiteral("Messages:"), this);
+    messagesLabel->setGeometry(du.rect(26, 162, 58, 8));
+    messagesLabel->setBuddy(m_messages);
+
+    addButton(ControlId::SetEnter, QStringLiteral("Set ENTER"), 438, 24, false);
+
+    m_statusLine = new QLabel(this);
+    m_statusLine->setGeometry(du.rect(26, 147, 343, 8));
+    m_statusLine->setTextFormat(Qt::PlainText);
+    m_statusLine->setObjectName(QStringLiteral("statusLine"));
+    // Red on the window colour; every other label keeps the default colours.
+    QPalette palette = m_statusLine->palette();
+    palette.setColor(QPalette::WindowText, QColor(255, 0, 0));
+    palette.setColor(QPalette::Window, palette.color(QPalette::Base));
+    m_statusLine->setPalette(palette);
+    m_statusLine->setAutoFillBackground(true);
+    m_statusLine->setAccessibleDescription(QStringLiteral("Status"));
+    m_controls[ControlId::StatusLine] = m_statusLine;
+
+    addButton(ControlId::PinPolicy, QStringLiteral("PIN Policy"), 378, 108, false);
+    addButton(ControlId::UpdatePin, QStringLiteral("Update PIN"), 438, 108, false);
+
+    // Tab order as the template lists the controls (labels and the status
+    // line take no focus).
+    const int order[] = {ControlId::About,    ControlId::Messages, ControlId::Refresh,
+                         ControlId::TokenList, ControlId::Remove,  ControlId::Clear,
+                         ControlId::Reset,    ControlId::GetOtp,   ControlId::NewToken,
+                         ControlId::SetEnter, ControlId::PinPolicy, ControlId::UpdatePin};
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(control(order[i - 1]), control(order[i]));
+}
+
+QPushButton* CMainDlg::addButton(int id, const QString& caption, int x, int y, bool enabled)
+{
+    auto* button = new QPushButton(caption, this);
+    button->setGeometry(DialogUnits(font()).rect(x, y, 55, 14));
+    // No push button is the default: Enter goes to the focused button, or
+    // else becomes command 1.
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    button->setEnabled(enabled);
+    button->setAccessibleName(withoutMnemonic(caption));
+    button->setObjectName(QStringLiteral("button%1").arg(id));
+    connect(button, &QPushButton::clicked, this, [this, id] { OnCommand(id, kClicked); });
+    m_controls[id] = button;
+    return button;
+}
+
+bool CMainDlg::Create()
+{
+    winId();
+    if (windowHandle() == nullptr)
+        return false;
+    OnInitDialog();
+    return true;
+}
+
+void CMainDlg::OnInitDialog()
+{
+    registerForDeviceNotifications();
+    centreOnWorkArea();
+    setWindowIcon(appIcon());
+    if (m_options.loop != nullptr) {
+        m_options.loop->AddMessageFilter(this);
+        m_options.loop->AddIdleHandler(this);
+    }
+    setUpTokenColumns();
+    selectedToken = -1;
+
+    {
+        BusyCursor busy;
+        DetectDevice(*this);
+    }
+    // Discovery has just seen the keys as they are, and on a first start the
+    // library may have created the first one: neither is a plug-in.
+    if (m_deviceNotification != nullptr)
+        m_deviceNotification->resync();
+
+    change_pin_button_status();
+    SetStatusText(QString());
+    control(ControlId::About)->setFocus(Qt::OtherFocusReason);
+}
+
+void CMainDlg::registerForDeviceNotifications()
+{
+    const QString dir = m_options.keyDir.value_or(keyDirectoryFromEnvironment());
+    if (dir.isEmpty())
+        return;
+    auto* watcher = new KeyDirWatcher(dir, this);
+    if (!watcher->isWatching()) {
+        delete watcher; // works on without hot-plug
+        return;
+    }
+    m_deviceNotification = watcher;
+    connect(watcher, &KeyDirWatcher::deviceChange, this,
+            [this](uint32_t eventCode, const DeviceInterfaceBroadcast& header) {
+                BusyCursor busy; // the settle wait and the discovery block the window
+                OnDeviceChange(*this, eventCode, &header, m_options.arrivalWait);
+            });
+}
+
+void CMainDlg::centreOnWorkArea()
+{
+    if (QScreen* where = screen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(where->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+void CMainDlg::setUpTokenColumns()
+{
+    m_tokenList->setHeaderLabels({QStringLiteral("Serial Number"), QStringLiteral("OTP"),
+                                  QStringLiteral("Hash"), QStringLiteral("Digits"),
+                                  QStringLiteral("Interval")});
+    for (int column = 0; column < static_cast<int>(std::size(kColumnWidths)); ++column)
+        m_tokenList->setColumnWidth(column, kColumnWidths[column]);
+    m_tokenList->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_tokenList->setAllColumnsShowFocus(true);
+}
+
+void CMainDlg::OnDestroy()
+{
+    if (m_destroyed)
+        return;
+    m_destroyed = true;
+    if (m_deviceNotification != nullptr) {
+        m_deviceNotification->disconnect(this);
+        m_deviceNotification->deleteLater();
+        m_deviceNotification = nullptr;
+    }
+    if (m_options.loop != nullptr) {
+        m_options.loop->RemoveMessageFilter(this);
+        m_options.loop->RemoveIdleHandler(this);
+    }
+}
+
+void CMainDlg::CloseMainWindow(int command)
+{
+    OnDestroy();
+    hide();
+    QCoreApplication::exit(command);
+}
+
+void CMainDlg::OnCommand(int id, int notifyCode)
+{
+    if (m_destroyed)
+        return;
+    for (const Route& route : kRoutes) {
+        if (route.id != id || (route.clickedOnly && notifyCode != kClicked))
+            continue;
+        (this->*route.handler)();
+        return;
+    }
+}
+
+bool CMainDlg::PreTranslateMessage(QObject* receiver, QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return false;
+    auto* widget = qobject_cast<QWidget*>(receiver);
+    if (widget == nullptr || widget->window() != this)
+        return false;
+
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if ((key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
+        return false;
+    switch (key->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        // A focused push button takes Enter as its own click.
+        if (auto* button = qobject_cast<QPushButton*>(widget)) {
+            if (button->isEnabled())
+                button->click();
+            return true;
+        }
+        OnCommand(ControlId::Ok);
+        return true;
+    case Qt::Key_Escape:
+        OnCommand(ControlId::Cancel);
+        return true;
+    default:
+        return false;
+    }
+}
+
+void CMainDlg::accept()
+{
+    OnCommand(ControlId::Ok);
+}
+
+void CMainDlg::reject()
+{
+    OnCommand(ControlId::Cancel);
+}
+
+void CMainDlg::closeEvent(QCloseEvent* event)
+{
+    // The close box and the system menu's Close are command 2; the window
+    // goes away through CloseMainWindow, not through Qt's close.
+    event->ignore();
+    OnCommand(ControlId::Cancel);
+}
+
+// ---- Messages panel and status line ----
+
+void CMainDlg::AppendMessage(const QString& text)
+{
+    // Always at the very end, wherever the user left the caret or selection.
+    QTextCursor cursor = m_messages->textCursor();
+    cursor.movePosition(QTextCursor::End);
+    m_messages->setTextCursor(cursor);
+    m_messages->ensureCursorVisible();
+    // The panel keeps lines as blocks; a CR LF pair is one line end, not two.
+    QString lines = text;
+    lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    m_messages->insertPlainText(lines);
+    m_messages->ensureCursorVisible();
+}
+
+QString CMainDlg::messagesText() const
+{
+    return m_messages->toPlainText().replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+}
+
+void CMainDlg::SetStatusText(const QString& text)
+{
+    m_statusLine->setText(text);
+    // A screen reader reads the status line by its name.
+    m_statusLine->setAccessibleName(text);
+    // Painted now: the next call may block the thread while the key waits.
+    m_statusLine->repaint();
+}
+
+QString CMainDlg::statusText() const
+{
+    return m_statusLine->text();
+}
+
+// ---- Buttons and token list ----
+
+QWidget* CMainDlg::control(int id) const
+{
+    const auto it = m_controls.find(id);
+    return it == m_controls.end() ? nullptr : it->second;
+}
+
+void CMainDlg::setControlEnabled(int controlId, bool enabled)
+{
+    if (QWidget* widget = control(controlId))
+        widget->setEnabled(enabled);
+}
+
+bool CMainDlg::isControlEnabled(int controlId) const
+{
+    const QWidget* widget = control(controlId);
+    return widget != nullptr && widget->isEnabled();
+}
+
+void CMainDlg::clearTokenRows()
+{
+    m_tokenList->clear();
+}
+
+void CMainDlg::appendTokenRow(const QStringList& cells)
+{
+    auto* item = new QTreeWidgetItem(cells);
+    item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+    m_tokenList->addTopLevelItem(item);
+}
+
+int CMainDlg::tokenRowCount() const
+{
+    return m_tokenList->topLevelItemCount();
+}
+
+int CMainDlg::selectedTokenRow() const
+{
+    const QList<QTreeWidgetItem*> selected = m_tokenList->selectedItems();
+    return selected.isEmpty() ? -1 : m_tokenList->indexOfTopLevelItem(selected.front());
+}
+
+QString CMainDlg::tokenCell(int row, int column) const
+{
+    const QTreeWidgetItem* item = m_tokenList->topLevelItem(row);
+    return item == nullptr ? QString() : item->text(column);
+}
+
+void CMainDlg::removeTokenRow(int row)
+{
+    delete m_tokenList->takeTopLevelItem(row);
+}
+
+QWidget* CMainDlg::dialogParent()
+{
+    QWidget* active = QApplication::activeWindow();
+    return active != nullptr ? active : this;
+}
+
+// ---- Command handlers ----
+
+void CMainDlg::OnAppAbout()
+{
+    CAboutDlg about(dialogParent());
+    about.exec();
+}
+
+void CMainDlg::OnNewToken()
+{
+    // New Token: asks for the PIN, then programs a token from the New Token dialog.
+}
+
+void CMainDlg::OnSetEnter()
+{
+    // Set ENTER: asks whether the key types ENTER after an OTP and tells the key.
+}
+
+void CMainDlg::OnOK()
+{
+    CloseMainWindow(ControlId::Ok);
+}
+
+void CMainDlg::OnCancel()
+{
+    CloseMainWindow(ControlId::Cancel);
+}
+
+void CMainDlg::OnBnClickedPinPolicy()
+{
+    // PIN Policy: runs the PIN Policy dialog, then brings the Update PIN button up to date.
+}
+
+void CMainDlg::OnBnClickedUpdatePin()
+{
+    // Update PIN: sets or changes the PIN, then forgets the cached one.
+}
+
+void CMainDlg::OnBnClickedRefresh()
+{
+    RefreshTokenList();
+}
+
+void CMainDlg::OnBnClickedGetOTP()
+{
+    // Get OTP: computes an OTP from the selected token behind the PIN check.
+}
+
+void CMainDlg::OnBnClickedRemovetoken()
+{
+    // Remove: deletes the selected token from the key behind the PIN check.
+}
+
+void CMainDlg::OnBnClickedClear()
+{
+    m_messages->clear();
+}
+
+void CMainDlg::OnBnClickedReset()
+{
+    // Reset: erases the key, then brings the Update PIN button up to date.
+}
+
+void CMainDlg::RefreshTokenList()
+{
+    BusyCursor busy;
+    ::RefreshTokenList(*this);
+}
+
+void CMainDlg::change_pin_button_status()
+{
+    // Update PIN follows the key's PIN policy: enabled as "Set PIN" or "Change PIN", or disabled.
+}
+
+std::unique_ptr<QWidget> createMainWindow(DeviceApi& device, MessageLoop& loop)
+{
+    CMainDlg::Options options;
+    options.loop = &loop;
+    auto window = std::make_unique<CMainDlg>(device, std::move(options));
+    if (!window->Create())
+        return nullptr;
+    return window;
+}

@@ -1,0 +1,131 @@
+#pragma once
+
+// The tool's only top-level window: the token list, one button per operation,
+// the Messages panel and the red status line. It owns the state that lives
+// longer than one command and routes every command to its operation; the
+// operations themselves are free functions over MainWindowPort.
+
+#include "app/MessageLoop.h"
+#include "device/Discovery.h"
+#include "device/MainWindowPort.h"
+
+#include <QDialog>
+
+#include <map>
+#include <memory>
+#include <optional>
+
+class KeyDirWatcher;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QTreeWidget;
+
+class CMainDlg final : public QDialog,
+                       public MainWindowPort,
+                       public MessageFilter,
+                       public IdleHandler
+{
+    Q_OBJECT
+
+public:
+    struct Options
+    {
+        // The loop whose message filter and idle handler the window becomes.
+        MessageLoop* loop = nullptr;
+        // Folder watched for keys being plugged in; by default the one the
+        // device library uses. An empty text means no hot-plug.
+        std::optional<QString> keyDir;
+        // The settle wait after a key is plugged in.
+        ArrivalWait arrivalWait = sleepOnThisThread;
+    };
+
+    // Notification code of a button click.
+    static constexpr int kClicked = 0;
+
+    CMainDlg(DeviceApi& device, Options options);
+    ~CMainDlg() override;
+
+    // Creates the native window and initialises it: registers for hot-plug,
+    // discovers the key and lists its tokens. False when the window system
+    // could not create the window.
+    bool Create();
+
+    // MainWindowPort
+    DeviceApi& device() override { return m_device; }
+    void AppendMessage(const QString& text) override;
+    void SetStatusText(const QString& text) override;
+    void setControlEnabled(int controlId, bool enabled) override;
+    bool isControlEnabled(int controlId) const override;
+    void clearTokenRows() override;
+    void appendTokenRow(const QStringList& cells) override;
+    int tokenRowCount() const override;
+    int selectedTokenRow() const override;
+    QString tokenCell(int row, int column) const override;
+    void removeTokenRow(int row) override;
+    void RefreshTokenList() override;
+    void change_pin_button_status() override;
+    QWidget* dialogParent() override;
+
+    // Runs the command as the dialog manager would deliver it.
+    void OnCommand(int id, int notifyCode = kClicked);
+    // Ends the program with the command's number as exit code.
+    void CloseMainWindow(int command);
+
+    // The control with this ID, or null.
+    QWidget* control(int id) const;
+    // The Messages panel's text, with the line ends the messages brought.
+    QString messagesText() const;
+    QString statusText() const;
+    // The hot-plug registration; null when there is none.
+    KeyDirWatcher* deviceNotification() const { return m_deviceNotification; }
+
+    // MessageFilter: the dialog keyboard handling of Enter and Escape.
+    bool PreTranslateMessage(QObject* receiver, QEvent* event) override;
+    // IdleHandler: there are no user-interface elements to update when idle.
+    bool OnIdle() override { return false; }
+
+    // Command handlers, in the order of the routing table.
+    void OnAppAbout();
+    void OnNewToken();
+    void OnSetEnter();
+    void OnOK();
+    void OnCancel();
+    void OnBnClickedPinPolicy();
+    void OnBnClickedUpdatePin();
+    void OnBnClickedRefresh();
+    void OnBnClickedGetOTP();
+    void OnBnClickedRemovetoken();
+    void OnBnClickedClear();
+    void OnBnClickedReset();
+
+public slots:
+    void accept() override;
+    void reject() override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createControls();
+    QPushButton* addButton(int id, const QString& caption, int x, int y, bool enabled);
+    void OnInitDialog();
+    void OnDestroy();
+    void registerForDeviceNotifications();
+    void setUpTokenColumns();
+    void centreOnWorkArea();
+
+    DeviceApi& m_device;
+    Options m_options;
+    bool m_destroyed = false;
+
+    std::map<int, QWidget*> m_controls;
+    QTreeWidget* m_tokenList = nullptr;
+    QPlainTextEdit* m_messages = nullptr;
+    QLabel* m_statusLine = nullptr;
+    KeyDirWatcher* m_deviceNotification = nullptr;
+};
+
+// The production main window over the linked device library, or null when it
+// could not be created.
+std::unique_ptr<QWidget> createMainWindow(DeviceApi& device, MessageLoop& loop);
