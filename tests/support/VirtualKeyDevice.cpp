@@ -194,8 +194,7 @@ uint32_t VirtualKeyDevice::OtpCalculate(OtpTokenRecord record, const char* chall
                                   accessLen);
 }
 
-uint32_t VirtualKeyDevice::OtpDelete(OtpTokenRecord record, const char* access,
-                                     uint32_t accessLen)
+uint32_t VirtualKeyDevice::OtpDelete(OtpTokenRecord record, const char* access, uint32_t accessLen)
 {
     return m_device->otpDelete(record, access, accessLen);
 }

@@ -33,7 +33,7 @@ public:
     void unplug(const std::string& serial);
     void setTouchNever(int timeoutMs); // on every key: never touched, times out
     void setTouchAuto(int delayMs = 0);
-    void setTouchManual(int timeoutMs); // on every key: waits for touch()
+    void setTouchManual(int timeoutMs);    // on every key: waits for touch()
     void touch(const std::string& serial); // as `vnkey touch SERIAL`
 
     // Inspection of the single plugged key (the test fails when there is not

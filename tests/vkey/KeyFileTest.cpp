@@ -24,7 +24,9 @@ namespace {
 
 mode_t modeOf(const fs::path& path)
 {
-    struct stat st{};
+    struct stat st
+    {
+    };
     EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
     return st.st_mode & 0777;
 }
@@ -120,8 +122,8 @@ TEST(KeyDirectory, ProcessesRacingAtFirstUseEndWithOneKey)
     fs::path dir = tmp.path() / "keys";
     std::vector<std::future<bool>> racers;
     for (int i = 0; i < 4; ++i)
-        racers.push_back(std::async(std::launch::async,
-                                    [&] { return vkey::ensureKeyDir(dir).has_value(); }));
+        racers.push_back(
+            std::async(std::launch::async, [&] { return vkey::ensureKeyDir(dir).has_value(); }));
     for (auto& r : racers)
         EXPECT_TRUE(r.get());
     vkey::KeyStore store(dir);
@@ -139,12 +141,16 @@ TEST(KeyFile, SavesAreOwnerOnlyAndReplaceTheFileWhole)
     key.serial = "K1";
     mode_t oldMask = ::umask(0);
     ASSERT_TRUE(store.create(key).has_value());
-    struct stat first{};
+    struct stat first
+    {
+    };
     ::stat(store.keyFile("K1").c_str(), &first);
     key.accessCode = "1234";
     ASSERT_TRUE(store.save(key).has_value());
     ::umask(oldMask);
-    struct stat second{};
+    struct stat second
+    {
+    };
     ::stat(store.keyFile("K1").c_str(), &second);
     EXPECT_EQ(second.st_mode & 0777, 0600u);
     EXPECT_NE(first.st_ino, second.st_ino) << "a new file renamed into place, not rewritten";
@@ -166,8 +172,7 @@ TEST(KeyFile, EveryByteOfSerialsAndCodesSurvivesTheFile)
     key.serial = "K1";
     key.accessCode = "p\xE4ss\xFF\x01";
     key.touch = {vkey::TouchMode::Manual, 0, 1500};
-    vkey::Token t{VN_TYPE_TOTP, VN_HASH_SHA256, 8, 60, allBytes,
-                  std::vector<uint8_t>(32, 0xA5), 0};
+    vkey::Token t{VN_TYPE_TOTP, VN_HASH_SHA256, 8, 60, allBytes, std::vector<uint8_t>(32, 0xA5), 0};
     key.tokens.push_back(t);
     vkey::Token pin{VN_TYPE_TOTP, VN_HASH_SHA1, 6, 30, "AAAA==", {'5', '0'}, 0};
     key.pinRecord = pin;
@@ -197,11 +202,11 @@ TEST(TotpChallenge, IsLocalTimeInOneExactShape)
     ::setenv("TZ", "Europe/Berlin", 1);
     ::tzset();
     const std::vector<std::pair<const char*, std::optional<int64_t>>> cases = {
-        {"1970-01-01 01:00:59", 59},                 // winter: UTC+1
-        {"2005-03-18 02:58:29", 1111111109},         // RFC 6238 vector, local time
-        {"2024-07-01 14:00:00", 1719835200},         // summer: UTC+2
-        {"2024-02-29 00:00:00", 1709161200},         // leap day
-        {"2023-02-29 00:00:00", std::nullopt},       // no leap year
+        {"1970-01-01 01:00:59", 59},           // winter: UTC+1
+        {"2005-03-18 02:58:29", 1111111109},   // RFC 6238 vector, local time
+        {"2024-07-01 14:00:00", 1719835200},   // summer: UTC+2
+        {"2024-02-29 00:00:00", 1709161200},   // leap day
+        {"2023-02-29 00:00:00", std::nullopt}, // no leap year
         {"2024-04-31 12:00:00", std::nullopt},
         {"2024-13-01 12:00:00", std::nullopt},
         {"2024-05-01 24:00:00", std::nullopt},

@@ -45,9 +45,9 @@ protected:
     {
         char otp[VN_OTP_BUFFER_SIZE] = {};
         uint32_t reserved = 0;
-        uint32_t status = VN_OTP_Calculate(r, challenge.data(),
-                                           static_cast<uint32_t>(challenge.size()), otp,
-                                           &reserved, nullptr, 0);
+        uint32_t status =
+            VN_OTP_Calculate(r, challenge.data(), static_cast<uint32_t>(challenge.size()), otp,
+                             &reserved, nullptr, 0);
         return status == VN_OK ? std::string(otp) : "status " + std::to_string(status);
     }
 
@@ -100,8 +100,8 @@ TEST_F(Library, KeyDirectoryIsReadAtEveryCall)
 TEST_F(Library, HotpMatchesRfc4226AppendixD)
 {
     plugFastKey(m_tmp.path() / "keys", "K1");
-    const OtpTokenRecord hotp = token("K101", VN_TYPE_HOTP, VN_HASH_SHA1, 6, 30,
-                                      "12345678901234567890");
+    const OtpTokenRecord hotp =
+        token("K101", VN_TYPE_HOTP, VN_HASH_SHA1, 6, 30, "12345678901234567890");
     ASSERT_EQ(VN_OTP_Personalize(hotp, nullptr, 0, 1), VN_OK);
     const char* expected[] = {"755224", "287082", "359152", "969429", "338314",
                               "254676", "287922", "162583", "399871", "520489"};
@@ -112,10 +112,10 @@ TEST_F(Library, HotpMatchesRfc4226AppendixD)
 TEST_F(Library, TotpMatchesRfc6238AppendixB)
 {
     plugFastKey(m_tmp.path() / "keys", "K1");
-    const OtpTokenRecord sha1 = token("K101", VN_TYPE_TOTP, VN_HASH_SHA1, 8, 30,
-                                      "12345678901234567890");
-    const OtpTokenRecord sha256 = token("K102", VN_TYPE_TOTP, VN_HASH_SHA256, 8, 30,
-                                        "12345678901234567890123456789012");
+    const OtpTokenRecord sha1 =
+        token("K101", VN_TYPE_TOTP, VN_HASH_SHA1, 8, 30, "12345678901234567890");
+    const OtpTokenRecord sha256 =
+        token("K102", VN_TYPE_TOTP, VN_HASH_SHA256, 8, 30, "12345678901234567890123456789012");
     ASSERT_EQ(VN_OTP_Personalize(sha1, nullptr, 0, 1), VN_OK);
     ASSERT_EQ(VN_OTP_Personalize(sha256, nullptr, 0, 1), VN_OK);
     struct Vector
@@ -125,12 +125,9 @@ TEST_F(Library, TotpMatchesRfc6238AppendixB)
         const char* sha256;
     };
     const Vector vectors[] = {
-        {59, "94287082", "46119246"},
-        {1111111109, "07081804", "68084774"},
-        {1111111111, "14050471", "67062674"},
-        {1234567890, "89005924", "91819424"},
-        {2000000000, "69279037", "90698825"},
-        {20000000000, "65353130", "77737706"},
+        {59, "94287082", "46119246"},         {1111111109, "07081804", "68084774"},
+        {1111111111, "14050471", "67062674"}, {1234567890, "89005924", "91819424"},
+        {2000000000, "69279037", "90698825"}, {20000000000, "65353130", "77737706"},
     };
     for (const Vector& v : vectors) {
         // The program sends local time; the key must read it back as local time.
@@ -144,8 +141,8 @@ TEST_F(Library, TotpMatchesRfc6238AppendixB)
 TEST_F(Library, SixtySecondStepsWithSixDigits)
 {
     plugFastKey(m_tmp.path() / "keys", "K1");
-    const OtpTokenRecord t60 = token("K101", VN_TYPE_TOTP, VN_HASH_SHA1, 6, 60,
-                                     "12345678901234567890");
+    const OtpTokenRecord t60 =
+        token("K101", VN_TYPE_TOTP, VN_HASH_SHA1, 6, 60, "12345678901234567890");
     ASSERT_EQ(VN_OTP_Personalize(t60, nullptr, 0, 1), VN_OK);
     // With 60 s steps, time t uses counter t / 60: the RFC 4226 values apply.
     EXPECT_EQ(calculate(t60, localTimeText(120)), "359152");

@@ -17,8 +17,7 @@ inline OtpTokenRecord token(std::string_view serial, uint32_t type = VN_TYPE_HOT
                             uint32_t interval = 30, std::string_view seed = {})
 {
     if (seed.empty())
-        seed = hash == VN_HASH_SHA256 ? "12345678901234567890123456789012"
-                                      : "12345678901234567890";
+        seed = hash == VN_HASH_SHA256 ? "12345678901234567890123456789012" : "12345678901234567890";
     OtpTokenRecord r{};
     r.slot = VN_SLOT_ALL;
     r.type = type;

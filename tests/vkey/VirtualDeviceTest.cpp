@@ -32,9 +32,9 @@ uint32_t calculate(DeviceApi& d, const OtpTokenRecord& r, std::string_view chall
 {
     char otp[VN_OTP_BUFFER_SIZE] = {};
     uint32_t reserved = 0;
-    uint32_t status = d.OtpCalculate(r, challenge.data(), static_cast<uint32_t>(challenge.size()),
-                                     otp, &reserved, access.data(),
-                                     static_cast<uint32_t>(access.size()));
+    uint32_t status =
+        d.OtpCalculate(r, challenge.data(), static_cast<uint32_t>(challenge.size()), otp, &reserved,
+                       access.data(), static_cast<uint32_t>(access.size()));
     if (value)
         *value = otp;
     return status;
@@ -157,8 +157,7 @@ TEST(VirtualKeyStatuses, EachCallAnswersItsStatus)
          [](auto& d) { return personalize(d, changed([](auto& r) { r.slot = 0; })); },
          VN_ERR_INVALID_ARGUMENT},
         {"null access text with a length", true, none,
-         [](auto& d) { return d.OtpPersonalize(kHotp, nullptr, 4, 1); },
-         VN_ERR_INVALID_ARGUMENT},
+         [](auto& d) { return d.OtpPersonalize(kHotp, nullptr, 4, 1); }, VN_ERR_INVALID_ARGUMENT},
         {"code set, none given", true, withCode,
          [](auto& d) { return personalize(d, token("NEW")); }, VN_ERR_WRONG_ACCESS},
         {"code set, a prefix given", true, withCode,
@@ -179,8 +178,8 @@ TEST(VirtualKeyStatuses, EachCallAnswersItsStatus)
          },
          VN_OK},
         // Calculate
-        {"unknown token", true, withTokens,
-         [](auto& d) { return calculate(d, token("NOPE")); }, VN_ERR_TOKEN_NOT_FOUND},
+        {"unknown token", true, withTokens, [](auto& d) { return calculate(d, token("NOPE")); },
+         VN_ERR_TOKEN_NOT_FOUND},
         {"calculate with wrong code", true, withCode,
          [](auto& d) { return calculate(d, kHotp, {}, "4321"); }, VN_ERR_WRONG_ACCESS},
         {"calculate with right code", true, withCode,
@@ -188,10 +187,10 @@ TEST(VirtualKeyStatuses, EachCallAnswersItsStatus)
         {"no OTP buffer", true, withTokens,
          [](auto& d) { return d.OtpCalculate(kHotp, nullptr, 0, nullptr, nullptr, nullptr, 0); },
          VN_ERR_INVALID_ARGUMENT},
-        {"TOTP, time given", true, withTokens,
-         [](auto& d) { return calculate(d, kTotp, kNow); }, VN_OK},
-        {"TOTP, empty challenge", true, withTokens,
-         [](auto& d) { return calculate(d, kTotp, ""); }, VN_ERR_INVALID_ARGUMENT},
+        {"TOTP, time given", true, withTokens, [](auto& d) { return calculate(d, kTotp, kNow); },
+         VN_OK},
+        {"TOTP, empty challenge", true, withTokens, [](auto& d) { return calculate(d, kTotp, ""); },
+         VN_ERR_INVALID_ARGUMENT},
         {"TOTP, 30 February", true, withTokens,
          [](auto& d) { return calculate(d, kTotp, "2024-02-30 10:00:00"); },
          VN_ERR_INVALID_ARGUMENT},
@@ -221,8 +220,8 @@ TEST(VirtualKeyStatuses, EachCallAnswersItsStatus)
         {"first access code", true, none, [](auto& d) { return setAccess(d, "1234"); }, VN_OK},
         {"second access code", true, withCode, [](auto& d) { return setAccess(d, "5678"); },
          VN_ERR_ACCESS_ALREADY_SET},
-        {"access code on a software key", false, none,
-         [](auto& d) { return setAccess(d, "1234"); }, VN_ERR_NO_HW_ACCESS},
+        {"access code on a software key", false, none, [](auto& d) { return setAccess(d, "1234"); },
+         VN_ERR_NO_HW_ACCESS},
         {"empty access code", true, none, [](auto& d) { return setAccess(d, ""); },
          VN_ERR_INVALID_ARGUMENT},
         {"65-byte access code", true, none,
@@ -259,10 +258,10 @@ TEST(VirtualKeyStatuses, EachCallAnswersItsStatus)
              return d.OtpList(2, r);
          },
          VN_ERR_INVALID_ARGUMENT},
-        {"list without buffer", true, none,
-         [](auto& d) { return d.OtpList(VN_SLOT_ALL, nullptr); }, VN_ERR_INVALID_ARGUMENT},
-        {"device info without buffer", true, none,
-         [](auto& d) { return d.GetDeviceInfo(nullptr); }, VN_ERR_INVALID_ARGUMENT},
+        {"list without buffer", true, none, [](auto& d) { return d.OtpList(VN_SLOT_ALL, nullptr); },
+         VN_ERR_INVALID_ARGUMENT},
+        {"device info without buffer", true, none, [](auto& d) { return d.GetDeviceInfo(nullptr); },
+         VN_ERR_INVALID_ARGUMENT},
     };
     for (const StatusCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -282,8 +281,7 @@ TEST(VirtualKeyStatuses, RefusedRequestsLeaveTheKeyAsItWas)
     EXPECT_EQ(calculate(d, kHotp, {}, "bad"), VN_ERR_WRONG_ACCESS);
     EXPECT_EQ(removeToken(d, kHotp, "bad"), VN_ERR_WRONG_ACCESS);
     EXPECT_EQ(changeAccess(d, "bad", "new1"), VN_ERR_WRONG_ACCESS);
-    EXPECT_EQ(personalize(d, changed([](auto& r) { r.digits = 9; }), "1234"),
-              VN_ERR_INVALID_TOKEN);
+    EXPECT_EQ(personalize(d, changed([](auto& r) { r.digits = 9; }), "1234"), VN_ERR_INVALID_TOKEN);
     EXPECT_EQ(fileText(fs::path(d.keyDir()) / "VK1000001.json"), before);
     EXPECT_EQ(d.hotpCounter("VK100000101"), 1u);
 }
@@ -359,7 +357,7 @@ TEST(VirtualKeyTokens, HotpCounterMovesOnlyWithValuesHandedOut)
     EXPECT_EQ(calculate(d, kHotp, {}, "1234"), VN_ERR_TOUCH_TIMEOUT);
     d.setTouchAuto();
     ASSERT_EQ(calculate(d, kHotp, {}, "1234", &second), VN_OK);
-    EXPECT_EQ(first, "755224"); // RFC 4226 counter 0
+    EXPECT_EQ(first, "755224");  // RFC 4226 counter 0
     EXPECT_EQ(second, "287082"); // counter 1
     EXPECT_EQ(d.hotpCounter("VK100000101"), 2u);
     // A TOTP value does not touch any counter.
@@ -577,8 +575,7 @@ TEST(VirtualKeyFiles, StateSurvivesANewDeviceOnTheSameDirectory)
 
     vkey::VirtualDevice reloaded(d.keyDir());
     char otp[VN_OTP_BUFFER_SIZE] = {};
-    EXPECT_EQ(reloaded.otpCalculate(kHotp, nullptr, 0, otp, nullptr, "12", 2),
-              VN_ERR_WRONG_ACCESS);
+    EXPECT_EQ(reloaded.otpCalculate(kHotp, nullptr, 0, otp, nullptr, "12", 2), VN_ERR_WRONG_ACCESS);
     ASSERT_EQ(reloaded.otpCalculate(kHotp, nullptr, 0, otp, nullptr, "1234", 4), VN_OK);
     EXPECT_STREQ(otp, "359152"); // RFC 4226 counter 2: the count went on
     uint8_t has = 0;

@@ -172,8 +172,7 @@ TEST_F(Vnkey, CreatesPlugsUnplugsAndRemovesKeysTheLibrarySees)
 TEST_F(Vnkey, ShowsTokensAndPinRecordButSeedsOnlyOnRequest)
 {
     ASSERT_EQ(VN_OTP_Personalize(token("K101"), nullptr, 0, 1), VN_OK);
-    ASSERT_EQ(VN_OTP_Personalize(token("K102", VN_TYPE_TOTP, VN_HASH_SHA256, 8, 60), nullptr, 0,
-                                 1),
+    ASSERT_EQ(VN_OTP_Personalize(token("K102", VN_TYPE_TOTP, VN_HASH_SHA256, 8, 60), nullptr, 0, 1),
               VN_OK);
     char otp[VN_OTP_BUFFER_SIZE];
     ASSERT_EQ(VN_OTP_Calculate(token("K101"), nullptr, 0, otp, nullptr, nullptr, 0), VN_OK);
@@ -188,10 +187,10 @@ TEST_F(Vnkey, ShowsTokensAndPinRecordButSeedsOnlyOnRequest)
 
     Outcome shown = run({"show", "K1"});
     ASSERT_EQ(shown.rc, 0) << shown.err;
-    for (const char* part :
-         {"Key K1 (plugged in)", "Access code: set", "ENTER after OTP: on", "policy enabled",
-          "expiry days: 90", "min length 6", "K101           HOTP SHA-1   6 digits, interval 30, counter 2",
-          "K102           TOTP SHA-256 8 digits, interval 60"})
+    for (const char* part : {"Key K1 (plugged in)", "Access code: set", "ENTER after OTP: on",
+                             "policy enabled", "expiry days: 90", "min length 6",
+                             "K101           HOTP SHA-1   6 digits, interval 30, counter 2",
+                             "K102           TOTP SHA-256 8 digits, interval 60"})
         EXPECT_NE(shown.out.find(part), std::string::npos) << part << "\n" << shown.out;
     EXPECT_EQ(shown.out.find("3132333435"), std::string::npos) << "no seed without --secrets";
     EXPECT_EQ(shown.out.find("1234"), std::string::npos) << "no access code without --secrets";
@@ -234,8 +233,7 @@ TEST_F(Vnkey, WriteWaitingForTheLockKeepsTheOtherWrite)
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
         int status = 0;
         EXPECT_EQ(::waitpid(setter, &status, WNOHANG), 0) << "vnkey must wait for the lock";
-        EXPECT_EQ(personalize.wait_for(std::chrono::milliseconds(0)),
-                  std::future_status::timeout)
+        EXPECT_EQ(personalize.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout)
             << "the library must wait for the lock";
         EXPECT_EQ(slurp(dir() / "K1.json"), before);
     }
@@ -253,8 +251,7 @@ TEST_F(Vnkey, ConcurrentWritesAllSurvive)
     auto programming = std::async(std::launch::async, [] {
         int ok = 0;
         for (int i = 0; i < VN_MAX_TOKENS; ++i)
-            ok += VN_OTP_Personalize(token("K1" + std::to_string(100 + i)), nullptr, 0, 1) ==
-                  VN_OK;
+            ok += VN_OTP_Personalize(token("K1" + std::to_string(100 + i)), nullptr, 0, 1) == VN_OK;
         return ok;
     });
     int setOk = 0;

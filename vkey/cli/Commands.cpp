@@ -6,11 +6,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
-#include <filesystem>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <iomanip>
 #include <ostream>
 #include <span>
@@ -189,8 +189,9 @@ int create(const vkey::KeyStore& store, const CreateOptions& options, std::ostre
     vkey::KeyState key;
     key.serial = options.serial.empty() ? vkey::randomKeySerial() : options.serial;
     if (!vkey::isValidKeySerial(key.serial))
-        return complain(err, "'" + key.serial + "' is not a valid key serial (1 to 63 of A-Z a-z 0-9 - _)",
-                        kExitUsage);
+        return complain(
+            err, "'" + key.serial + "' is not a valid key serial (1 to 63 of A-Z a-z 0-9 - _)",
+            kExitUsage);
     key.hardwareAccess = options.hardwareMode;
     if (!applyTouchOptions(key.touch, options.touch, options.timeoutSeconds, err))
         return kExitUsage;
@@ -246,8 +247,8 @@ int list(const vkey::KeyStore& store, std::ostream& out, std::ostream&)
             continue;
         }
         out << (key->hardwareAccess ? "hardware" : "software") << " PIN mode, "
-            << key->tokens.size() << " token" << (key->tokens.size() == 1 ? "" : "s")
-            << ", touch " << describeTouch(key->touch) << "\n";
+            << key->tokens.size() << " token" << (key->tokens.size() == 1 ? "" : "s") << ", touch "
+            << describeTouch(key->touch) << "\n";
     }
     return kExitOk;
 }

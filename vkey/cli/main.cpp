@@ -23,8 +23,10 @@ int main(int argc, char** argv)
     std::string pinMode = "hardware";
     auto* createCmd = app.add_subcommand("create", "Create a key (not plugged in unless --plug)");
     createCmd->add_option("SERIAL", create.serial, "Key serial (default: VT + 8 random digits)");
-    createCmd->add_option("--pin-mode", pinMode, "hardware: the key has an access code; "
-                                                 "software: it has none")
+    createCmd
+        ->add_option("--pin-mode", pinMode,
+                     "hardware: the key has an access code; "
+                     "software: it has none")
         ->check(CLI::IsMember({"hardware", "software"}));
     createCmd->add_option("--touch", create.touch,
                           "auto[:MS] (touched after MS ms, default 300), manual (wait for "

@@ -102,10 +102,10 @@ std::string toJson(const KeyState& key)
         {"format", kFormat},
         {"serial", key.serial},
         {"hardwareAccess", key.hardwareAccess},
-        {"accessCode", key.accessCode ? json(toHex({reinterpret_cast<const uint8_t*>(
-                                                        key.accessCode->data()),
-                                                    key.accessCode->size()}))
-                                      : json(nullptr)},
+        {"accessCode", key.accessCode
+                           ? json(toHex({reinterpret_cast<const uint8_t*>(key.accessCode->data()),
+                                         key.accessCode->size()}))
+                           : json(nullptr)},
         {"enter", key.enter},
         {"touch",
          {{"mode", touchModeName(key.touch.mode)},

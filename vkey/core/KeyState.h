@@ -19,8 +19,8 @@ enum class TouchMode { Auto, Manual, Never };
 struct TouchSetting
 {
     TouchMode mode = TouchMode::Auto;
-    int delayMs = 300;      // auto: how long the "finger" takes
-    int timeoutMs = 30000;  // manual and never: how long an operation waits
+    int delayMs = 300;     // auto: how long the "finger" takes
+    int timeoutMs = 30000; // manual and never: how long an operation waits
     bool operator==(const TouchSetting&) const = default;
 };
 

@@ -171,9 +171,8 @@ Result<void> KeyStore::writeAtomically(const fs::path& target, const std::string
     // mkstemp creates the file 0600: nothing secret is ever readable by others.
     int fd = ::mkstemp(tmpl.data());
     if (fd < 0)
-        return std::unexpected(storageFailure("cannot create a file in " +
-                                                  target.parent_path().string(),
-                                              errno));
+        return std::unexpected(
+            storageFailure("cannot create a file in " + target.parent_path().string(), errno));
     auto abandon = [&](const std::string& what, int err) {
         ::close(fd);
         ::unlink(tmpl.c_str());
@@ -292,8 +291,8 @@ Result<void> ensureKeyDir(const fs::path& dir)
     }
     std::string tmpl = (parent / ("." + dir.filename().string() + ".new-XXXXXX")).string();
     if (!::mkdtemp(tmpl.data())) // 0700
-        return std::unexpected(storageFailure("cannot create a folder in " + parent.string(),
-                                              errno));
+        return std::unexpected(
+            storageFailure("cannot create a folder in " + parent.string(), errno));
     KeyStore fresh{fs::path(tmpl)};
     KeyState key;
     key.serial = randomKeySerial();

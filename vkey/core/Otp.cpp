@@ -25,8 +25,8 @@ std::string hotp(std::span<const uint8_t> seed, uint64_t counter, uint32_t hash,
         return {};
     // Dynamic truncation, RFC 4226 section 5.3.
     unsigned offset = mac[macLen - 1] & 0x0F;
-    uint32_t binary = (mac[offset] & 0x7Fu) << 24 | mac[offset + 1] << 16 |
-                      mac[offset + 2] << 8 | mac[offset + 3];
+    uint32_t binary = (mac[offset] & 0x7Fu) << 24 | mac[offset + 1] << 16 | mac[offset + 2] << 8 |
+                      mac[offset + 3];
     uint32_t modulo = digits == 8 ? 100000000u : 1000000u;
     std::string value = std::to_string(binary % modulo);
     return std::string(digits - value.size(), '0') + value;

@@ -16,13 +16,15 @@ constexpr auto kPollInterval = std::chrono::milliseconds(10);
 // A touch from before the last timeout cannot belong to this operation.
 void dropStaleTouch(const std::string& path, int timeoutMs)
 {
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (::stat(path.c_str(), &st) != 0)
         return;
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
-    double ageMs = (now.tv_sec - st.st_mtim.tv_sec) * 1000.0 +
-                   (now.tv_nsec - st.st_mtim.tv_nsec) / 1e6;
+    double ageMs =
+        (now.tv_sec - st.st_mtim.tv_sec) * 1000.0 + (now.tv_nsec - st.st_mtim.tv_nsec) / 1e6;
     if (ageMs > timeoutMs)
         ::unlink(path.c_str());
 }

@@ -220,8 +220,7 @@ uint32_t VirtualDevice::otpCalculate(const OtpTokenRecord& record, const char* c
 {
     return guarded([&] {
         auto serial = serialOf(record);
-        if (!otp || !serial || !validText(challenge, challengeLen) ||
-            !validText(access, accessLen))
+        if (!otp || !serial || !validText(challenge, challengeLen) || !validText(access, accessLen))
             return VN_ERR_INVALID_ARGUMENT;
         std::string value;
         uint32_t status = updateAfterTouch([&](KeyState& key) -> uint32_t {

@@ -28,8 +28,8 @@ public:
     uint32_t otpPersonalize(const OtpTokenRecord& record, const char* access, uint32_t accessLen,
                             uint8_t flag);
     uint32_t otpCalculate(const OtpTokenRecord& record, const char* challenge,
-                          uint32_t challengeLen, char* otp, uint32_t* reserved,
-                          const char* access, uint32_t accessLen);
+                          uint32_t challengeLen, char* otp, uint32_t* reserved, const char* access,
+                          uint32_t accessLen);
     uint32_t otpDelete(const OtpTokenRecord& record, const char* access, uint32_t accessLen);
     uint32_t otpReset();
     uint32_t otpSetValueWithEnter(uint8_t enter);

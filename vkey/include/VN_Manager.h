@@ -102,50 +102,79 @@ _Static_assert(offsetof(DeviceInfoRecord, serialNumber) == 44, "serialNumber at 
 #define VN_API
 #endif
 
+/*
+ * Every call below may also answer VN_ERR_STORAGE (the key directory or the
+ * key's file cannot be read or written) and VN_ERR_CORRUPT_KEY (the key's
+ * file is damaged; it is reported, never replaced). No call keeps state
+ * between calls: the keys live in files, see the README.
+ */
+
 /* Counts the plugged-in keys. reserved may be null and is not read; flags is 0.
  * 0: exactly one key; VN_ERR_NO_DEVICE: none; VN_ERR_MULTIPLE_DEVICES: several. */
 VN_API uint32_t VN_ListDevice(uint32_t* reserved, uint32_t flags);
 
-/* Fills info->serialNumber with the key's serial number. */
+/* Fills info->serialNumber with the key's serial number; no other byte is
+ * written. VN_ERR_INVALID_ARGUMENT for a null info. */
 VN_API uint32_t VN_GetDeviceInfo(DeviceInfoRecord* info);
 
 /* slot VN_SLOT_ALL: writes VN_MAX_TOKENS records (the tokens in programming
- * order, then zeroed records); seeds are never returned. slot
- * VN_SLOT_PIN_RECORD: writes one record, zeroed when none was written. */
+ * order with slot VN_SLOT_ALL, then zeroed records); seeds are never
+ * returned (seed and seedLength zero). slot VN_SLOT_PIN_RECORD: writes one
+ * record, exactly as written (seed included), zeroed when none was written.
+ * VN_ERR_INVALID_ARGUMENT for another slot or a null buffer. */
 VN_API uint32_t VN_OTP_List(uint32_t slot, OtpTokenRecord* records);
 
 /* Waits for a touch. slot VN_SLOT_ALL adds a token (checked against the access
  * code when one is set); slot VN_SLOT_PIN_RECORD replaces the PIN record and
- * needs no access code. VN_ERR_TOUCH_TIMEOUT when nobody touched in time. */
+ * needs no access code. VN_ERR_TOUCH_TIMEOUT when nobody touched in time.
+ * A request the key refuses is refused at once, before the touch:
+ * VN_ERR_INVALID_ARGUMENT (slot neither 1 nor 0xF0, null access with a
+ * length), VN_ERR_WRONG_ACCESS, VN_ERR_INVALID_TOKEN (type not HOTP/TOTP,
+ * hash not SHA-1/SHA-256, digits not 6/8, interval not 30/60, serial empty
+ * or unterminated, seedLength not 20/32; for slot 1 only an unterminated
+ * serial or seedLength above 64), VN_ERR_DUPLICATE_SERIAL, VN_ERR_KEY_FULL.
+ * flag is not read. */
 VN_API uint32_t VN_OTP_Personalize(OtpTokenRecord record, const char* access, uint32_t accessLen,
                                    uint8_t flag);
 
 /* Waits for a touch. Computes the OTP of the token with record.serial into
- * otp (VN_OTP_BUFFER_SIZE bytes, NUL-terminated). For TOTP the challenge is
- * the local time "%Y-%m-%d %H:%M:%S" (19 bytes). reserved is not read. */
+ * otp (VN_OTP_BUFFER_SIZE bytes, NUL-terminated); the token's own type,
+ * hash, digits and interval count, not the record's. HOTP (RFC 4226) uses
+ * and then advances the token's counter; TOTP (RFC 6238) reads the challenge
+ * as the local time "%Y-%m-%d %H:%M:%S" (19 bytes); HOTP ignores it.
+ * reserved is not read. VN_ERR_WRONG_ACCESS, VN_ERR_TOKEN_NOT_FOUND,
+ * VN_ERR_INVALID_ARGUMENT (null otp, TOTP challenge not such a time),
+ * VN_ERR_TOUCH_TIMEOUT. */
 VN_API uint32_t VN_OTP_Calculate(OtpTokenRecord record, const char* challenge,
                                  uint32_t challengeLen, char* otp, uint32_t* reserved,
                                  const char* access, uint32_t accessLen);
 
-/* Waits for a touch. Removes the token with record.serial. */
+/* Waits for a touch. Removes the token with record.serial; record.slot must
+ * be VN_SLOT_ALL (else VN_ERR_INVALID_ARGUMENT). VN_ERR_WRONG_ACCESS,
+ * VN_ERR_TOKEN_NOT_FOUND, VN_ERR_TOUCH_TIMEOUT. */
 VN_API uint32_t VN_OTP_Delete(OtpTokenRecord record, const char* access, uint32_t accessLen);
 
-/* Waits for a touch. Erases every token, the PIN record and the access code. */
+/* Waits for a touch. Erases every token, the PIN record and the access code;
+ * the ENTER flag stays. VN_ERR_TOUCH_TIMEOUT. */
 VN_API uint32_t VN_OTP_Reset(void);
 
-/* Stores whether the key types ENTER after an OTP (0 or 1). */
+/* Stores whether the key types ENTER after an OTP (0 or 1; other values:
+ * VN_ERR_INVALID_ARGUMENT). No touch. */
 VN_API uint32_t VN_OTP_SetValueWithEnter(uint8_t enter);
 
-/* *hasAccess becomes nonzero when an access code is set. */
+/* *hasAccess becomes nonzero when an access code is set (always 0 on a key
+ * without the function). slot must be VN_SLOT_ALL. */
 VN_API uint32_t VN_OTP_HasAccess(uint32_t slot, uint8_t* hasAccess);
 
-/* Sets the first access code. VN_ERR_NO_HW_ACCESS on a key without the
- * function, VN_ERR_ACCESS_ALREADY_SET when one is set. */
+/* Sets the first access code (1 to 64 bytes, else VN_ERR_INVALID_ARGUMENT).
+ * VN_ERR_NO_HW_ACCESS on a key without the function, VN_ERR_ACCESS_ALREADY_SET
+ * when one is set. No touch. */
 VN_API uint32_t VN_OTP_SetAccess(uint32_t slot, const char* code, uint32_t codeLen);
 
 /* Replaces the access code (old equal to new verifies it). VN_ERR_NO_HW_ACCESS
  * on a key without the function; VN_ERR_WRONG_ACCESS when the old code is
- * wrong or none is set. */
+ * wrong or none is set; VN_ERR_INVALID_ARGUMENT for an empty or too long new
+ * code. No touch. */
 VN_API uint32_t VN_OTP_ChangeAccess(uint32_t slot, const char* oldCode, uint32_t oldLen,
                                     const char* newCode, uint32_t newLen);
 
