@@ -6,7 +6,6 @@
 #include "KeyState.h"
 #include "KeyStore.h"
 #include "Otp.h"
-#include "Text.h"
 
 #include <gtest/gtest.h>
 
@@ -180,21 +179,6 @@ TEST(KeyFile, EveryByteOfSerialsAndCodesSurvivesTheFile)
     auto back = vkey::fromJson(vkey::toJson(key));
     ASSERT_TRUE(back.has_value()) << back.error().what;
     EXPECT_EQ(*back, key);
-}
-
-TEST(KeyFile, EightBitTextMapping)
-{
-    const std::vector<std::pair<std::string, std::optional<std::string>>> cases = {
-        {"plain", "plain"},
-        {"\xC3\xA9", "\xE9"},          // U+00E9
-        {"\xC2\x80", "\x80"},          // lowest mapped code point
-        {"\xC4\x80", std::nullopt},    // U+0100 is past Latin-1
-        {"\xC3", std::nullopt},        // cut off
-        {"\xC3(", std::nullopt},       // not a continuation byte
-        {"\xE2\x82\xAC", std::nullopt} // the euro sign
-    };
-    for (const auto& [utf8, bytes] : cases)
-        EXPECT_EQ(vkey::utf8ToBytes(utf8), bytes) << utf8;
 }
 
 TEST(TotpChallenge, IsLocalTimeInOneExactShape)

@@ -391,19 +391,11 @@ TEST(VirtualKeyAccess, CodeLifecycleAndReset)
     EXPECT_EQ(d.pinRecord().seedLength, 0u);
     EXPECT_EQ(d.pinRecord().serial[0], 0);
     EXPECT_TRUE(d.enterFlag()) << "Reset erases secrets, not the ENTER setting";
+    ASSERT_EQ(d.OtpSetValueWithEnter(0), VN_OK);
+    EXPECT_FALSE(d.enterFlag());
     ASSERT_EQ(d.OtpHasAccess(VN_SLOT_ALL, &has), VN_OK);
     EXPECT_EQ(has, 0);
     EXPECT_EQ(setAccess(d, "again"), VN_OK) << "a reset key takes a first code again";
-}
-
-TEST(VirtualKeyAccess, EnterFlagIsStored)
-{
-    VirtualKeyDevice d;
-    EXPECT_FALSE(d.enterFlag());
-    ASSERT_EQ(d.OtpSetValueWithEnter(1), VN_OK);
-    EXPECT_TRUE(d.enterFlag());
-    ASSERT_EQ(d.OtpSetValueWithEnter(0), VN_OK);
-    EXPECT_FALSE(d.enterFlag());
 }
 
 TEST(VirtualKeyPlugging, EveryCallNeedsExactlyOnePluggedKey)
