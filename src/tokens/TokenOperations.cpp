@@ -42,8 +42,7 @@ QString serialText(const OtpTokenRecord& record)
 // success the answer becomes the remembered PIN; on failure the reason goes to
 // the error log (through logFailure, which names the calling handler) and to
 // the status line, and the handler must stop. The Messages panel is left alone.
-template <class LogFailure>
-bool obtainAccessText(MainWindowPort& window, LogFailure logFailure)
+template <class LogFailure> bool obtainAccessText(MainWindowPort& window, LogFailure logFailure)
 {
     const std::string cached = window.cachedPin.toUtf8().toStdString();
     auto pin = query_pin_ifn(window.device(), window.dialogParent(), cached);
@@ -148,13 +147,13 @@ void OnBnClickedGetOTP(MainWindowPort& window)
     if (status == VN_OK) {
         window.AppendMessage(QStringLiteral("Get OTP succeeded!\r\n"));
         // Static-password and challenge-response tokens share the HOTP label.
-        const QString label = record->type == VN_TYPE_TOTP ? QStringLiteral("TOTP = ")
-                                                           : QStringLiteral("HOTP = ");
+        const QString label =
+            record->type == VN_TYPE_TOTP ? QStringLiteral("TOTP = ") : QStringLiteral("HOTP = ");
         window.AppendMessage(label + fromAnsi(fieldText(otp.data(), otp.size())) +
                              QStringLiteral("\r\n"));
     } else {
-        window.AppendMessage(QStringLiteral("Failed to get OTP (error code = %1)\r\n")
-                                 .arg(hexStatus(status)));
+        window.AppendMessage(
+            QStringLiteral("Failed to get OTP (error code = %1)\r\n").arg(hexStatus(status)));
     }
     window.SetStatusText(QString());
 }

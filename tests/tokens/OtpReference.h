@@ -17,8 +17,7 @@
 inline const std::string kRfcSeedSha1 = "12345678901234567890";
 inline const std::string kRfcSeedSha256 = "12345678901234567890123456789012";
 
-inline std::string referenceHotp(const std::string& seed, uint64_t counter, int digits,
-                                 bool sha256)
+inline std::string referenceHotp(const std::string& seed, uint64_t counter, int digits, bool sha256)
 {
     unsigned char message[8];
     for (int i = 7; i >= 0; --i, counter >>= 8)
@@ -28,8 +27,9 @@ inline std::string referenceHotp(const std::string& seed, uint64_t counter, int 
     HMAC(sha256 ? EVP_sha256() : EVP_sha1(), seed.data(), static_cast<int>(seed.size()), message,
          sizeof message, mac, &macLen);
     const unsigned offset = mac[macLen - 1] & 0x0F;
-    const uint32_t binary = (uint32_t(mac[offset] & 0x7F) << 24) | (uint32_t(mac[offset + 1]) << 16) |
-                            (uint32_t(mac[offset + 2]) << 8) | uint32_t(mac[offset + 3]);
+    const uint32_t binary = (uint32_t(mac[offset] & 0x7F) << 24) |
+                            (uint32_t(mac[offset + 1]) << 16) | (uint32_t(mac[offset + 2]) << 8) |
+                            uint32_t(mac[offset + 3]);
     uint32_t modulus = 1;
     for (int i = 0; i < digits; ++i)
         modulus *= 10;

@@ -203,9 +203,8 @@ TEST_P(TokenOperationsTest, GetOtpOnTotpSendsLocalTimeAndShowsTheRfcValue)
         ASSERT_EQ(key.OtpList(VN_SLOT_ALL, listing.data()), VN_OK);
         EXPECT_EQ(std::memcmp(&calcs[0].record, &listing[i], sizeof(OtpTokenRecord)), 0);
 
-        const std::string expected =
-            referenceHotp(c.seed, static_cast<uint64_t>(*when) / c.interval, 8,
-                          c.hash == VN_HASH_SHA256);
+        const std::string expected = referenceHotp(
+            c.seed, static_cast<uint64_t>(*when) / c.interval, 8, c.hash == VN_HASH_SHA256);
         EXPECT_EQ(window.messages,
                   (QStringList{kTouchMessage, "Get OTP succeeded!\r\n",
                                "TOTP = " + QString::fromStdString(expected) + "\r\n"}));
@@ -466,7 +465,11 @@ TEST_P(TokenOperationsTest, SetEnterSendsTheChoiceOrNothing)
         {"cancel", false, Close::Cancel, {}, {}, {}},
         {"escape", false, Close::Escape, {}, {}, {}},
         {"close box", true, Close::CloseBox, {}, {}, {}},
-        {"key gone", true, Close::Save, VN_ERR_NO_DEVICE, 1,
+        {"key gone",
+         true,
+         Close::Save,
+         VN_ERR_NO_DEVICE,
+         1,
          {"Failed to set C/R (error = 0x80564E02)\r\n"}},
     };
     for (const auto& c : cases) {
@@ -489,10 +492,18 @@ TEST_P(TokenOperationsTest, SetEnterSendsTheChoiceOrNothing)
                                cancel->accessibleName()};
             box->setChecked(c.check);
             switch (c.close) {
-            case Close::Save: save->click(); break;
-            case Close::Cancel: cancel->click(); break;
-            case Close::Escape: QTest::keyClick(dialog, Qt::Key_Escape); break;
-            case Close::CloseBox: dialog->close(); break;
+            case Close::Save:
+                save->click();
+                break;
+            case Close::Cancel:
+                cancel->click();
+                break;
+            case Close::Escape:
+                QTest::keyClick(dialog, Qt::Key_Escape);
+                break;
+            case Close::CloseBox:
+                dialog->close();
+                break;
             }
         });
 
