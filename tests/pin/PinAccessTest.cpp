@@ -1,12 +1,12 @@
 #include "pin/PinAccess.h"
-#include "KeySetup.h"
-#include "LogCapture.h"
+#include "PinTestSupport.h"
 #include "support/ScriptedDevice.h"
 #include "support/VirtualKeyDevice.h"
 
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <functional>
 
 namespace {
 
@@ -16,21 +16,9 @@ const std::string kWrongPin = "Wr0ng#x";
 const std::string kUtf8Pin = "P\xc3\xa4"
                              "55w\xc3\xb6rt"; // "Pä55wört"
 
-std::string hex(std::span<const uint8_t> bytes)
+template <class T = void> PinResult<T> failure(int32_t code, std::string message)
 {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (uint8_t b : bytes) {
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
-    return out;
-}
-
-void expectErr(const Err& e, int32_t code, const std::string& message)
-{
-    EXPECT_EQ(e.code, code);
-    EXPECT_EQ(e.message, message);
+    return std::unexpected(Err{code, std::move(message)});
 }
 
 bool isProbe(const RecordedCall& c)
@@ -41,398 +29,262 @@ bool isProbe(const RecordedCall& c)
 
 TEST(HwModeProbe, OnlyNoHardwareAccessMeansSoftwareMode)
 {
-    const std::pair<uint32_t, bool> cases[] = {
-        {VN_OK, true},
-        {VN_ERR_WRONG_ACCESS, true},
-        {VN_ERR_STORAGE, true},
-        {VN_ERR_NO_DEVICE, true},
-        {VN_ERR_TOUCH_TIMEOUT, true},
-        {VN_ERR_NO_HW_ACCESS, false},
-    };
-    for (const auto& [status, hardware] : cases) {
+    for (uint32_t status : {VN_OK, VN_ERR_WRONG_ACCESS, VN_ERR_STORAGE, VN_ERR_NO_HW_ACCESS}) {
         VirtualKeyDevice key;
         ScriptedDevice device(key);
         device.failNext(DeviceCall::OtpChangeAccess, status);
-        EXPECT_EQ(is_hwmaccess_supported(device), hardware) << std::hex << status;
+        EXPECT_EQ(is_hwmaccess_supported(device), status != VN_ERR_NO_HW_ACCESS);
         ASSERT_EQ(device.calls().size(), 1u);
         EXPECT_TRUE(isProbe(device.calls()[0]));
     }
-    VirtualKeyDevice hardwareKey("VK1", true), softwareKey("VK2", false);
-    EXPECT_TRUE(is_hwmaccess_supported(hardwareKey));
+    VirtualKeyDevice softwareKey("VK2", false);
     EXPECT_FALSE(is_hwmaccess_supported(softwareKey));
 }
 
-TEST(PinDigest, Md5OfTheBytesUpToTheFirstNul)
+// A key in hardware mode (param true) or software mode, behind the scripting layer.
+struct Rig
 {
-    const std::pair<std::string, std::string> cases[] = {
-        {"", "d41d8cd98f00b204e9800998ecf8427e"},
-        {"abc", "900150983cd24fb0d6963f7d28e17f72"},
-        {std::string("abc\0def", 7), "900150983cd24fb0d6963f7d28e17f72"},
-        {kUtf8Pin, "902a6f6776d88d6ac265321f2efb925c"},
-    };
-    for (const auto& [pin, digest] : cases)
-        EXPECT_EQ(hex(pin_digest(pin)), digest);
-}
-
-// Every test runs on a key in hardware mode (true) and one in software mode.
-class PinAccessTest : public ::testing::TestWithParam<bool>
-{
-protected:
-    bool hardware() const { return GetParam(); }
-
-    void TearDown() override
-    {
-        for (const std::string& pin : {kPin, kOtherPin, kWrongPin, kUtf8Pin})
-            EXPECT_EQ(log.text().find(pin), std::string::npos) << "a PIN reached the log";
-    }
-
-    // A policy in force and, when pin is not empty, that PIN set.
-    void prepare(const std::string& pin, const PinPolicyRecord& policy = openPolicy())
+    explicit Rig(bool hardware, const std::string& pin = {},
+                 const PinPolicyRecord& policy = openPolicy())
+        : hardware(hardware), key("VK1000001", hardware)
     {
         storePolicy(key, policy);
-        if (!pin.empty()) {
-            ASSERT_TRUE(change_pin(key, pin, ""));
-        }
-        device.clearCalls();
-        log.clear();
+        if (!pin.empty() && !change_pin(key, pin, ""))
+            throw std::runtime_error("could not set the PIN");
     }
-
-    bool keyHolds(const std::string& pin)
+    // Empty pin: the key holds no PIN.
+    bool holds(const std::string& pin)
     {
-        if (hardware())
-            return key.accessCode() == pin;
-        return storedPolicy(key).pinDigest == pin_digest(pin);
+        if (hardware)
+            return key.accessCode().value_or("") == pin;
+        const auto digest = read_pin_policy_or_zero(key).pinDigest;
+        return pin.empty() ? digest == decltype(digest){} : digest == pin_digest(pin);
     }
 
-    bool keyHoldsNoPin()
-    {
-        if (hardware())
-            return !key.accessCode().has_value();
-        return storedPolicy(key).pinDigest == decltype(PinPolicyRecord::pinDigest){};
-    }
-
-    VirtualKeyDevice key{"VK1000001", GetParam()};
+    bool hardware;
+    VirtualKeyDevice key;
     ScriptedDevice device{key};
     LogCapture log;
 };
 
-INSTANTIATE_TEST_SUITE_P(BothModes, PinAccessTest, ::testing::Values(true, false),
+class PinAccessTest : public ::testing::TestWithParam<bool>
+{
+};
+INSTANTIATE_TEST_SUITE_P(Mode, PinAccessTest, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Hardware" : "Software"; });
 
 TEST_P(PinAccessTest, SetVerifyAndChange)
 {
-    PinPolicyRecord policy = openPolicy();
-    policy.minLength = 4;
-    policy.expiryDays = 90;
-    prepare("", policy);
-
-    ASSERT_EQ(is_access_empty(device), PinResult<bool>(true));
+    Rig rig(GetParam());
+    EXPECT_EQ(is_access_empty(rig.device), true);
     const int64_t before = std::time(nullptr);
-    ASSERT_TRUE(change_pin(device, kPin, ""));
-    const int64_t after = std::time(nullptr);
-    EXPECT_TRUE(keyHolds(kPin));
-    const PinPolicyRecord stored = storedPolicy(key);
+    ASSERT_TRUE(change_pin(rig.device, kPin, ""));
+    EXPECT_TRUE(rig.holds(kPin));
+    PinPolicyRecord stored = read_pin_policy_or_zero(rig.key);
     EXPECT_GE(stored.pinSetTime, before);
-    EXPECT_LE(stored.pinSetTime, after);
-    // The operations own only the PIN state; the rules come back unchanged.
-    PinPolicyRecord rulesOnly = stored;
-    rulesOnly.pinDigest = policy.pinDigest;
-    rulesOnly.pinSetTime = policy.pinSetTime;
-    EXPECT_EQ(rulesOnly, policy);
+    EXPECT_LE(stored.pinSetTime, std::time(nullptr));
+    stored.pinSetTime = 0;
+    stored.pinDigest = {};
+    EXPECT_EQ(stored, openPolicy()); // the rules are carried over
 
-    EXPECT_EQ(is_access_empty(device), PinResult<bool>(false));
-    EXPECT_EQ(verify_pin(device, kPin), PinResult<bool>(true));
-    EXPECT_EQ(verify_pin(device, kWrongPin), PinResult<bool>(false));
-    EXPECT_EQ(verify_pin(device, ""), PinResult<bool>(false));
+    EXPECT_EQ(is_access_empty(rig.device), false);
+    EXPECT_EQ(verify_pin(rig.device, kPin), true);
+    EXPECT_EQ(verify_pin(rig.device, kWrongPin), false);
+    EXPECT_EQ(verify_pin(rig.device, ""), false);
 
-    ASSERT_TRUE(change_pin(device, kOtherPin, kPin));
-    EXPECT_TRUE(keyHolds(kOtherPin));
-    EXPECT_EQ(verify_pin(device, kPin), PinResult<bool>(false));
+    // A non-ASCII PIN goes to the key, or into MD5, as its UTF-8 bytes.
+    ASSERT_TRUE(change_pin(rig.device, kUtf8Pin, kPin));
+    EXPECT_TRUE(rig.holds(kUtf8Pin));
+    if (!GetParam()) {
+        EXPECT_EQ(hex(read_pin_policy_or_zero(rig.key).pinDigest),
+                  "902a6f6776d88d6ac265321f2efb925c");
+    }
+    EXPECT_EQ(verify_pin(rig.device, "P\xe4"
+                                     "55w\xf6rt"),
+              false); // the same text in Latin-1
 
-    auto again = change_pin(device, kPin, "");
-    ASSERT_FALSE(again);
-    expectErr(again.error(), 0, "The device has a PIN already.");
-    EXPECT_TRUE(keyHolds(kOtherPin));
-}
-
-TEST_P(PinAccessTest, ModeIsProbedFirstByTheModeDependentOperations)
-{
-    prepare(kPin);
-    const std::pair<const char*, std::function<void()>> operations[] = {
-        {"is_access_empty", [&] { (void)is_access_empty(device); }},
-        {"verify_pin", [&] { (void)verify_pin(device, kPin); }},
-        {"change_pin", [&] { (void)change_pin(device, kOtherPin, kPin); }},
-    };
-    for (const auto& [name, run] : operations) {
-        device.clearCalls();
+    // Every mode-dependent operation probes the mode first.
+    for (const auto& run : std::initializer_list<std::function<void()>>{
+             [&] { (void)is_access_empty(rig.device); },
+             [&] { (void)verify_pin(rig.device, kPin); },
+             [&] { (void)change_pin(rig.device, kOtherPin, kWrongPin); }}) {
+        rig.device.clearCalls();
         run();
-        ASSERT_FALSE(device.calls().empty()) << name;
-        EXPECT_TRUE(isProbe(device.calls()[0])) << name;
+        EXPECT_TRUE(isProbe(rig.device.calls().at(0)));
     }
+    EXPECT_EQ(rig.log.text().find(kPin), std::string::npos);
+    EXPECT_EQ(rig.log.text().find(kUtf8Pin), std::string::npos);
 }
 
-TEST_P(PinAccessTest, WrongOldPin)
+TEST_P(PinAccessTest, FailedSetOrChange)
 {
-    prepare(kPin);
-    PinPolicyRecord old = storedPolicy(key);
-    old.pinSetTime = 12345;
-    storePolicy(key, old);
-    device.clearCalls();
-
-    auto changed = change_pin(device, kOtherPin, kWrongPin);
-    ASSERT_FALSE(changed);
-    expectErr(changed.error(), 2, "Token PIN incorrect.");
-    EXPECT_TRUE(keyHolds(kPin));
-    if (hardware()) {
-        // The key judges the old PIN only after the record went out.
-        EXPECT_EQ(device.count(DeviceCall::OtpPersonalize), 1);
-        EXPECT_GT(storedPolicy(key).pinSetTime, 12345);
-    } else {
-        EXPECT_EQ(device.count(DeviceCall::OtpPersonalize), 0);
-        EXPECT_EQ(storedPolicy(key), old);
-    }
-}
-
-TEST_P(PinAccessTest, ComplexityIsCheckedAgainstTheRecordOnTheKey)
-{
-    PinPolicyRecord policy = openPolicy();
-    policy.minLength = 7;
-    for (const std::string& oldPin : {std::string(), kPin}) {
-        prepare(oldPin);
-        policy.pinDigest = storedPolicy(key).pinDigest; // keeps the PIN in software mode
-        storePolicy(key, policy);
-        device.clearCalls();
-
-        auto changed = change_pin(device, "Short1", oldPin);
-        ASSERT_FALSE(changed);
-        expectErr(changed.error(), 0, "The minimum PIN length allowed is 7");
-        EXPECT_EQ(device.count(DeviceCall::OtpPersonalize), 0);
-        EXPECT_EQ(device.count(DeviceCall::OtpSetAccess), 0);
-        EXPECT_EQ(device.count(DeviceCall::OtpChangeAccess), 1); // the probe only
-    }
-}
-
-TEST_P(PinAccessTest, NoPolicyOnTheKey)
-{
-    auto changed = change_pin(device, kPin, "");
-    ASSERT_FALSE(changed);
-    expectErr(changed.error(), 0, "Failed to read PIN policy. Ask Admin to initialize the device.");
-    EXPECT_EQ(device.count(DeviceCall::OtpPersonalize), 0);
-    EXPECT_TRUE(keyHoldsNoPin());
-    EXPECT_FALSE(is_pin_policy_enabled(device));
-
-    // Without a record software mode sees no PIN and says so in the log.
-    log.clear();
-    EXPECT_EQ(is_access_empty(device), PinResult<bool>(true));
-    EXPECT_EQ(log.text().find("error [is_simaccess_empty] Failed to read pin policy.\n") !=
-                  std::string::npos,
-              !hardware());
-}
-
-TEST_P(PinAccessTest, TouchTimeoutOnTheRecordWrite)
-{
-    prepare("");
-    key.setTouchNever(50);
-    auto changed = change_pin(device, kPin, "");
-    ASSERT_FALSE(changed);
-    expectErr(changed.error(), 1, "Token timed out");
-    EXPECT_EQ(device.count(DeviceCall::OtpSetAccess), 0);
-    EXPECT_TRUE(keyHoldsNoPin());
-}
-
-TEST_P(PinAccessTest, NonAsciiPinTravelsAsUtf8)
-{
-    prepare(kUtf8Pin);
-    if (hardware())
-        EXPECT_EQ(key.accessCode(), kUtf8Pin);
-    else
-        EXPECT_EQ(hex(storedPolicy(key).pinDigest), "902a6f6776d88d6ac265321f2efb925c");
-    EXPECT_EQ(verify_pin(device, kUtf8Pin), PinResult<bool>(true));
-    EXPECT_EQ(verify_pin(device, "P\xe4"
-                                 "55w\xf6rt"),
-              PinResult<bool>(false)); // the same text in Latin-1
-}
-
-TEST_P(PinAccessTest, PolicyEnabledOnlyWhenARecordIsInForce)
-{
-    EXPECT_FALSE(is_pin_policy_enabled(device));
+    PinPolicyRecord strict = openPolicy();
+    strict.minLength = 7;
     PinPolicyRecord off = openPolicy();
     off.enabled = 0;
-    storePolicy(key, off);
-    EXPECT_FALSE(is_pin_policy_enabled(device));
-    storePolicy(key, openPolicy());
-    EXPECT_TRUE(is_pin_policy_enabled(device));
-    device.failNext(DeviceCall::OtpList, VN_ERR_NO_DEVICE);
-    EXPECT_FALSE(is_pin_policy_enabled(device));
-}
-
-// Hardware mode only: the calls that software mode never makes.
-using HardwareAccessTest = PinAccessTest;
-INSTANTIATE_TEST_SUITE_P(HardwareOnly, HardwareAccessTest, ::testing::Values(true),
-                         [](const auto&) { return "Hardware"; });
-
-TEST_P(HardwareAccessTest, HasAccessFailing)
-{
-    prepare("");
-    device.failAlways(DeviceCall::OtpHasAccess, VN_ERR_STORAGE);
-    auto empty = is_access_empty(device);
-    ASSERT_FALSE(empty);
-    expectErr(empty.error(), 0, "Failed to check if OTP is protected by PIN.");
-    auto changed = change_pin(device, kPin, "");
-    ASSERT_FALSE(changed);
-    expectErr(changed.error(), 0, "Failed to check if OTP is protected by PIN.");
-    EXPECT_EQ(device.count(DeviceCall::OtpPersonalize), 0);
-}
-
-TEST_P(HardwareAccessTest, SetAccessFailingAfterTheRecordWasWritten)
-{
-    prepare("");
-    device.failNext(DeviceCall::OtpSetAccess, VN_ERR_TOUCH_TIMEOUT);
-    const int64_t before = std::time(nullptr);
-    auto changed = change_pin(device, kPin, "");
-    ASSERT_FALSE(changed);
-    expectErr(changed.error(), 0, "Failed to set access.");
-    EXPECT_GE(storedPolicy(key).pinSetTime, before); // not undone
-    EXPECT_FALSE(key.accessCode().has_value());
-    EXPECT_EQ(log.text(), "error [set_hwmaccess] Failed to set access. rv=2148166020\n");
-}
-
-TEST_P(HardwareAccessTest, AccessCodeCallsFailingOtherThanForAWrongPin)
-{
-    prepare(kPin);
-    // The probe takes the first scripted status (and still means hardware
-    // mode); the second goes to the call that checks or changes the code.
-    device.failNext(DeviceCall::OtpChangeAccess, VN_ERR_STORAGE);
-    device.failNext(DeviceCall::OtpChangeAccess, VN_ERR_STORAGE);
-    auto verified = verify_pin(device, kPin);
-    ASSERT_FALSE(verified);
-    expectErr(verified.error(), 0, "Failed to verify PIN.");
-
-    device.failNext(DeviceCall::OtpChangeAccess, VN_OK);
-    device.failNext(DeviceCall::OtpChangeAccess, VN_ERR_STORAGE);
-    auto changed = change_pin(device, kOtherPin, kPin);
-    ASSERT_FALSE(changed);
-    expectErr(changed.error(), 0, "Failed to change PIN.");
-    EXPECT_TRUE(keyHolds(kPin));
-}
-
-TEST_P(HardwareAccessTest, SetAccessRefusedWhenTheKeyHasACode)
-{
-    prepare(kPin);
-    auto set = set_hwmaccess(device, kOtherPin);
-    ASSERT_FALSE(set);
-    expectErr(set.error(), 0, "The device has a PIN already.");
-    EXPECT_EQ(device.count(DeviceCall::OtpPersonalize), 0);
+    const std::string uninitialised =
+        "Failed to read PIN policy. Ask Admin to initialize the device.";
+    struct Case
+    {
+        const char* what;
+        bool hardwareOnly;
+        std::string pinOnKey;
+        PinPolicyRecord policy;
+        std::function<void(Rig&)> arrange;
+        std::string newPin, oldPin;
+        PinResult<void> expected;
+        int hardwareWrites, softwareWrites; // writes of the record attempted
+        std::string softwareLog = {}, hardwareLog = {};
+    };
+    const Case cases[] = {
+        {"wrong old PIN",
+         false,
+         kPin,
+         openPolicy(),
+         {},
+         kOtherPin,
+         kWrongPin,
+         failure(2, "Token PIN incorrect."),
+         1,
+         0},
+        {"blank old PIN while one is set",
+         false,
+         kPin,
+         openPolicy(),
+         {},
+         kOtherPin,
+         "",
+         failure(0, "The device has a PIN already."),
+         0,
+         0},
+        {"change breaks the policy", false, kPin, openPolicy(),
+         [&](Rig& r) {
+             PinPolicyRecord p = read_pin_policy_or_zero(r.key);
+             p.minLength = 7;
+             storePolicy(r.key, p);
+         },
+         "Short1", kPin, failure(0, "The minimum PIN length allowed is 7"), 0, 0},
+        {"first PIN breaks the policy",
+         false,
+         "",
+         strict,
+         {},
+         "Short1",
+         "",
+         failure(0, "The minimum PIN length allowed is 7"),
+         0,
+         0},
+        {"policy switched off",
+         false,
+         "",
+         off,
+         {},
+         kPin,
+         "",
+         failure(0, uninitialised),
+         0,
+         0,
+         "error [is_simaccess_empty] Failed to read pin policy.\n"},
+        {"key not touched", false, "", openPolicy(), [](Rig& r) { r.key.setTouchNever(20); }, kPin,
+         "", failure(1, "Token timed out"), 1, 1},
+        {"HasAccess fails", true, "", openPolicy(),
+         [](Rig& r) { r.device.failAlways(DeviceCall::OtpHasAccess, VN_ERR_STORAGE); }, kPin, "",
+         failure(0, "Failed to check if OTP is protected by PIN."), 0, 0},
+        {"SetAccess fails after the record was written", true, "", openPolicy(),
+         [](Rig& r) { r.device.failNext(DeviceCall::OtpSetAccess, VN_ERR_TOUCH_TIMEOUT); }, kPin,
+         "", failure(0, "Failed to set access."), 1, 0, "",
+         "error [set_hwmaccess] Failed to set access. rv=2148166020\n"},
+        {"ChangeAccess fails", true, kPin, openPolicy(),
+         [](Rig& r) {
+             r.device.failNext(DeviceCall::OtpChangeAccess, VN_OK); // the probe
+             r.device.failNext(DeviceCall::OtpChangeAccess, VN_ERR_STORAGE);
+         },
+         kOtherPin, kPin, failure(0, "Failed to change PIN."), 1, 0},
+    };
+    for (const Case& c : cases) {
+        if (c.hardwareOnly && !GetParam())
+            continue;
+        Rig rig(GetParam(), c.pinOnKey, c.policy);
+        if (c.arrange)
+            c.arrange(rig);
+        rig.device.clearCalls();
+        rig.log.clear();
+        EXPECT_EQ(change_pin(rig.device, c.newPin, c.oldPin), c.expected) << c.what;
+        EXPECT_EQ(rig.device.count(DeviceCall::OtpPersonalize),
+                  GetParam() ? c.hardwareWrites : c.softwareWrites)
+            << c.what;
+        EXPECT_TRUE(rig.holds(c.pinOnKey)) << c.what;
+        EXPECT_EQ(rig.log.text(), GetParam() ? c.hardwareLog : c.softwareLog) << c.what;
+    }
 }
 
 // query_pin: the PIN that Get OTP, Remove and New Token hand to the key.
-class QueryPinTest : public PinAccessTest
+TEST_P(PinAccessTest, QueryAsksOnlyWhenAPinIsSetAndNothingIsCached)
 {
-protected:
-    PinResult<std::string> query(const std::string& cached, std::string typed)
-    {
-        return query_pin(device, cached, [&, typed] {
-            ++prompts;
-            if (duringPrompt)
-                duringPrompt();
-            return typed;
-        });
-    }
-
+    Rig rig(GetParam());
     int prompts = 0;
-    std::function<void()> duringPrompt;
-};
-INSTANTIATE_TEST_SUITE_P(BothModes, QueryPinTest, ::testing::Values(true, false),
-                         [](const auto& info) { return info.param ? "Hardware" : "Software"; });
-
-TEST_P(QueryPinTest, NoPinSetNeverAsks)
-{
-    prepare("");
-    EXPECT_EQ(query("", kPin), PinResult<std::string>(""));
-    EXPECT_EQ(query("stale", kPin), PinResult<std::string>("stale"));
+    const auto typed = [&](std::string text) {
+        return [&prompts, text] {
+            ++prompts;
+            return text;
+        };
+    };
+    EXPECT_EQ(query_pin(rig.device, "", typed(kPin)), "");
     EXPECT_EQ(prompts, 0);
-}
 
-TEST_P(QueryPinTest, AsksOnceThenUsesTheCache)
-{
-    prepare(kPin);
+    ASSERT_TRUE(change_pin(rig.key, kPin, ""));
     std::string cachedPin; // as the main window keeps it
-    for (int i = 0; i < 3; ++i) {
-        auto pin = query(cachedPin, kPin);
-        ASSERT_TRUE(pin);
-        cachedPin = *pin;
-    }
+    for (int i = 0; i < 3; ++i)
+        cachedPin = query_pin(rig.device, cachedPin, typed(kPin)).value_or("failed");
     EXPECT_EQ(cachedPin, kPin);
     EXPECT_EQ(prompts, 1);
 
     // A cached PIN goes back unverified, even a wrong one.
-    device.clearCalls();
-    EXPECT_EQ(query(kWrongPin, kPin), PinResult<std::string>(kWrongPin));
+    rig.device.clearCalls();
+    EXPECT_EQ(query_pin(rig.device, kWrongPin, typed(kPin)), kWrongPin);
+    EXPECT_EQ(rig.device.count(DeviceCall::OtpChangeAccess), 1); // the probe only
     EXPECT_EQ(prompts, 1);
-    if (hardware()) {
-        EXPECT_EQ(device.count(DeviceCall::OtpChangeAccess), 1); // the probe only
-    }
 
-    // Once the cache is emptied (Update PIN does that), it asks again.
-    cachedPin.clear();
-    EXPECT_EQ(query(cachedPin, kPin), PinResult<std::string>(kPin));
-    EXPECT_EQ(prompts, 2);
+    // A wrong or dismissed (empty) entry is verified, and refused.
+    for (const std::string& entry : {kWrongPin, std::string()})
+        EXPECT_EQ(query_pin(rig.device, "", typed(entry)),
+                  failure<std::string>(0, "PIN is incorrect."));
+    EXPECT_EQ(prompts, 3);
+
+    // The key fails while the user is typing.
+    EXPECT_EQ(query_pin(rig.device, "",
+                        [&] {
+                            if (GetParam())
+                                rig.device.failAlways(DeviceCall::OtpChangeAccess, VN_ERR_STORAGE);
+                            else
+                                rig.device.failAlways(DeviceCall::OtpList, VN_ERR_NO_DEVICE);
+                            return kPin;
+                        }),
+              failure<std::string>(0, GetParam() ? "Failed to verify PIN. Error: Failed to "
+                                                   "verify PIN."
+                                                 : "Failed to verify PIN. Error: Failed to read "
+                                                   "PIN policy."));
+    EXPECT_EQ(rig.log.text().find(kPin), std::string::npos);
 }
 
-TEST_P(QueryPinTest, TypedPinIsVerified)
+TEST_P(PinAccessTest, QueryWhenTheAccessStateIsUnknown)
 {
-    prepare(kPin);
-    auto wrong = query("", kWrongPin);
-    ASSERT_FALSE(wrong);
-    expectErr(wrong.error(), 0, "PIN is incorrect.");
-
-    // A dismissed prompt is verified like any other PIN.
-    device.clearCalls();
-    auto dismissed = query("", "");
-    ASSERT_FALSE(dismissed);
-    expectErr(dismissed.error(), 0, "PIN is incorrect.");
-    if (hardware()) {
-        const auto calls = device.callsOf(DeviceCall::OtpChangeAccess);
-        ASSERT_EQ(calls.size(), 3u); // probe, probe, verify
-        EXPECT_EQ(calls[2].oldCode, "");
-        EXPECT_EQ(calls[2].access, "");
-    }
-    EXPECT_EQ(prompts, 2);
-}
-
-TEST_P(QueryPinTest, VerifyFailing)
-{
-    prepare(kPin);
-    // The failure starts while the user is typing.
-    duringPrompt = [&] {
-        if (hardware())
-            device.failAlways(DeviceCall::OtpChangeAccess, VN_ERR_STORAGE);
-        else
-            device.failAlways(DeviceCall::OtpList, VN_ERR_NO_DEVICE);
+    Rig rig(GetParam(), kPin);
+    rig.log.clear();
+    rig.device.failAlways(DeviceCall::OtpHasAccess, VN_ERR_STORAGE);
+    rig.device.failAlways(DeviceCall::OtpList, VN_ERR_NO_DEVICE);
+    const auto notAsked = [] {
+        ADD_FAILURE() << "asked for the PIN";
+        return std::string();
     };
-    auto pin = query("", kPin);
-    ASSERT_FALSE(pin);
-    expectErr(pin.error(), 0,
-              hardware() ? "Failed to verify PIN. Error: Failed to verify PIN."
-                         : "Failed to verify PIN. Error: Failed to read PIN policy.");
-}
-
-TEST_P(QueryPinTest, AccessStateUnknown)
-{
-    prepare(kPin);
-    if (hardware()) {
-        device.failAlways(DeviceCall::OtpHasAccess, VN_ERR_STORAGE);
-        auto pin = query(kPin, kPin);
-        ASSERT_FALSE(pin);
-        expectErr(pin.error(), 0, "Failed to check if OTP is protected by PIN.");
-        EXPECT_EQ(log.text(), "error [OnBnClickedGetOTP] Failed to query access empty.\n");
+    if (GetParam()) {
+        EXPECT_EQ(query_pin(rig.device, kPin, notAsked),
+                  failure<std::string>(0, "Failed to check if OTP is protected by PIN."));
+        EXPECT_EQ(rig.log.text(), "error [OnBnClickedGetOTP] Failed to query access empty.\n");
     } else {
-        // An unreadable record means "no PIN": the cached text goes back
-        // without asking.
-        device.failAlways(DeviceCall::OtpList, VN_ERR_NO_DEVICE);
-        EXPECT_EQ(query("", kPin), PinResult<std::string>(""));
+        // No readable record means no PIN: the cache goes back without asking.
+        EXPECT_EQ(query_pin(rig.device, "", notAsked), "");
     }
-    EXPECT_EQ(prompts, 0);
 }
 
 } // namespace

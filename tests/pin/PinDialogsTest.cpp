@@ -1,9 +1,8 @@
-#include "DialogTestSupport.h"
-#include "HookDevice.h"
-#include "KeySetup.h"
-#include "LogCapture.h"
+#include "PinTestSupport.h"
+#include "device/MainWindowPort.h"
 #include "pin/CPinPolicyDlg.h"
 #include "pin/PinAccess.h"
+#include "pin/PinCommands.h"
 #include "pin/PinDlg.h"
 #include "pin/QueryPin.h"
 #include "pin/UpdatePinDlg.h"
@@ -13,7 +12,9 @@
 #include <QAccessible>
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QtTest>
 
 namespace {
@@ -21,54 +22,112 @@ namespace {
 const QString kPin = QStringLiteral("Kq7#pw");
 const QString kOtherPin = QStringLiteral("Zt4!mv");
 
-std::string utf8(const QString& s)
+// Answers each modal dialog of its type that a command opens, once; a modal
+// dialog that stays open 3 s after it appeared is rejected and marked stuck,
+// so nothing can hang.
+class ModalAnswerer
 {
-    return s.toStdString();
-}
+public:
+    template <class Dialog> explicit ModalAnswerer(std::function<void(Dialog*)> act)
+    {
+        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this, act] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            if (dialog != m_current) {
+                m_current = dialog;
+                m_ticks = 0;
+                QObject::connect(dialog, &QDialog::finished, &m_timer,
+                                 [this] { m_current = nullptr; });
+                if (auto* typed = qobject_cast<Dialog*>(dialog)) {
+                    ++seen;
+                    act(typed);
+                }
+            } else if (++m_ticks > 300) {
+                stuck = true;
+                dialog->reject();
+            }
+        });
+        m_timer.start(10);
+    }
+    int seen = 0;
+    bool stuck = false;
 
-// The key, a scripting layer and a touch hook, stacked as the dialogs use them.
-struct Rig
-{
-    explicit Rig(bool hardware) : key("VK1000001", hardware) {}
-    VirtualKeyDevice key;
-    HookDevice hook{key};
-    ScriptedDevice device{hook};
+private:
+    QTimer m_timer;
+    QDialog* m_current = nullptr;
+    int m_ticks = 0;
 };
 
-bool busyCursorShown()
+// Every text a label showed when it was painted.
+class PaintSpy : public QObject
 {
-    const QCursor* cursor = QGuiApplication::overrideCursor();
-    return cursor && cursor->shape() == Qt::WaitCursor;
+public:
+    explicit PaintSpy(QLabel* label) { label->installEventFilter(this); }
+    QStringList painted;
+    bool eventFilter(QObject* label, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            painted << static_cast<QLabel*>(label)->text();
+        return false;
+    }
+};
+
+class FakeMainWindow final : public MainWindowPort
+{
+public:
+    explicit FakeMainWindow(DeviceApi& device) : m_device(device) { button.setEnabled(false); }
+    DeviceApi& device() override { return m_device; }
+    void AppendMessage(const QString& text) override { messages += text; }
+    void SetStatusText(const QString& text) override { status = text; }
+    void setControlEnabled(int, bool) override {}
+    bool isControlEnabled(int) const override { return true; }
+    void clearTokenRows() override {}
+    void appendTokenRow(const QStringList&) override {}
+    int tokenRowCount() const override { return 0; }
+    int selectedTokenRow() const override { return -1; }
+    QString tokenCell(int, int) const override { return {}; }
+    void removeTokenRow(int) override {}
+    void RefreshTokenList() override {}
+    void change_pin_button_status() override { ::change_pin_button_status(m_device, &button); }
+    QWidget* dialogParent() override { return &parent; }
+
+    QWidget parent;
+    QPushButton button{QStringLiteral("Update PIN")};
+    QString messages, status;
+
+private:
+    DeviceApi& m_device;
+};
+
+struct Rig
+{
+    explicit Rig(bool hardware = true) : key("VK1000001", hardware) {}
+    VirtualKeyDevice key;
+    ScriptedDevice device{key};
+};
+
+void typePin(PinDlg* dialog)
+{
+    dialog->pinEdit()->setText(kPin);
+    dialog->okButton()->click();
 }
 
-QString accessibleText(QWidget* widget, QAccessible::Text which)
-{
-    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(widget);
-    return iface ? iface->text(which) : QString();
-}
-
-// Every edit, button, check box and group box is named for assistive
-// technology; an edit by the label that is its buddy.
-void checkAccessibleNames(QWidget* dialog)
+// Every edit, button and group is named for assistive technology, an edit by
+// its buddy label; the message line is described as "Message".
+void checkAccessibility(QWidget* dialog)
 {
     for (QWidget* w : dialog->findChildren<QWidget*>()) {
-        if (!qobject_cast<QLineEdit*>(w) && !qobject_cast<QAbstractButton*>(w) &&
-            !qobject_cast<QGroupBox*>(w))
-            continue;
-        QVERIFY2(!accessibleText(w, QAccessible::Name).isEmpty(),
-                 qPrintable(w->objectName() + QStringLiteral(" has no accessible name")));
+        if (qobject_cast<QLineEdit*>(w) || qobject_cast<QAbstractButton*>(w) ||
+            qobject_cast<QGroupBox*>(w))
+            QVERIFY(!QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name).isEmpty());
     }
     for (QLabel* label : dialog->findChildren<QLabel*>()) {
         if (label->buddy())
-            QCOMPARE(accessibleText(label->buddy(), QAccessible::Name), label->text());
+            QCOMPARE(label->buddy()->accessibleName(), label->text());
     }
-}
-
-void addModes()
-{
-    QTest::addColumn<bool>("hardware");
-    QTest::newRow("hardware") << true;
-    QTest::newRow("software") << false;
+    auto* message = dialog->findChild<QLabel*>(QStringLiteral("messageLabel"));
+    QVERIFY(!message || message->accessibleDescription() == QStringLiteral("Message"));
 }
 
 } // namespace
@@ -78,531 +137,302 @@ class PinDialogsTest : public QObject
     Q_OBJECT
 
 private slots:
-    void pinEntryDialog();
-    void queryAsksOnlyWhenNeeded_data() { addModes(); }
-    void queryAsksOnlyWhenNeeded();
-    void updatePinMessagesBeforeAnyDeviceCall();
-    void updatePinCurrentFieldFollowsTheKey_data() { addModes(); }
-    void updatePinCurrentFieldFollowsTheKey();
-    void updatePinChange_data() { addModes(); }
-    void updatePinChange();
-    void updatePinCommandRefusedWithoutPolicy();
-    void updatePinCommandForgetsTheCachedPin();
-    void buttonCaptionFollowsTheKey_data() { addModes(); }
-    void buttonCaptionFollowsTheKey();
-    void buttonCaptionWhenAccessStateUnknown();
-    void policyDialogOpens();
-    void policyDialogSavesExactly();
-    void policyDialogFailedSave();
-    void policyDialogRefusesBadFields_data();
-    void policyDialogRefusesBadFields();
-    void policyDialogKeepsRulesWhenSwitchedOff();
-};
-
-void PinDialogsTest::pinEntryDialog()
-{
-    PinDlg dialog;
-    QCOMPARE(dialog.windowTitle(), QStringLiteral("PIN"));
-    QCOMPARE(dialog.pinEdit()->echoMode(), QLineEdit::Password);
-    QVERIFY(dialog.pinEdit()->text().isEmpty());
-    QVERIFY(dialog.okButton()->isDefault());
-    checkAccessibleNames(&dialog);
-
-    // Escape does not read the edit.
-    dialog.show();
-    dialog.pinEdit()->setText(kPin);
-    QTest::keyClick(&dialog, Qt::Key_Escape);
-    QCOMPARE(dialog.result(), int(QDialog::Rejected));
-    QVERIFY(dialog.pin().isEmpty());
-
-    PinDlg typed;
-    typed.show();
-    typed.pinEdit()->setText(kPin);
-    typed.okButton()->click();
-    QCOMPARE(typed.result(), int(QDialog::Accepted));
-    QCOMPARE(typed.pin(), kPin);
-}
-
-void PinDialogsTest::queryAsksOnlyWhenNeeded()
-{
-    QFETCH(bool, hardware);
-    Rig rig(hardware);
-    storePolicy(rig.key, openPolicy());
-    QWidget parent;
-
+    void modes_data()
     {
-        // No PIN on the key: nothing to ask.
-        ModalAnswerer answerer([](QDialog* d) { d->reject(); });
-        QCOMPARE(query_pin_ifn(rig.device, &parent, ""), PinResult<std::string>(""));
-        QCOMPARE(answerer.dialogsSeen(), 0);
+        QTest::addColumn<bool>("hardware");
+        QTest::newRow("hardware") << true;
+        QTest::newRow("software") << false;
     }
 
-    QVERIFY(change_pin(rig.key, utf8(kPin), ""));
+    void queryShowsThePinDialogOnlyWhenNeeded_data() { modes_data(); }
+    void queryShowsThePinDialogOnlyWhenNeeded()
     {
-        ModalAnswerer answerer([](QDialog* d) {
-            auto* dlg = qobject_cast<PinDlg*>(d);
-            QVERIFY(dlg);
-            dlg->pinEdit()->setText(kPin);
-            dlg->okButton()->click();
-        });
+        QFETCH(bool, hardware);
+        Rig rig(hardware);
+        storePolicy(rig.key, openPolicy());
+        QWidget parent;
         std::string cached;
-        for (int i = 0; i < 2; ++i) {
-            auto pin = query_pin_ifn(rig.device, &parent, cached);
-            QVERIFY(pin);
-            cached = *pin;
+        {
+            ModalAnswerer answer{std::function<void(PinDlg*)>(typePin)};
+            QCOMPARE(query_pin_ifn(rig.device, &parent, cached), ""); // no PIN yet
+            QVERIFY(change_pin(rig.key, kPin.toStdString(), ""));
+            for (int i = 0; i < 2; ++i)
+                cached = query_pin_ifn(rig.device, &parent, cached).value_or("failed");
+            QCOMPARE(cached, kPin.toStdString());
+            QCOMPARE(answer.seen, 1);
         }
-        QCOMPARE(cached, utf8(kPin));
-        QCOMPARE(answerer.dialogsSeen(), 1);
-        QVERIFY(!answerer.stuck());
+        // Escape does not take the typed text; the empty PIN is verified.
+        ModalAnswerer escape{std::function<void(PinDlg*)>([](PinDlg* d) {
+            QVERIFY(d->windowTitle() == "PIN" && d->pinEdit()->echoMode() == QLineEdit::Password);
+            checkAccessibility(d);
+            d->pinEdit()->setText(kPin);
+            QTest::keyClick(d, Qt::Key_Escape);
+        })};
+        QCOMPARE(query_pin_ifn(rig.device, &parent, ""),
+                 PinResult<std::string>(std::unexpected(Err{0, "PIN is incorrect."})));
+        QCOMPARE(escape.seen, 1);
     }
 
-    // Closing the dialog without typing is not a cancel: the empty text is
-    // checked and refused.
-    ModalAnswerer dismisser([](QDialog* d) { QTest::keyClick(d, Qt::Key_Escape); });
-    auto pin = query_pin_ifn(rig.device, &parent, "");
-    QVERIFY(!pin);
-    QCOMPARE(pin.error().message, std::string("PIN is incorrect."));
-    QCOMPARE(dismisser.dialogsSeen(), 1);
-}
-
-void PinDialogsTest::updatePinMessagesBeforeAnyDeviceCall()
-{
-    struct Case
+    void updatePinChecksBeforeTheKey_data()
     {
-        const char* what;
-        QString newPin, confirmPin, message;
-    };
-    const Case cases[] = {
-        {"new empty, confirmation typed", "", "abc", "New PIN and confirm PIN do not match."},
-        {"confirmation differs", "abcdef", "abcdeg", "New PIN and confirm PIN do not match."},
-        {"confirmation longer", "abcdef", "abcdefg", "New PIN and confirm PIN do not match."},
-        {"both empty", "", "", "PIN is empty."},
-        {"too short for the policy", "xq", "xq", "The minimum PIN length allowed is 6"},
-        {"too many repeats", "xqqqqq", "xqqqqq",
-         "The maximum pairs of repeating letters allowed is 2"},
-    };
-    for (const Case& c : cases) {
-        Rig rig(true);
+        QTest::addColumn<QString>("newPin");
+        QTest::addColumn<QString>("confirmPin");
+        QTest::addColumn<QString>("message");
+        const QString mismatch = QStringLiteral("New PIN and confirm PIN do not match.");
+        QTest::newRow("new empty") << ""
+                                   << "abc" << mismatch;
+        QTest::newRow("longer") << "abcdef"
+                                << "abcdefg" << mismatch;
+        QTest::newRow("both empty") << ""
+                                    << ""
+                                    << "PIN is empty.";
+        QTest::newRow("policy") << "xq"
+                                << "xq"
+                                << "The minimum PIN length allowed is 6";
+    }
+    void updatePinChecksBeforeTheKey()
+    {
+        QFETCH(QString, newPin);
+        QFETCH(QString, confirmPin);
+        QFETCH(QString, message);
+        Rig rig;
         PinPolicyRecord policy = openPolicy();
         policy.minLength = 6;
-        policy.maxRepeating = 2;
         storePolicy(rig.key, policy);
         UpdatePinDlg dialog(rig.device);
+        QVERIFY(dialog.currentPinLabel()->isHidden() && dialog.currentPinEdit()->isHidden());
+        checkAccessibility(&dialog);
         dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         PaintSpy spy(dialog.messageLabel());
         rig.device.clearCalls();
-
-        dialog.newPinEdit()->setText(c.newPin);
-        dialog.confirmPinEdit()->setText(c.confirmPin);
+        dialog.newPinEdit()->setText(newPin);
+        dialog.confirmPinEdit()->setText(confirmPin);
         dialog.okButton()->click();
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(dialog.messageLabel()->text(), message);
+        // Only the policy check reads the key; nothing is written or prompted.
+        QCOMPARE(rig.device.calls().size(), size_t(message.startsWith("The") ? 1 : 0));
+        QVERIFY(!spy.painted.contains(QStringLiteral("Please touch the key...")));
+    }
 
-        QVERIFY2(dialog.isVisible(), c.what);
-        QCOMPARE(dialog.messageLabel()->text(), c.message);
-        QCOMPARE(rig.device.count(DeviceCall::OtpPersonalize), 0);
-        QCOMPARE(rig.device.count(DeviceCall::OtpSetAccess), 0);
-        QVERIFY2(!spy.painted.contains(QStringLiteral("Please touch the key...")), c.what);
-        // The cheap checks never reach the key.
-        if (c.message.startsWith(QStringLiteral("New PIN")) ||
-            c.message == QStringLiteral("PIN is empty."))
-            QCOMPARE(rig.device.calls().size(), size_t(0));
-    }
-}
+    void updatePinErrorsStayInTheDialog_data() { modes_data(); }
+    void updatePinErrorsStayInTheDialog()
+    {
+        QFETCH(bool, hardware);
+        Rig rig(hardware);
+        storePolicy(rig.key, openPolicy());
+        QVERIFY(change_pin(rig.key, kPin.toStdString(), ""));
+        UpdatePinDlg dialog(rig.device);
+        QVERIFY(!dialog.currentPinLabel()->isHidden() && !dialog.currentPinEdit()->isHidden());
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        PaintSpy spy(dialog.messageLabel());
+        const std::tuple<QString, bool, QString> attempts[] = {
+            {"Wr0ng#x", false, "Failed to change PIN. Error: Token PIN incorrect."},
+            {"", false, "Failed to change PIN. Error: The device has a PIN already."},
+            {kPin, true, "Failed to change PIN. Error: Token timed out"},
+            {kPin, false, ""},
+        };
+        for (const auto& [current, noTouch, message] : attempts) {
+            noTouch ? rig.key.setTouchNever(20) : rig.key.setTouchAuto(0);
+            dialog.currentPinEdit()->setText(current);
+            dialog.newPinEdit()->setText(kOtherPin);
+            dialog.confirmPinEdit()->setText(kOtherPin);
+            dialog.okButton()->click();
+            QCOMPARE(dialog.isVisible(), !message.isEmpty());
+            if (!message.isEmpty())
+                QCOMPARE(dialog.messageLabel()->text(), message);
+        }
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(verify_pin(rig.key, kOtherPin.toStdString()), true);
+        // The prompt is replaced before the event loop runs again, so only a
+        // paint forced before the blocking call can have shown it.
+        QVERIFY(spy.painted.contains(QStringLiteral("Please touch the key...")));
 
-void PinDialogsTest::updatePinCurrentFieldFollowsTheKey()
-{
-    QFETCH(bool, hardware);
-    Rig rig(hardware);
-    storePolicy(rig.key, openPolicy());
-    {
-        UpdatePinDlg dialog(rig.device);
-        QCOMPARE(dialog.windowTitle(), QStringLiteral("Update PIN"));
-        QVERIFY(dialog.currentPinLabel()->isHidden());
-        QVERIFY(dialog.currentPinEdit()->isHidden());
-        QVERIFY(!dialog.newPinEdit()->isHidden());
-        QVERIFY(dialog.messageLabel()->text().isEmpty());
-        QCOMPARE(dialog.messageLabel()->accessibleDescription(), QStringLiteral("Message"));
-        for (QLineEdit* e : {dialog.currentPinEdit(), dialog.newPinEdit(), dialog.confirmPinEdit()})
-            QCOMPARE(e->echoMode(), QLineEdit::Password);
-        checkAccessibleNames(&dialog);
-    }
-    QVERIFY(change_pin(rig.key, utf8(kPin), ""));
-    {
-        UpdatePinDlg dialog(rig.device);
-        QCOMPARE(dialog.currentPinLabel()->text(),
-                 QStringLiteral("Please enter your current PIN:"));
-        QVERIFY(!dialog.currentPinLabel()->isHidden());
-        QVERIFY(!dialog.currentPinEdit()->isHidden());
-    }
-    if (hardware) {
         LogCapture log;
         rig.device.failAlways(DeviceCall::OtpHasAccess, VN_ERR_STORAGE);
-        UpdatePinDlg dialog(rig.device);
-        QVERIFY(!dialog.currentPinEdit()->isHidden());
-        QCOMPARE(
-            log.text(),
-            std::string("error [UpdatePinDlg::OnInitDialog] Failed to query is_access_empty\n"));
+        rig.device.failAlways(DeviceCall::OtpChangeAccess, VN_OK); // hardware mode either way
+        UpdatePinDlg unsure(rig.device);
+        QVERIFY(!unsure.currentPinEdit()->isHidden());
+        QCOMPARE(log.text(),
+                 "error [UpdatePinDlg::OnInitDialog] Failed to query is_access_empty\n");
     }
-}
 
-void PinDialogsTest::updatePinChange()
-{
-    QFETCH(bool, hardware);
-    Rig rig(hardware);
-    storePolicy(rig.key, openPolicy());
-    QVERIFY(change_pin(rig.key, utf8(kPin), ""));
-
-    struct Attempt
+    void updatePinCommand()
     {
-        QString current;
-        bool touchTimesOut;
-        QString message; // empty: the change succeeds
-    };
-    const Attempt attempts[] = {
-        {"Wr0ng#x", false, "Failed to change PIN. Error: Token PIN incorrect."},
-        {"", false, "Failed to change PIN. Error: The device has a PIN already."},
-        {kPin, true, "Failed to change PIN. Error: Token timed out"},
-        {kPin, false, ""},
-    };
-    UpdatePinDlg dialog(rig.device);
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    PaintSpy spy(dialog.messageLabel());
-    QStringList shownAtTouch;
-    bool busyAtTouch = true;
-    rig.hook.beforeTouch = [&] {
-        shownAtTouch << (spy.painted.isEmpty() ? QString() : spy.painted.last());
-        busyAtTouch = busyAtTouch && busyCursorShown();
-    };
+        Rig rig;
+        FakeMainWindow window(rig.device);
+        window.cachedPin = kPin;
+        ModalAnswerer cancel{std::function<void(UpdatePinDlg*)>(
+            [](UpdatePinDlg* d) { d->cancelButton()->click(); })};
+        OnBnClickedUpdatePin(window); // no policy yet
+        QCOMPARE(cancel.seen, 0);
+        QCOMPARE(window.status, QStringLiteral("Please enable PIN policy before setting a PIN."));
+        QVERIFY(window.messages.isEmpty() && window.cachedPin == kPin);
 
-    for (const Attempt& a : attempts) {
-        if (a.touchTimesOut)
-            rig.key.setTouchNever(50);
-        else
-            rig.key.setTouchAuto(0);
-        dialog.currentPinEdit()->setText(a.current);
-        dialog.newPinEdit()->setText(kOtherPin);
-        dialog.confirmPinEdit()->setText(kOtherPin);
-        dialog.okButton()->click();
-        if (a.message.isEmpty()) {
-            QCOMPARE(dialog.result(), int(QDialog::Accepted));
-            QVERIFY(!dialog.isVisible());
-        } else {
-            QVERIFY(dialog.isVisible());
-            QCOMPARE(dialog.messageLabel()->text(), a.message);
+        storePolicy(rig.key, openPolicy());
+        QVERIFY(change_pin(rig.key, kPin.toStdString(), ""));
+        OnBnClickedUpdatePin(window);
+        QCOMPARE(cancel.seen, 1);
+        QVERIFY(window.cachedPin.isEmpty()); // even after Cancel
+        QCOMPARE(window.button.text(), QStringLiteral("Change PIN"));
+        // So the next protected operation asks again.
+        ModalAnswerer answer{std::function<void(PinDlg*)>(typePin)};
+        QVERIFY(query_pin_ifn(rig.device, &window.parent, window.cachedPin.toStdString()));
+        QCOMPARE(answer.seen, 1);
+    }
+
+    void buttonFollowsTheKey_data() { modes_data(); }
+    void buttonFollowsTheKey()
+    {
+        QFETCH(bool, hardware);
+        Rig rig(hardware);
+        FakeMainWindow window(rig.device);
+        window.change_pin_button_status();
+        QVERIFY(!window.button.isEnabled());
+        QCOMPARE(window.button.text(), QStringLiteral("Update PIN"));
+
+        ModalAnswerer policy{std::function<void(CPinPolicyDlg*)>([](CPinPolicyDlg* d) {
+            d->enabledBox()->click();
+            d->okButton()->click();
+        })};
+        OnBnClickedPinPolicy(window); // a fresh key gets its first record
+        QVERIFY(window.button.isEnabled());
+        QCOMPARE(window.button.text(), QStringLiteral("Set PIN"));
+        QCOMPARE(window.button.accessibleName(), QStringLiteral("Set PIN"));
+
+        ModalAnswerer set{std::function<void(UpdatePinDlg*)>([](UpdatePinDlg* d) {
+            d->newPinEdit()->setText(kPin);
+            d->confirmPinEdit()->setText(kPin);
+            d->okButton()->click();
+        })};
+        OnBnClickedUpdatePin(window);
+        QCOMPARE(window.button.text(), QStringLiteral("Change PIN"));
+        QCOMPARE(verify_pin(rig.key, kPin.toStdString()), true);
+
+        OnBnClickedPinPolicy(window); // switched off: disabled, caption kept
+        QVERIFY(!window.button.isEnabled());
+        QCOMPARE(window.button.text(), QStringLiteral("Change PIN"));
+        QVERIFY(policy.seen == 2 && set.seen == 1 && !policy.stuck && !set.stuck);
+
+        LogCapture log;
+        storePolicy(rig.key, openPolicy());
+        rig.device.failAlways(DeviceCall::OtpHasAccess, VN_ERR_STORAGE);
+        rig.device.failAlways(DeviceCall::OtpChangeAccess, VN_OK);
+        window.change_pin_button_status();
+        QVERIFY(window.button.isEnabled());
+        QCOMPARE(window.button.text(), QStringLiteral("Change PIN"));
+        QCOMPARE(log.text(), "error [change_pin_button_status] Failed to check is_access_empty\n");
+    }
+
+    void policyDialogOpensFromTheKey()
+    {
+        Rig rig;
+        PinPolicyRecord off = openPolicy(); // switched off: values shown, greyed
+        off.enabled = 0;
+        off.expiryDays = 30;
+        for (const PinPolicyRecord& r : {PinPolicyRecord{}, off}) {
+            if (r.expiryDays)
+                storePolicy(rig.key, r);
+            CPinPolicyDlg dialog(rig.device, nullptr, [](std::string_view) {});
+            QCOMPARE(dialog.windowTitle(), QStringLiteral("PIN Policy"));
+            QVERIFY(!dialog.enabledBox()->isChecked() && dialog.messageLabel()->text().isEmpty());
+            for (std::size_t i = 0; i < kPolicyFieldCount; ++i) {
+                const auto f = static_cast<PolicyField>(i);
+                QCOMPARE(dialog.fieldEdit(f)->text().toUInt(), policy_values_of(r).values[i]);
+                QVERIFY(!dialog.fieldEdit(f)->isEnabled() && !dialog.fieldLabel(f)->isEnabled());
+            }
+            QVERIFY(dialog.daysLabel()->isEnabled());
+            checkAccessibility(&dialog);
+            dialog.enabledBox()->click();
+            QVERIFY(dialog.fieldEdit(PolicyField::ExpiryDays)->isEnabled());
+            QVERIFY(dialog.fieldLabel(PolicyField::MinLength)->isEnabled());
         }
     }
-    QCOMPARE(verify_pin(rig.key, utf8(kOtherPin)), PinResult<bool>(true));
-    // Each write of the record found the prompt already painted.
-    QVERIFY(!shownAtTouch.isEmpty());
-    for (const QString& shown : shownAtTouch)
-        QCOMPARE(shown, QStringLiteral("Please touch the key..."));
-    QVERIFY(busyAtTouch);
-}
 
-void PinDialogsTest::updatePinCommandRefusedWithoutPolicy()
-{
-    Rig rig(true);
-    PinPolicyRecord off = openPolicy();
-    off.enabled = 0;
-    storePolicy(rig.key, off);
-    FakeMainWindow window(rig.device);
-    window.cachedPin = kPin;
-    ModalAnswerer answerer([](QDialog* d) { d->reject(); });
-    OnBnClickedUpdatePin(window);
-    QCOMPARE(answerer.dialogsSeen(), 0);
-    QCOMPARE(window.status, QStringLiteral("Please enable PIN policy before setting a PIN."));
-    QVERIFY(window.messages.isEmpty());
-}
-
-void PinDialogsTest::updatePinCommandForgetsTheCachedPin()
-{
-    Rig rig(true);
-    storePolicy(rig.key, openPolicy());
-    QVERIFY(change_pin(rig.key, utf8(kPin), ""));
-    FakeMainWindow window(rig.device);
-    window.cachedPin = kPin;
-
+    void policyDialogSaves()
     {
-        ModalAnswerer cancel([](QDialog* d) {
-            auto* dlg = qobject_cast<UpdatePinDlg*>(d);
-            QVERIFY(dlg);
-            dlg->cancelButton()->click();
-        });
-        OnBnClickedUpdatePin(window);
-        QCOMPARE(cancel.dialogsSeen(), 1);
+        Rig rig(false);
+        PinPolicyRecord stored = openPolicy();
+        stored.pinDigest = pin_digest(kPin.toStdString());
+        stored.pinSetTime = 1700000000;
+        storePolicy(rig.key, stored);
+        std::vector<std::string> fileLog, expectedLog;
+        CPinPolicyDlg dialog(rig.device, nullptr,
+                             [&](std::string_view line) { fileLog.emplace_back(line); });
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        PaintSpy spy(dialog.messageLabel());
+        const char* typed[kPolicyFieldCount] = {"255", "1", "2", "3", "4", "5", "6", "65535"};
+        for (std::size_t i = 0; i < kPolicyFieldCount; ++i)
+            dialog.fieldEdit(static_cast<PolicyField>(i))->setText(typed[i]);
+
+        for (const auto& [status, error] : {std::pair{VN_ERR_TOUCH_TIMEOUT, "Token timed out"},
+                                            {VN_ERR_STORAGE, "Failed to write PIN policy."}}) {
+            rig.device.failNext(DeviceCall::OtpPersonalize, status);
+            dialog.okButton()->click();
+            const std::string message = std::string("Failed to write PIN policy. Error: ") + error;
+            QVERIFY(dialog.isVisible());
+            QCOMPARE(dialog.messageLabel()->text().toStdString(), message);
+            expectedLog.insert(expectedLog.end(), {"[OnSaveCmd]", "[OnSaveCmd] " + message});
+        }
+        QCOMPARE(read_pin_policy_or_zero(rig.key), stored);
+
+        dialog.okButton()->click(); // OK again repeats the whole save
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        expectedLog.push_back("[OnSaveCmd]");
+        QCOMPARE(fileLog, expectedLog);
+        QVERIFY(spy.painted.contains(QStringLiteral("Touch the Key...")));
+        PinPolicyRecord expected = stored; // the PIN state is carried over
+        expected.minLength = 255;
+        std::tie(expected.minNumeric, expected.minLowercase, expected.minUppercase,
+                 expected.minSpecial, expected.maxSequential, expected.maxRepeating) =
+            std::tuple{1, 2, 3, 4, 5, 6};
+        expected.expiryDays = 65535;
+        QCOMPARE(read_pin_policy_or_zero(rig.key), expected);
     }
-    QVERIFY(window.cachedPin.isEmpty());
-    QCOMPARE(window.buttonUpdates, 1);
-    QCOMPARE(window.updatePinButton.text(), QStringLiteral("Change PIN"));
 
-    // The next protected operation has to ask again.
-    ModalAnswerer answer([](QDialog* d) {
-        auto* dlg = qobject_cast<PinDlg*>(d);
-        QVERIFY(dlg);
-        dlg->pinEdit()->setText(kPin);
-        dlg->okButton()->click();
-    });
-    auto pin = query_pin_ifn(rig.device, window.dialogParent(), utf8(window.cachedPin));
-    QVERIFY(pin);
-    QCOMPARE(answer.dialogsSeen(), 1);
-}
-
-void PinDialogsTest::buttonCaptionFollowsTheKey()
-{
-    QFETCH(bool, hardware);
-    Rig rig(hardware);
-    FakeMainWindow window(rig.device);
-    QPushButton& button = window.updatePinButton;
-
-    window.change_pin_button_status();
-    QVERIFY(!button.isEnabled());
-    QCOMPARE(button.text(), QStringLiteral("Update PIN"));
-
+    void policyDialogRefusesWhatItCannotSave_data()
     {
-        // A fresh key gets its policy from the PIN Policy dialog.
-        ModalAnswerer save([](QDialog* d) {
-            auto* dlg = qobject_cast<CPinPolicyDlg*>(d);
-            QVERIFY(dlg);
-            dlg->enabledBox()->click();
-            dlg->fieldEdit(PolicyField::MinLength)->setText(QStringLiteral("6"));
-            dlg->fieldEdit(PolicyField::MaxSequential)->setText(QStringLiteral("3"));
-            dlg->fieldEdit(PolicyField::MaxRepeating)->setText(QStringLiteral("2"));
-            dlg->okButton()->click();
-        });
-        OnBnClickedPinPolicy(window);
-        QCOMPARE(save.dialogsSeen(), 1);
-        QVERIFY(!save.stuck());
+        QTest::addColumn<int>("field");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("message");
+        const QString rules = QStringLiteral("Please enter a whole number from 0 to 255 for ");
+        QTest::newRow("empty") << int(PolicyField::MinLength) << ""
+                               << rules + "the minimum PIN length.";
+        QTest::newRow("300") << int(PolicyField::MaxRepeating) << "300"
+                             << rules + "the maximum number of repeating letters.";
+        QTest::newRow("not a number") << int(PolicyField::MinUppercase) << "3a"
+                                      << rules + "the minimum number of uppercase letters.";
+        QTest::newRow("65537 days") << int(PolicyField::ExpiryDays) << "65537"
+                                    << "Please enter a whole number from 0 to 65535 for the days "
+                                       "after which a newly set PIN expires.";
     }
-    QVERIFY(button.isEnabled());
-    QCOMPARE(button.text(), QStringLiteral("Set PIN"));
-    QCOMPARE(accessibleText(&button, QAccessible::Name), QStringLiteral("Set PIN"));
-
+    void policyDialogRefusesWhatItCannotSave()
     {
-        ModalAnswerer set([](QDialog* d) {
-            auto* dlg = qobject_cast<UpdatePinDlg*>(d);
-            QVERIFY(dlg);
-            QVERIFY(dlg->currentPinEdit()->isHidden());
-            dlg->newPinEdit()->setText(kPin);
-            dlg->confirmPinEdit()->setText(kPin);
-            dlg->okButton()->click();
-        });
-        OnBnClickedUpdatePin(window);
-        QCOMPARE(set.dialogsSeen(), 1);
-        QVERIFY(!set.stuck());
-    }
-    QVERIFY(button.isEnabled());
-    QCOMPARE(button.text(), QStringLiteral("Change PIN"));
-    QCOMPARE(verify_pin(rig.key, utf8(kPin)), PinResult<bool>(true));
-
-    // Switching the policy off disables the button and leaves its caption.
-    {
-        ModalAnswerer off([](QDialog* d) {
-            auto* dlg = qobject_cast<CPinPolicyDlg*>(d);
-            QVERIFY(dlg);
-            dlg->enabledBox()->click();
-            dlg->okButton()->click();
-        });
-        OnBnClickedPinPolicy(window);
-    }
-    QVERIFY(!button.isEnabled());
-    QCOMPARE(button.text(), QStringLiteral("Change PIN"));
-}
-
-void PinDialogsTest::buttonCaptionWhenAccessStateUnknown()
-{
-    Rig rig(true);
-    storePolicy(rig.key, openPolicy());
-    QPushButton button(QStringLiteral("Set PIN"));
-    button.setEnabled(false);
-    LogCapture log;
-    rig.device.failAlways(DeviceCall::OtpHasAccess, VN_ERR_STORAGE);
-    change_pin_button_status(rig.device, &button);
-    QVERIFY(button.isEnabled());
-    QCOMPARE(button.text(), QStringLiteral("Set PIN"));
-    QCOMPARE(log.text(),
-             std::string("error [change_pin_button_status] Failed to check is_access_empty\n"));
-}
-
-void PinDialogsTest::policyDialogOpens()
-{
-    Rig rig(true);
-    CPinPolicyDlg fresh(rig.device, nullptr, [](std::string_view) {});
-    QCOMPARE(fresh.windowTitle(), QStringLiteral("PIN Policy"));
-    QVERIFY(!fresh.enabledBox()->isChecked());
-    for (std::size_t i = 0; i < kPolicyFieldCount; ++i) {
-        const auto f = static_cast<PolicyField>(i);
-        QCOMPARE(fresh.fieldEdit(f)->text(), QStringLiteral("0"));
-        QVERIFY(!fresh.fieldEdit(f)->isEnabled());
-        QVERIFY(!fresh.fieldLabel(f)->isEnabled());
-    }
-    QVERIFY(fresh.daysLabel()->isEnabled());
-    QVERIFY(fresh.messageLabel()->text().isEmpty());
-    QCOMPARE(fresh.messageLabel()->accessibleDescription(), QStringLiteral("Message"));
-    for (QGroupBox* g : fresh.findChildren<QGroupBox*>())
-        QVERIFY(g->isEnabled());
-    checkAccessibleNames(&fresh);
-
-    // Ticking the box enables the rule controls at once; nothing is written.
-    rig.device.clearCalls();
-    fresh.enabledBox()->click();
-    QVERIFY(fresh.fieldEdit(PolicyField::ExpiryDays)->isEnabled());
-    QVERIFY(fresh.fieldLabel(PolicyField::MinLength)->isEnabled());
-    fresh.enabledBox()->click();
-    QVERIFY(!fresh.fieldEdit(PolicyField::MinLength)->isEnabled());
-    QCOMPARE(rig.device.count(DeviceCall::OtpPersonalize), 0);
-}
-
-void PinDialogsTest::policyDialogSavesExactly()
-{
-    Rig rig(false);
-    PinPolicyRecord stored = openPolicy();
-    stored.pinDigest = pin_digest(utf8(kPin));
-    stored.pinSetTime = 1700000000;
-    storePolicy(rig.key, stored);
-
-    std::vector<std::string> fileLog;
-    CPinPolicyDlg dialog(rig.device, nullptr,
-                         [&](std::string_view line) { fileLog.emplace_back(line); });
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    QVERIFY(dialog.enabledBox()->isChecked());
-    QCOMPARE(dialog.fieldEdit(PolicyField::MaxSequential)->text(), QStringLiteral("9"));
-
-    const QString typed[kPolicyFieldCount] = {"255", "1", "2", "3", "4", "5", "6", "65535"};
-    for (std::size_t i = 0; i < kPolicyFieldCount; ++i)
-        dialog.fieldEdit(static_cast<PolicyField>(i))->setText(typed[i]);
-    PaintSpy spy(dialog.messageLabel());
-    QString shownAtTouch;
-    rig.hook.beforeTouch = [&] {
-        shownAtTouch = spy.painted.isEmpty() ? QString() : spy.painted.last();
-        QVERIFY(busyCursorShown());
-    };
-    dialog.okButton()->click();
-
-    QCOMPARE(dialog.result(), int(QDialog::Accepted));
-    QCOMPARE(shownAtTouch, QStringLiteral("Touch the Key..."));
-    PinPolicyRecord expected = stored; // the PIN state is carried over
-    expected.minLength = 255;
-    expected.minNumeric = 1;
-    expected.minLowercase = 2;
-    expected.minUppercase = 3;
-    expected.minSpecial = 4;
-    expected.maxSequential = 5;
-    expected.maxRepeating = 6;
-    expected.expiryDays = 65535;
-    QVERIFY(storedPolicy(rig.key) == expected);
-    QCOMPARE(fileLog, std::vector<std::string>{"[OnSaveCmd]"});
-    const auto writes = rig.device.callsOf(DeviceCall::OtpPersonalize);
-    QCOMPARE(writes.size(), size_t(1));
-    QVERIFY(writes[0].accessIsNull);
-}
-
-void PinDialogsTest::policyDialogFailedSave()
-{
-    Rig rig(true);
-    std::vector<std::string> fileLog;
-    CPinPolicyDlg dialog(rig.device, nullptr,
-                         [&](std::string_view line) { fileLog.emplace_back(line); });
-    dialog.show();
-    dialog.enabledBox()->click();
-    dialog.fieldEdit(PolicyField::MinLength)->setText(QStringLiteral("4"));
-
-    rig.key.setTouchNever(50);
-    dialog.okButton()->click();
-    QVERIFY(dialog.isVisible());
-    QCOMPARE(dialog.messageLabel()->text(),
-             QStringLiteral("Failed to write PIN policy. Error: Token timed out"));
-
-    rig.key.setTouchAuto(0);
-    rig.device.failNext(DeviceCall::OtpPersonalize, VN_ERR_STORAGE);
-    dialog.okButton()->click();
-    QVERIFY(dialog.isVisible());
-    QCOMPARE(dialog.messageLabel()->text(),
-             QStringLiteral("Failed to write PIN policy. Error: Failed to write PIN policy."));
-    QVERIFY(!is_pin_policy_enabled(rig.key));
-
-    // OK again repeats the whole save.
-    dialog.okButton()->click();
-    QCOMPARE(dialog.result(), int(QDialog::Accepted));
-    QCOMPARE(storedPolicy(rig.key).minLength, uint8_t(4));
-    QVERIFY(is_pin_policy_enabled(rig.key));
-    const std::vector<std::string> expectedLog = {
-        "[OnSaveCmd]", "[OnSaveCmd] Failed to write PIN policy. Error: Token timed out",
-        "[OnSaveCmd]", "[OnSaveCmd] Failed to write PIN policy. Error: Failed to write PIN policy.",
-        "[OnSaveCmd]",
-    };
-    QCOMPARE(fileLog, expectedLog);
-}
-
-void PinDialogsTest::policyDialogRefusesBadFields_data()
-{
-    QTest::addColumn<int>("field");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("message");
-    const QString rules = QStringLiteral("Please enter a whole number from 0 to 255 for ");
-    QTest::newRow("empty length") << int(PolicyField::MinLength) << QString()
-                                  << rules + "the minimum PIN length.";
-    QTest::newRow("300 repeats") << int(PolicyField::MaxRepeating) << QStringLiteral("300")
-                                 << rules + "the maximum number of repeating letters.";
-    QTest::newRow("256 special") << int(PolicyField::MinSpecial) << QStringLiteral("256")
-                                 << rules + "the minimum number of special letters.";
-    QTest::newRow("not a number") << int(PolicyField::MinUppercase) << QStringLiteral("3a")
-                                  << rules + "the minimum number of uppercase letters.";
-    QTest::newRow("65537 days")
-        << int(PolicyField::ExpiryDays) << QStringLiteral("65537")
-        << QStringLiteral("Please enter a whole number from 0 to 65535 for the days after which "
-                          "a newly set PIN expires.");
-}
-
-void PinDialogsTest::policyDialogRefusesBadFields()
-{
-    QFETCH(int, field);
-    QFETCH(QString, text);
-    QFETCH(QString, message);
-    Rig rig(true);
-    std::vector<std::string> fileLog;
-    CPinPolicyDlg dialog(rig.device, nullptr,
-                         [&](std::string_view line) { fileLog.emplace_back(line); });
-    dialog.show();
-    dialog.enabledBox()->click();
-    // A later field is wrong as well: the first one in reading order is named.
-    if (field != int(PolicyField::ExpiryDays))
-        dialog.fieldEdit(PolicyField::ExpiryDays)->setText(QStringLiteral("99999"));
-    QLineEdit* bad = dialog.fieldEdit(static_cast<PolicyField>(field));
-    bad->setText(text);
-    rig.device.clearCalls();
-
-    dialog.okButton()->click();
-
-    QVERIFY(dialog.isVisible());
-    QCOMPARE(dialog.messageLabel()->text(), message);
-    QCOMPARE(dialog.focusWidget(), static_cast<QWidget*>(bad));
-    QCOMPARE(rig.device.count(DeviceCall::OtpPersonalize), 0);
-    QCOMPARE(fileLog, std::vector<std::string>{"[OnSaveCmd]"});
-    QVERIFY(!is_pin_policy_enabled(rig.key));
-}
-
-void PinDialogsTest::policyDialogKeepsRulesWhenSwitchedOff()
-{
-    Rig rig(true);
-    PinPolicyRecord stored = openPolicy();
-    stored.minLength = 5;
-    stored.expiryDays = 30;
-    storePolicy(rig.key, stored);
-    {
-        CPinPolicyDlg dialog(rig.device, nullptr, [](std::string_view) {});
+        QFETCH(int, field);
+        QFETCH(QString, text);
+        QFETCH(QString, message);
+        Rig rig;
+        std::vector<std::string> fileLog;
+        CPinPolicyDlg dialog(rig.device, nullptr,
+                             [&](std::string_view line) { fileLog.emplace_back(line); });
         dialog.show();
         dialog.enabledBox()->click();
+        // A later field is wrong too: the first one in reading order is named.
+        dialog.fieldEdit(PolicyField::ExpiryDays)->setText(QStringLiteral("99999"));
+        QLineEdit* bad = dialog.fieldEdit(static_cast<PolicyField>(field));
+        bad->setText(text);
+        rig.device.clearCalls();
         dialog.okButton()->click();
-        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(dialog.messageLabel()->text(), message);
+        QCOMPARE(dialog.focusWidget(), bad);
+        QCOMPARE(rig.device.count(DeviceCall::OtpPersonalize), 0);
+        QCOMPARE(fileLog, std::vector<std::string>{"[OnSaveCmd]"});
     }
-    QVERIFY(!is_pin_policy_enabled(rig.key));
-    CPinPolicyDlg reopened(rig.device, nullptr, [](std::string_view) {});
-    QVERIFY(!reopened.enabledBox()->isChecked());
-    QCOMPARE(reopened.fieldEdit(PolicyField::MinLength)->text(), QStringLiteral("5"));
-    QCOMPARE(reopened.fieldEdit(PolicyField::ExpiryDays)->text(), QStringLiteral("30"));
-    QVERIFY(!reopened.fieldEdit(PolicyField::MinLength)->isEnabled());
-}
+};
 
 QTEST_MAIN(PinDialogsTest)
 #include "PinDialogsTest.moc"
