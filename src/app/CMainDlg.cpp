@@ -53,6 +53,8 @@ QString withoutMnemonic(QString caption)
 
 } // namespace
 
+CMainDlg::CMainDlg(DeviceApi& device) : CMainDlg(device, Options{}) {}
+
 CMainDlg::CMainDlg(DeviceApi& device, Options options)
     : QDialog(nullptr), m_device(device), m_options(std::move(options))
 {
@@ -87,6 +89,8 @@ void CMainDlg::createControls()
     m_messages->setTabChangesFocus(true);
     m_messages->setUndoRedoEnabled(false);
     m_messages->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // No horizontal bar: the panel scrolls sideways with the caret.
+    m_messages->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_messages->setObjectName(QStringLiteral("messages"));
     m_messages->setAccessibleName(QStringLiteral("Messages"));
     m_controls[ControlId::Messages] = m_messages;
@@ -141,10 +145,10 @@ void CMainDlg::createControls()
 
     // Tab order as the template lists the controls (labels and the status
     // line take no focus).
-    const int order[] = {ControlId::About,    ControlId::Messages, ControlId::Refresh,
-                         ControlId::TokenList, ControlId::Remove,  ControlId::Clear,
-                         ControlId::Reset,    ControlId::GetOtp,   ControlId::NewToken,
-                         ControlId::SetEnter, ControlId::PinPolicy, ControlId::UpdatePin};
+    const int order[] = {ControlId::About,     ControlId::Messages,  ControlId::Refresh,
+                         ControlId::TokenList, ControlId::Remove,    ControlId::Clear,
+                         ControlId::Reset,     ControlId::GetOtp,    ControlId::NewToken,
+                         ControlId::SetEnter,  ControlId::PinPolicy, ControlId::UpdatePin};
     for (std::size_t i = 1; i < std::size(order); ++i)
         setTabOrder(control(order[i - 1]), control(order[i]));
 }

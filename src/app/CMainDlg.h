@@ -43,6 +43,7 @@ public:
     // Notification code of a button click.
     static constexpr int kClicked = 0;
 
+    explicit CMainDlg(DeviceApi& device);
     CMainDlg(DeviceApi& device, Options options);
     ~CMainDlg() override;
 

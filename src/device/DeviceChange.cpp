@@ -18,8 +18,9 @@ DeviceInterfaceBroadcast keyInterfaceBroadcast(const QString& serial)
 {
     DeviceInterfaceBroadcast header;
     header.classId = kUsbDeviceInterfaceClass;
-    header.name = QStringLiteral("\\\\?\\USB#VID_096E&PID_0001#%1#{a5dcbf10-6530-11d2-901f-00c04fb951ed}")
-                      .arg(serial);
+    header.name =
+        QStringLiteral("\\\\?\\USB#VID_096E&PID_0001#%1#{a5dcbf10-6530-11d2-901f-00c04fb951ed}")
+            .arg(serial);
     return header;
 }
 

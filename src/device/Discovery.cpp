@@ -9,7 +9,7 @@ namespace {
 // The buttons that need a key, in the order they are enabled. Update PIN is
 // not among them: it follows the key's PIN policy instead.
 constexpr int kKeyButtons[] = {
-    ControlId::NewToken, ControlId::SetEnter, ControlId::Refresh,  ControlId::GetOtp,
+    ControlId::NewToken, ControlId::SetEnter, ControlId::Refresh,   ControlId::GetOtp,
     ControlId::Remove,   ControlId::Reset,    ControlId::PinPolicy,
 };
 
@@ -40,8 +40,8 @@ void DetectDevice(MainWindowPort& window)
                                     VN_ERR_NO_DEVICE);
         break;
     case VN_ERR_MULTIPLE_DEVICES:
-        message = QString::asprintf("Multiple Vornik/Tessel devices found (Error= 0x%08X)\r\n",
-                                    listed);
+        message =
+            QString::asprintf("Multiple Vornik/Tessel devices found (Error= 0x%08X)\r\n", listed);
         break;
     default:
         // A status we cannot explain to the user: better to show nothing than

@@ -15,12 +15,12 @@ namespace {
 // FIFO, and no appending to a file someone else owns and can read.
 int openForAppend(const std::string& path)
 {
-    const int fd = ::open(path.c_str(),
-                          O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
-                          S_IRUSR | S_IWUSR);
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+               S_IRUSR | S_IWUSR);
     if (fd < 0)
         return -1;
-    struct stat st{};
+    struct stat st = {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
         ::close(fd);
         return -1;

@@ -12,20 +12,28 @@ const QString kNotAvailable = QStringLiteral("N/A");
 QString typeText(uint32_t type)
 {
     switch (type) {
-    case VN_TYPE_HOTP: return QStringLiteral("HOTP");
-    case VN_TYPE_TOTP: return QStringLiteral("TOTP");
-    case VN_TYPE_STATIC_PASSWORD: return QStringLiteral("STATIC_PASSWORD");
-    case VN_TYPE_CHALLENGE_RESPONSE: return QStringLiteral("CHALLENGE_RESPONSE");
-    default: return kNotAvailable;
+    case VN_TYPE_HOTP:
+        return QStringLiteral("HOTP");
+    case VN_TYPE_TOTP:
+        return QStringLiteral("TOTP");
+    case VN_TYPE_STATIC_PASSWORD:
+        return QStringLiteral("STATIC_PASSWORD");
+    case VN_TYPE_CHALLENGE_RESPONSE:
+        return QStringLiteral("CHALLENGE_RESPONSE");
+    default:
+        return kNotAvailable;
     }
 }
 
 QString hashText(uint32_t hash)
 {
     switch (hash) {
-    case VN_HASH_SHA1: return QStringLiteral("SHA-1");
-    case VN_HASH_SHA256: return QStringLiteral("SHA-256");
-    default: return kNotAvailable;
+    case VN_HASH_SHA1:
+        return QStringLiteral("SHA-1");
+    case VN_HASH_SHA256:
+        return QStringLiteral("SHA-256");
+    default:
+        return kNotAvailable;
     }
 }
 

@@ -229,10 +229,10 @@ private slots:
         window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
 
-        const int expected[] = {ControlId::About,    ControlId::Messages, ControlId::Refresh,
-                                ControlId::TokenList, ControlId::Remove,  ControlId::Clear,
-                                ControlId::Reset,    ControlId::GetOtp,   ControlId::NewToken,
-                                ControlId::SetEnter, ControlId::PinPolicy, ControlId::About};
+        const int expected[] = {ControlId::About,     ControlId::Messages,  ControlId::Refresh,
+                                ControlId::TokenList, ControlId::Remove,    ControlId::Clear,
+                                ControlId::Reset,     ControlId::GetOtp,    ControlId::NewToken,
+                                ControlId::SetEnter,  ControlId::PinPolicy, ControlId::About};
         QCOMPARE(QApplication::focusWidget(), window->control(expected[0]));
         for (std::size_t i = 1; i < std::size(expected); ++i) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -291,17 +291,17 @@ private slots:
     void cellTextsAndTheEmptySerialThatEndsTheList()
     {
         VirtualKeyDevice key;
-        CannedListDevice device(
-            key, {
-                     token("H30", VN_TYPE_HOTP, VN_HASH_SHA1, 6, 30),
-                     token("T60", VN_TYPE_TOTP, VN_HASH_SHA256, 8, 60),
-                     token("SP", VN_TYPE_STATIC_PASSWORD, VN_HASH_SHA1, 8, 30),
-                     token("CR", VN_TYPE_CHALLENGE_RESPONSE, VN_HASH_SHA256, 6, 60),
-                     token("ODD", 0x50, 3, 7, 45),
-                     token("ZERO", 0, 0, 0, 0),
-                     token("", VN_TYPE_TOTP, VN_HASH_SHA1, 6, 30),
-                     token("AFTER", VN_TYPE_TOTP, VN_HASH_SHA1, 6, 30),
-                 });
+        CannedListDevice device(key,
+                                {
+                                    token("H30", VN_TYPE_HOTP, VN_HASH_SHA1, 6, 30),
+                                    token("T60", VN_TYPE_TOTP, VN_HASH_SHA256, 8, 60),
+                                    token("SP", VN_TYPE_STATIC_PASSWORD, VN_HASH_SHA1, 8, 30),
+                                    token("CR", VN_TYPE_CHALLENGE_RESPONSE, VN_HASH_SHA256, 6, 60),
+                                    token("ODD", 0x50, 3, 7, 45),
+                                    token("ZERO", 0, 0, 0, 0),
+                                    token("", VN_TYPE_TOTP, VN_HASH_SHA1, 6, 30),
+                                    token("AFTER", VN_TYPE_TOTP, VN_HASH_SHA1, 6, 30),
+                                });
         auto window = openWindow(device);
 
         const std::vector<QStringList> expected = {
@@ -435,10 +435,9 @@ private slots:
         VirtualKeyDevice key;
         programToken(key, "T1");
         std::vector<std::chrono::milliseconds> waits;
-        auto window = openWindow(key, withHotPlug(QString::fromStdString(key.keyDir()),
-                                                  [&waits](std::chrono::milliseconds d) {
-                                                      waits.push_back(d);
-                                                  }));
+        auto window = openWindow(
+            key, withHotPlug(QString::fromStdString(key.keyDir()),
+                             [&waits](std::chrono::milliseconds d) { waits.push_back(d); }));
         QVERIFY(window->deviceNotification() != nullptr);
         QCOMPARE(window->tokenRowCount(), 1);
         const QString atStart = window->messagesText();

@@ -86,10 +86,10 @@ private slots:
         QTest::addColumn<int>("key"); // 0: the close box
         QTest::addColumn<int>("exitCode");
         QTest::newRow("Escape") << int(ControlId::About) << int(Qt::Key_Escape) << 2;
-        QTest::newRow("Enter on the token list") << int(ControlId::TokenList)
-                                                 << int(Qt::Key_Return) << 1;
-        QTest::newRow("Enter on the Messages panel") << int(ControlId::Messages)
-                                                     << int(Qt::Key_Enter) << 1;
+        QTest::newRow("Enter on the token list")
+            << int(ControlId::TokenList) << int(Qt::Key_Return) << 1;
+        QTest::newRow("Enter on the Messages panel")
+            << int(ControlId::Messages) << int(Qt::Key_Enter) << 1;
         QTest::newRow("close box") << 0 << 0 << 2;
     }
 

@@ -1,8 +1,8 @@
 // Discovery and the device-change handler, against the in-process virtual key
 // with injected statuses.
 
-#include "RecordingWindow.h"
 #include "device/Discovery.h"
+#include "RecordingWindow.h"
 #include "support/ScriptedDevice.h"
 #include "support/VirtualKeyDevice.h"
 
@@ -15,8 +15,8 @@ namespace {
 using Switches = std::vector<std::pair<int, bool>>;
 
 const Switches kAllKeyButtonsInOrder = {
-    {ControlId::NewToken, true}, {ControlId::SetEnter, true}, {ControlId::Refresh, true},
-    {ControlId::GetOtp, true},   {ControlId::Remove, true},   {ControlId::Reset, true},
+    {ControlId::NewToken, true},  {ControlId::SetEnter, true}, {ControlId::Refresh, true},
+    {ControlId::GetOtp, true},    {ControlId::Remove, true},   {ControlId::Reset, true},
     {ControlId::PinPolicy, true},
 };
 
@@ -55,27 +55,41 @@ TEST_P(DiscoveryBranches, ReportsEnablesAndRefreshes)
 INSTANTIATE_TEST_SUITE_P(
     Detect, DiscoveryBranches,
     testing::Values(
-        DiscoveryCase{"OneKey", [](VirtualKeyDevice&, ScriptedDevice&) {},
-                      {"Found a Vornik/Tessel device.\r\n"}, kAllKeyButtonsInOrder, 1, "VK1000001"},
+        DiscoveryCase{"OneKey",
+                      [](VirtualKeyDevice&, ScriptedDevice&) {},
+                      {"Found a Vornik/Tessel device.\r\n"},
+                      kAllKeyButtonsInOrder,
+                      1,
+                      "VK1000001"},
         DiscoveryCase{"NoKey",
                       [](VirtualKeyDevice& key, ScriptedDevice&) { key.unplug("VK1000001"); },
                       {"Vornik/Tessel device not found.\r\nYou may need to run this tool as "
                        "administrator (error= 0x80564E02)\r\n"},
-                      {}, 1, "OLD-SERIAL"},
+                      {},
+                      1,
+                      "OLD-SERIAL"},
         DiscoveryCase{"SeveralKeys",
                       [](VirtualKeyDevice& key, ScriptedDevice&) { key.addKey("VK1000002"); },
-                      {"Multiple Vornik/Tessel devices found (Error= 0x80564E03)\r\n"}, {}, 1,
+                      {"Multiple Vornik/Tessel devices found (Error= 0x80564E03)\r\n"},
+                      {},
+                      1,
                       "OLD-SERIAL"},
         DiscoveryCase{"OtherListStatusIsSilent",
                       [](VirtualKeyDevice&, ScriptedDevice& device) {
                           device.failNext(DeviceCall::ListDevice, VN_ERR_STORAGE);
                       },
-                      {}, {}, 0, "OLD-SERIAL"},
+                      {},
+                      {},
+                      0,
+                      "OLD-SERIAL"},
         DiscoveryCase{"DeviceInfoFailsKeepsOldSerial",
                       [](VirtualKeyDevice&, ScriptedDevice& device) {
                           device.failNext(DeviceCall::GetDeviceInfo, VN_ERR_STORAGE);
                       },
-                      {"Found a Vornik/Tessel device.\r\n"}, {}, 1, "OLD-SERIAL"}),
+                      {"Found a Vornik/Tessel device.\r\n"},
+                      {},
+                      1,
+                      "OLD-SERIAL"}),
     [](const testing::TestParamInfo<DiscoveryCase>& info) { return info.param.name; });
 
 // ---- OnDeviceChange ----

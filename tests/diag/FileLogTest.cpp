@@ -64,7 +64,7 @@ TEST_F(FileLogTest, CreatesOwnerOnlyAndAppendsOneLinePerEntry)
     EXPECT_EQ(logCapturingStderr(log, "[OnSaveCmd]"), "");
     ::umask(old);
 
-    struct stat st{};
+    struct stat st = {};
     ASSERT_EQ(::stat(log.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0600u);
 
@@ -107,20 +107,20 @@ TEST_P(FileLogRefuses, WritesOnlyTheStderrLine)
 
 INSTANTIATE_TEST_SUITE_P(
     Planted, FileLogRefuses,
-    testing::Values(
-        Unopenable{"MissingDirectory", [](const fs::path&, const fs::path& d) {
-                       fs::remove(d / "sub");
-                   }},
-        Unopenable{"SymbolicLink", [](const fs::path& log, const fs::path& d) {
-                       std::ofstream(d / "target").flush();
-                       fs::create_symlink(d / "target", log);
-                   }},
-        Unopenable{"Fifo", [](const fs::path& log, const fs::path&) {
-                       // Would block forever on an ordinary open for writing.
-                       ASSERT_EQ(::mkfifo(log.c_str(), 0600), 0);
-                   }},
-        Unopenable{"Directory",
-                   [](const fs::path& log, const fs::path&) { fs::create_directory(log); }}),
+    testing::Values(Unopenable{"MissingDirectory",
+                               [](const fs::path&, const fs::path& d) { fs::remove(d / "sub"); }},
+                    Unopenable{"SymbolicLink",
+                               [](const fs::path& log, const fs::path& d) {
+                                   std::ofstream(d / "target").flush();
+                                   fs::create_symlink(d / "target", log);
+                               }},
+                    Unopenable{"Fifo",
+                               [](const fs::path& log, const fs::path&) {
+                                   // Would block forever on an ordinary open for writing.
+                                   ASSERT_EQ(::mkfifo(log.c_str(), 0600), 0);
+                               }},
+                    Unopenable{"Directory", [](const fs::path& log,
+                                               const fs::path&) { fs::create_directory(log); }}),
     [](const testing::TestParamInfo<Unopenable>& info) { return info.param.name; });
 
 TEST_F(FileLogTest, MissingDirectoryIsNotCreated)

@@ -1,0 +1,186 @@
+// How long the tool takes from process start until the user sees the first
+// token list of a key holding 20 tokens, next to how long Qt takes to bring up
+// a bare dialog in a fresh process. Both run as child processes of this
+// program, so the figures include loading the program and its libraries; the
+// child reports on a pipe when it is ready and the parent stops the clock.
+//
+// Run from build/bin (the tool's device library sits there). Without a display
+// the children use Qt's offscreen platform.
+
+#include "app/CMainDlg.h"
+#include "device/DeviceApi.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QTemporaryDir>
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kTokens = 20;
+constexpr int kRuns = 7;
+constexpr char kReady[] = "ready\n";
+
+void reportReady()
+{
+    // Straight to the pipe: stdio buffering must not delay the signal.
+    (void)!::write(STDOUT_FILENO, kReady, sizeof kReady - 1);
+}
+
+// The tool as main() starts it, stopped once the window is up with its list.
+int runToolChild(int argc, char* argv[])
+{
+    QApplication application(argc, argv);
+    LinkedDeviceApi device;
+    CMainDlg window(device, CMainDlg::Options{});
+    if (!window.Create())
+        return 2;
+    window.show();
+    if (window.tokenRowCount() != kTokens) {
+        std::fprintf(stderr, "expected %d tokens, the list shows %d\n", kTokens,
+                     window.tokenRowCount());
+        return 3;
+    }
+    reportReady();
+    return 0;
+}
+
+int runBareChild(int argc, char* argv[])
+{
+    QApplication application(argc, argv);
+    QDialog dialog;
+    dialog.winId();
+    dialog.show();
+    reportReady();
+    return 0;
+}
+
+// The key the tool lists: the library's first key, with 20 tokens.
+bool prepareKey()
+{
+    LinkedDeviceApi device;
+    uint32_t reserved = 0;
+    if (device.ListDevice(&reserved, 0) != VN_OK)
+        return false;
+    for (int i = 0; i < kTokens; ++i) {
+        OtpTokenRecord record{};
+        record.slot = VN_SLOT_ALL;
+        record.type = i % 2 ? VN_TYPE_HOTP : VN_TYPE_TOTP;
+        record.hash = VN_HASH_SHA1;
+        record.digits = 6;
+        record.interval = 30;
+        std::snprintf(record.serial, sizeof record.serial, "BENCH%02d", i);
+        record.seedLength = 20;
+        std::memset(record.seed, 0x42, 20);
+        if (device.OtpPersonalize(record, nullptr, 0, 1) != VN_OK)
+            return false;
+    }
+    return true;
+}
+
+// Seconds from spawning `self mode` until it reports ready; negative on failure.
+double timeChild(const char* self, const char* mode)
+{
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0)
+        return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+    posix_spawn_file_actions_addclose(&actions, pipeFds[1]);
+    char* const args[] = {const_cast<char*>(self), const_cast<char*>(mode), nullptr};
+
+    pid_t pid = 0;
+    const auto start = Clock::now();
+    const int spawned = ::posix_spawn(&pid, self, &actions, nullptr, args, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pipeFds[1]);
+    if (spawned != 0) {
+        ::close(pipeFds[0]);
+        return -1;
+    }
+
+    std::string seen;
+    char buffer[64];
+    ssize_t n = 0;
+    while (seen.find(kReady) == std::string::npos &&
+           (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0)
+        seen.append(buffer, static_cast<std::size_t>(n));
+    const auto stop = Clock::now();
+    ::close(pipeFds[0]);
+
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (seen.find(kReady) == std::string::npos || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return -1;
+    return std::chrono::duration<double>(stop - start).count();
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    if (argc > 1 && std::strcmp(argv[1], "--child-tool") == 0)
+        return runToolChild(argc, argv);
+    if (argc > 1 && std::strcmp(argv[1], "--child-bare") == 0)
+        return runBareChild(argc, argv);
+
+    QTemporaryDir keys;
+    if (!keys.isValid())
+        return 1;
+    const QByteArray keyDir = (keys.path() + QStringLiteral("/keys")).toLocal8Bit();
+    ::setenv("VN_KEY_DIR", keyDir.constData(), 1);
+    if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr)
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+
+    std::printf("Preparing a virtual key with %d tokens...\n", kTokens);
+    if (!prepareKey()) {
+        std::fprintf(stderr, "the virtual key could not be prepared\n");
+        return 1;
+    }
+
+    // /proc/self/exe, so that the children are this very program wherever
+    // it was started from.
+    std::vector<double> tool, bare;
+    for (int run = 0; run < kRuns; ++run) {
+        const double t = timeChild("/proc/self/exe", "--child-tool");
+        const double b = timeChild("/proc/self/exe", "--child-bare");
+        if (t < 0 || b < 0) {
+            std::fprintf(stderr, "a child process failed\n");
+            return 1;
+        }
+        tool.push_back(t);
+        bare.push_back(b);
+    }
+
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    const double toolMs = median(tool) * 1000.0;
+    const double bareMs = median(bare) * 1000.0;
+    std::printf("Platform: %s; median of %d runs\n", platform ? platform : "default", kRuns);
+    std::printf("Process start to the first token list (%d tokens): %8.1f ms\n", kTokens, toolMs);
+    std::printf("Process start to a bare Qt dialog:                 %8.1f ms\n", bareMs);
+    std::printf("Ratio tool / bare dialog:                          %8.2f\n", toolMs / bareMs);
+    return 0;
+}
