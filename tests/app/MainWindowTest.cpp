@@ -150,8 +150,7 @@ private slots:
 
         QCOMPARE(window->windowTitle(), QString("Vornik/Tessel OTP Programming Tool G2"));
         QCOMPARE(window->minimumSize(), window->maximumSize()); // not resizable
-        QVERIFY(!window->isModal());
-        QVERIFY(window->isWindow() && window->parentWidget() == nullptr);
+        QVERIFY(!window->isModal() && window->parentWidget() == nullptr);
 
         struct Button
         {
@@ -194,7 +193,6 @@ private slots:
         QCOMPARE(list->selectionMode(), QAbstractItemView::SingleSelection);
         QCOMPARE(list->selectionBehavior(), QAbstractItemView::SelectRows);
         QVERIFY(!list->isSortingEnabled());
-        QCOMPARE(list->topLevelItemCount(), 0);
 
         auto* messages = qobject_cast<QPlainTextEdit*>(window->control(ControlId::Messages));
         QVERIFY(messages != nullptr);
@@ -218,7 +216,6 @@ private slots:
         QCOMPARE(messages->palette(), QApplication::palette(messages));
 
         QCOMPARE(window->focusWidget(), window->control(ControlId::About));
-        QCOMPARE(window->selectedToken, -1);
     }
 
     void tabWalksTheTemplateOrderAndLeavesTheMessages()
@@ -241,19 +238,7 @@ private slots:
         QVERIFY(!window->messagesText().contains('\t'));
     }
 
-    void keyFoundEnablesKeyButtonsButNotUpdatePin()
-    {
-        VirtualKeyDevice key("VK7000001");
-        auto window = openWindow(key);
-
-        for (const int id : kKeyButtons)
-            QVERIFY2(window->isControlEnabled(id), qPrintable(QString::number(id)));
-        QVERIFY(!window->isControlEnabled(ControlId::UpdatePin));
-        QCOMPARE(window->messagesText(), kFound + kListed + kMode0 + kNoToken);
-        QCOMPARE(window->keySerialNumber, std::string("VK7000001"));
-    }
-
-    void modeLine_data()
+    void keyFoundWithoutTokens_data()
     {
         QTest::addColumn<bool>("hardwareMode");
         QTest::addColumn<QString>("line");
@@ -261,14 +246,18 @@ private slots:
         QTest::newRow("no access-code function") << false << kMode1;
     }
 
-    void modeLine()
+    void keyFoundWithoutTokens()
     {
         QFETCH(bool, hardwareMode);
         QFETCH(QString, line);
-        VirtualKeyDevice key("VK1000001", hardwareMode);
-        programToken(key, "T1");
+        VirtualKeyDevice key("VK7000001", hardwareMode);
         auto window = openWindow(key);
-        QCOMPARE(window->messagesText(), kFound + kListed + line);
+
+        QCOMPARE(window->messagesText(), kFound + kListed + line + kNoToken);
+        QCOMPARE(window->keySerialNumber, std::string("VK7000001"));
+        for (const int id : kKeyButtons)
+            QVERIFY(window->isControlEnabled(id));
+        QVERIFY(!window->isControlEnabled(ControlId::UpdatePin)); // follows the PIN policy
     }
 
     void twentyTokensFillTwentyRowsInKeyOrder()
