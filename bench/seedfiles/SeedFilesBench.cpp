@@ -58,7 +58,7 @@ bool prepare(const QString& dir, int count)
         const SeedFileToken token = makeToken(n);
         pugi::xml_node node = tokens.append_child("token");
         node.append_child("crypto").text().set(token.hash == OtpHash::Sha1 ? "HmacSHA1"
-                                                                          : "HmacSHA256");
+                                                                           : "HmacSHA256");
         if (!token.userName.isEmpty())
             node.append_child("name").text().set(token.userName.toStdString().c_str());
         node.append_child("digits").text().set(token.digits);
@@ -91,8 +91,8 @@ double median(std::vector<double> values)
 
 int main()
 {
-    std::printf("%10s %10s %14s %14s %8s\n", "tokens", "XML bytes", "append (ms)",
-                "pugixml (ms)", "ratio");
+    std::printf("%10s %10s %14s %14s %8s\n", "tokens", "XML bytes", "append (ms)", "pugixml (ms)",
+                "ratio");
     for (int count : {1000, 10000, 100000}) {
         QTemporaryDir dir;
         if (!dir.isValid() || !prepare(dir.path(), count)) {

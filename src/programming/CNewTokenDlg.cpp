@@ -2,6 +2,7 @@
 
 #include "device/AnsiText.h"
 #include "pin/BusyCursor.h"
+#include "programming/SeedHandling.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -113,8 +114,8 @@ void CNewTokenDlg::buildControls()
     top->addWidget(makeChoiceBox(QStringLiteral("Digits"), QStringLiteral("6"), "digits6Radio",
                                  QStringLiteral("8"), "digits8Radio", m_digits, this));
     top->addWidget(makeChoiceBox(QStringLiteral("Time Interval"), QStringLiteral("30 Seconds"),
-                                 "interval30Radio", QStringLiteral("60 Seconds"),
-                                 "interval60Radio", m_interval, this));
+                                 "interval30Radio", QStringLiteral("60 Seconds"), "interval60Radio",
+                                 m_interval, this));
 
     auto* options = new QGroupBox(QStringLiteral("Options"), this);
     options->setAccessibleName(options->title());

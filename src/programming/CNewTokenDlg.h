@@ -8,7 +8,6 @@
 #include "device/DeviceApi.h"
 #include "programming/NewToken.h"
 #include "programming/SeedFiles.h"
-#include "programming/SeedHandling.h"
 
 #include <QDialog>
 

@@ -12,9 +12,8 @@ namespace {
 
 bool breaks_csv_row(const QString& text)
 {
-    return std::ranges::any_of(text, [](QChar c) {
-        return c == u',' || c == u'"' || c == u'\r' || c == u'\n';
-    });
+    return std::ranges::any_of(
+        text, [](QChar c) { return c == u',' || c == u'"' || c == u'\r' || c == u'\n'; });
 }
 
 QString file_failure_line(const QString& path, const QString& reason)
@@ -54,9 +53,10 @@ std::expected<SeedFileToken, QString> check_new_token(const NewTokenForm& form)
     // with zeros and program a seed different from the one exported.
     const std::size_t wanted = token.hash == OtpHash::Sha1 ? kSha1SeedLength : kSha256SeedLength;
     if (seedLength != wanted)
-        return std::unexpected(token.hash == OtpHash::Sha1
-                                   ? QStringLiteral("SHA-1 needs a seed of 40 hexadecimal digits.")
-                                   : QStringLiteral("SHA-256 needs a seed of 64 hexadecimal digits."));
+        return std::unexpected(
+            token.hash == OtpHash::Sha1
+                ? QStringLiteral("SHA-1 needs a seed of 40 hexadecimal digits.")
+                : QStringLiteral("SHA-256 needs a seed of 64 hexadecimal digits."));
     token.seed.assign(seed, seed + seedLength);
 
     if (breaks_csv_row(form.userName))

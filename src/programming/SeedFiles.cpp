@@ -119,9 +119,9 @@ SeedDocument load_seed_document(OtpAlgorithm algorithm, const QString& directory
         return document;
     }
     const QByteArray bytes = file.readAll();
-    const pugi::xml_parse_result parsed = document.xml.load_buffer(
-        bytes.constData(), static_cast<size_t>(bytes.size()), pugi::parse_default,
-        pugi::encoding_auto);
+    const pugi::xml_parse_result parsed =
+        document.xml.load_buffer(bytes.constData(), static_cast<size_t>(bytes.size()),
+                                 pugi::parse_default, pugi::encoding_auto);
     if (!parsed)
         document.unusableReason = QStringLiteral("cannot be parsed (%1 at byte %2)")
                                       .arg(QString::fromUtf8(parsed.description()))
@@ -198,15 +198,14 @@ QByteArray seed_csv_row(const SeedFileToken& token)
               QString::fromLatin1(base32_encode(token.seed)) + comma +
               QString::number(token.interval) + QStringLiteral(",Halvorn Security,Vornik\r\n");
     else
-        row = serial + comma + QString::fromLatin1(to_hex_lower(token.seed)) +
-              QStringLiteral("\r\n");
+        row =
+            serial + comma + QString::fromLatin1(to_hex_lower(token.seed)) + QStringLiteral("\r\n");
     QByteArray bytes;
     append_utf16le(bytes, row);
     return bytes;
 }
 
-int write_seed_csv_to(QIODevice& file, const SeedFileToken& token, bool writeHeader,
-                      QString* error)
+int write_seed_csv_to(QIODevice& file, const SeedFileToken& token, bool writeHeader, QString* error)
 {
     if (!file.seek(file.size())) {
         std::fputs("Terminal failure: Unable to set file pointer to end-of-file.\n", stdout);
