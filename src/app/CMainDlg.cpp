@@ -5,7 +5,10 @@
 #include "app/DialogUnits.h"
 #include "device/KeyDirWatcher.h"
 #include "pin/BusyCursor.h"
+#include "pin/PinCommands.h"
+#include "programming/NewTokenFlow.h"
 #include "tokens/TokenList.h"
+#include "tokens/TokenOperations.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -430,12 +433,12 @@ void CMainDlg::OnAppAbout()
 
 void CMainDlg::OnNewToken()
 {
-    // New Token: asks for the PIN, then programs a token from the New Token dialog.
+    ::OnNewToken(*this);
 }
 
 void CMainDlg::OnSetEnter()
 {
-    // Set ENTER: asks whether the key types ENTER after an OTP and tells the key.
+    ::OnSetEnter(*this);
 }
 
 void CMainDlg::OnOK()
@@ -450,12 +453,12 @@ void CMainDlg::OnCancel()
 
 void CMainDlg::OnBnClickedPinPolicy()
 {
-    // PIN Policy: runs the PIN Policy dialog, then brings the Update PIN button up to date.
+    ::OnBnClickedPinPolicy(*this);
 }
 
 void CMainDlg::OnBnClickedUpdatePin()
 {
-    // Update PIN: sets or changes the PIN, then forgets the cached one.
+    ::OnBnClickedUpdatePin(*this);
 }
 
 void CMainDlg::OnBnClickedRefresh()
@@ -465,12 +468,12 @@ void CMainDlg::OnBnClickedRefresh()
 
 void CMainDlg::OnBnClickedGetOTP()
 {
-    // Get OTP: computes an OTP from the selected token behind the PIN check.
+    ::OnBnClickedGetOTP(*this);
 }
 
 void CMainDlg::OnBnClickedRemovetoken()
 {
-    // Remove: deletes the selected token from the key behind the PIN check.
+    ::OnBnClickedRemovetoken(*this);
 }
 
 void CMainDlg::OnBnClickedClear()
@@ -480,7 +483,7 @@ void CMainDlg::OnBnClickedClear()
 
 void CMainDlg::OnBnClickedReset()
 {
-    // Reset: erases the key, then brings the Update PIN button up to date.
+    ::OnBnClickedReset(*this);
 }
 
 void CMainDlg::RefreshTokenList()
@@ -491,7 +494,9 @@ void CMainDlg::RefreshTokenList()
 
 void CMainDlg::change_pin_button_status()
 {
-    // Update PIN follows the key's PIN policy: enabled as "Set PIN" or "Change PIN", or disabled.
+    BusyCursor busy;
+    ::change_pin_button_status(m_device,
+                               qobject_cast<QPushButton*>(control(ControlId::UpdatePin)));
 }
 
 std::unique_ptr<QWidget> createMainWindow(DeviceApi& device, MessageLoop& loop)
