@@ -171,6 +171,16 @@ void CNewTokenDlg::buildControls()
     layout->addWidget(m_status);
     layout->addLayout(buttons);
 
+    // Keyboard users meet the controls in the order they see them: each
+    // edit, then the Generate button beside it.
+    setTabOrder(m_appendEnter, m_serialEdit);
+    setTabOrder(m_serialEdit, generateSerial);
+    setTabOrder(generateSerial, m_seedEdit);
+    setTabOrder(m_seedEdit, generateSeed);
+    setTabOrder(generateSeed, m_userNameEdit);
+    setTabOrder(m_userNameEdit, save);
+    setTabOrder(save, cancel);
+
     connect(generateSeed, &QPushButton::clicked, this, [this] { OnBnClickedGenerateSeed(); });
     connect(save, &QPushButton::clicked, this, [this] { OnBnClickedSave(); });
     connect(generateSerial, &QPushButton::clicked, this, [this] { OnBnClickedGenerateSerial(); });
