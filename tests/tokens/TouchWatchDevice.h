@@ -1,30 +1,21 @@
 #pragma once
 
-// Passes every call through to the key and, just before each call that waits
-// for a touch (Personalize, Calculate, Delete, Reset), lets the test look at
-// the window: what the user sees while the key waits is what matters.
+// Lets the test look at the window just before each call that waits for a
+// touch (Personalize, Calculate, Delete, Reset): what the user sees while the
+// key waits is what matters.
 
-#include "device/DeviceApi.h"
+#include "app/ForwardingDevice.h"
 
 #include <functional>
 
-class TouchWatchDevice final : public DeviceApi
+class TouchWatchDevice final : public ForwardingDevice
 {
 public:
     TouchWatchDevice(DeviceApi& inner, std::function<void()> beforeTouch)
-        : m_inner(inner), m_beforeTouch(std::move(beforeTouch))
+        : ForwardingDevice(inner), m_beforeTouch(std::move(beforeTouch))
     {
     }
 
-    uint32_t ListDevice(uint32_t* reserved, uint32_t flags) override
-    {
-        return m_inner.ListDevice(reserved, flags);
-    }
-    uint32_t GetDeviceInfo(DeviceInfoRecord* info) override { return m_inner.GetDeviceInfo(info); }
-    uint32_t OtpList(uint32_t slot, OtpTokenRecord* records) override
-    {
-        return m_inner.OtpList(slot, records);
-    }
     uint32_t OtpPersonalize(OtpTokenRecord record, const char* access, uint32_t accessLen,
                             uint8_t flag) override
     {
@@ -49,25 +40,7 @@ public:
         m_beforeTouch();
         return m_inner.OtpReset();
     }
-    uint32_t OtpSetValueWithEnter(uint8_t enter) override
-    {
-        return m_inner.OtpSetValueWithEnter(enter);
-    }
-    uint32_t OtpHasAccess(uint32_t slot, uint8_t* hasAccess) override
-    {
-        return m_inner.OtpHasAccess(slot, hasAccess);
-    }
-    uint32_t OtpSetAccess(uint32_t slot, const char* code, uint32_t codeLen) override
-    {
-        return m_inner.OtpSetAccess(slot, code, codeLen);
-    }
-    uint32_t OtpChangeAccess(uint32_t slot, const char* oldCode, uint32_t oldLen,
-                             const char* newCode, uint32_t newLen) override
-    {
-        return m_inner.OtpChangeAccess(slot, oldCode, oldLen, newCode, newLen);
-    }
 
 private:
-    DeviceApi& m_inner;
     std::function<void()> m_beforeTouch;
 };
