@@ -16,11 +16,6 @@ const std::string kWrongPin = "Wr0ng#x";
 const std::string kUtf8Pin = "P\xc3\xa4"
                              "55w\xc3\xb6rt"; // "Pä55wört"
 
-template <class T = void> PinResult<T> failure(int32_t code, std::string message)
-{
-    return std::unexpected(Err{code, std::move(message)});
-}
-
 bool isProbe(const RecordedCall& c)
 {
     return c.call == DeviceCall::OtpChangeAccess && c.slot == VN_SLOT_ALL &&
@@ -41,18 +36,18 @@ TEST(HwModeProbe, OnlyNoHardwareAccessMeansSoftwareMode)
     EXPECT_FALSE(is_hwmaccess_supported(softwareKey));
 }
 
-// A key in hardware mode (param true) or software mode, behind the scripting layer.
+// A key in hardware mode or software mode under an open policy, behind the
+// scripting layer, optionally with a PIN already set.
 struct Rig
 {
-    explicit Rig(bool hardware, const std::string& pin = {},
-                 const PinPolicyRecord& policy = openPolicy())
+    explicit Rig(bool hardware, const std::string& pin = {})
         : hardware(hardware), key("VK1000001", hardware)
     {
-        storePolicy(key, policy);
+        storePolicy(key, openPolicy());
         if (!pin.empty() && !change_pin(key, pin, ""))
             throw std::runtime_error("could not set the PIN");
     }
-    // Empty pin: the key holds no PIN.
+    // Whether the key holds this PIN; the empty one: no PIN.
     bool holds(const std::string& pin)
     {
         if (hardware)
@@ -116,85 +111,49 @@ TEST_P(PinAccessTest, SetVerifyAndChange)
     EXPECT_EQ(rig.log.text().find(kUtf8Pin), std::string::npos);
 }
 
-TEST_P(PinAccessTest, FailedSetOrChange)
+TEST_P(PinAccessTest, FailedSetOrChangeLeavesThePinAsItWas)
 {
-    PinPolicyRecord strict = openPolicy();
-    strict.minLength = 7;
-    PinPolicyRecord off = openPolicy();
-    off.enabled = 0;
-    const std::string uninitialised =
-        "Failed to read PIN policy. Ask Admin to initialize the device.";
+    enum Modes { Both, Hardware, Software };
+    const auto minLength7 = [](Rig& r) {
+        PinPolicyRecord p = read_pin_policy_or_zero(r.key);
+        p.minLength = 7;
+        storePolicy(r.key, p);
+    };
+    const auto switchedOff = [](Rig& r) { storePolicy(r.key, PinPolicyRecord{}); };
+    const auto short7 = failure(0, "The minimum PIN length allowed is 7");
+    const auto uninitialised =
+        failure(0, "Failed to read PIN policy. Ask Admin to initialize the device.");
     struct Case
     {
         const char* what;
-        bool hardwareOnly;
+        Modes modes;
         std::string pinOnKey;
-        PinPolicyRecord policy;
         std::function<void(Rig&)> arrange;
         std::string newPin, oldPin;
         PinResult<void> expected;
-        int hardwareWrites, softwareWrites; // writes of the record attempted
-        std::string softwareLog = {}, hardwareLog = {};
+        int hardwareWrites, softwareWrites; // of the record
+        std::string log = {};
     };
     const Case cases[] = {
-        {"wrong old PIN",
-         false,
-         kPin,
-         openPolicy(),
-         {},
-         kOtherPin,
-         kWrongPin,
-         failure(2, "Token PIN incorrect."),
-         1,
-         0},
-        {"blank old PIN while one is set",
-         false,
-         kPin,
-         openPolicy(),
-         {},
-         kOtherPin,
-         "",
-         failure(0, "The device has a PIN already."),
-         0,
-         0},
-        {"change breaks the policy", false, kPin, openPolicy(),
-         [&](Rig& r) {
-             PinPolicyRecord p = read_pin_policy_or_zero(r.key);
-             p.minLength = 7;
-             storePolicy(r.key, p);
-         },
-         "Short1", kPin, failure(0, "The minimum PIN length allowed is 7"), 0, 0},
-        {"first PIN breaks the policy",
-         false,
-         "",
-         strict,
-         {},
-         "Short1",
-         "",
-         failure(0, "The minimum PIN length allowed is 7"),
-         0,
-         0},
-        {"policy switched off",
-         false,
-         "",
-         off,
-         {},
-         kPin,
-         "",
-         failure(0, uninitialised),
-         0,
-         0,
+        {"wrong old PIN", Both, kPin, nullptr, kOtherPin, kWrongPin,
+         failure(2, "Token PIN incorrect."), 1, 0},
+        {"blank old PIN while one is set", Both, kPin, nullptr, kOtherPin, "",
+         failure(0, "The device has a PIN already."), 0, 0},
+        {"change breaks the policy", Both, kPin, minLength7, "Short1", kPin, short7, 0, 0},
+        {"first PIN breaks the policy", Both, "", minLength7, "Short1", "", short7, 0, 0},
+        {"policy switched off", Hardware, "", switchedOff, kPin, "", uninitialised, 0, 0},
+        {"policy switched off", Software, "", switchedOff, kPin, "", uninitialised, 0, 0,
          "error [is_simaccess_empty] Failed to read pin policy.\n"},
-        {"key not touched", false, "", openPolicy(), [](Rig& r) { r.key.setTouchNever(20); }, kPin,
-         "", failure(1, "Token timed out"), 1, 1},
-        {"HasAccess fails", true, "", openPolicy(),
+        {"key not touched", Both, "", [](Rig& r) { r.key.setTouchNever(20); }, kPin, "",
+         failure(1, "Token timed out"), 1, 1},
+        {"HasAccess fails", Hardware, "",
          [](Rig& r) { r.device.failAlways(DeviceCall::OtpHasAccess, VN_ERR_STORAGE); }, kPin, "",
          failure(0, "Failed to check if OTP is protected by PIN."), 0, 0},
-        {"SetAccess fails after the record was written", true, "", openPolicy(),
+        {"SetAccess fails after the record was written", Hardware, "",
          [](Rig& r) { r.device.failNext(DeviceCall::OtpSetAccess, VN_ERR_TOUCH_TIMEOUT); }, kPin,
-         "", failure(0, "Failed to set access."), 1, 0, "",
+         "", failure(0, "Failed to set access."), 1, 0,
          "error [set_hwmaccess] Failed to set access. rv=2148166020\n"},
-        {"ChangeAccess fails", true, kPin, openPolicy(),
+        {"ChangeAccess fails", Hardware, kPin,
          [](Rig& r) {
              r.device.failNext(DeviceCall::OtpChangeAccess, VN_OK); // the probe
              r.device.failNext(DeviceCall::OtpChangeAccess, VN_ERR_STORAGE);
@@ -202,24 +161,24 @@ TEST_P(PinAccessTest, FailedSetOrChange)
          kOtherPin, kPin, failure(0, "Failed to change PIN."), 1, 0},
     };
     for (const Case& c : cases) {
-        if (c.hardwareOnly && !GetParam())
+        if (c.modes != Both && (c.modes == Hardware) != GetParam())
             continue;
-        Rig rig(GetParam(), c.pinOnKey, c.policy);
+        SCOPED_TRACE(c.what);
+        Rig rig(GetParam(), c.pinOnKey);
         if (c.arrange)
             c.arrange(rig);
         rig.device.clearCalls();
         rig.log.clear();
-        EXPECT_EQ(change_pin(rig.device, c.newPin, c.oldPin), c.expected) << c.what;
+        EXPECT_EQ(change_pin(rig.device, c.newPin, c.oldPin), c.expected);
         EXPECT_EQ(rig.device.count(DeviceCall::OtpPersonalize),
-                  GetParam() ? c.hardwareWrites : c.softwareWrites)
-            << c.what;
-        EXPECT_TRUE(rig.holds(c.pinOnKey)) << c.what;
-        EXPECT_EQ(rig.log.text(), GetParam() ? c.hardwareLog : c.softwareLog) << c.what;
+                  GetParam() ? c.hardwareWrites : c.softwareWrites);
+        EXPECT_TRUE(rig.holds(c.pinOnKey));
+        EXPECT_EQ(rig.log.text(), c.log);
     }
 }
 
 // query_pin: the PIN that Get OTP, Remove and New Token hand to the key.
-TEST_P(PinAccessTest, QueryAsksOnlyWhenAPinIsSetAndNothingIsCached)
+TEST_P(PinAccessTest, QueryAsksOnlyWhenAPinIsSetAndNothingIsCachedAndVerifiesTheEntry)
 {
     Rig rig(GetParam());
     int prompts = 0;
@@ -229,14 +188,9 @@ TEST_P(PinAccessTest, QueryAsksOnlyWhenAPinIsSetAndNothingIsCached)
             return text;
         };
     };
-    EXPECT_EQ(query_pin(rig.device, "", typed(kPin)), "");
-    EXPECT_EQ(prompts, 0);
-
+    EXPECT_EQ(query_pin(rig.device, "", typed(kPin)), ""); // no PIN set: not asked
     ASSERT_TRUE(change_pin(rig.key, kPin, ""));
-    std::string cachedPin; // as the main window keeps it
-    for (int i = 0; i < 3; ++i)
-        cachedPin = query_pin(rig.device, cachedPin, typed(kPin)).value_or("failed");
-    EXPECT_EQ(cachedPin, kPin);
+    EXPECT_EQ(query_pin(rig.device, "", typed(kPin)), kPin);
     EXPECT_EQ(prompts, 1);
 
     // A cached PIN goes back unverified, even a wrong one.
@@ -252,18 +206,17 @@ TEST_P(PinAccessTest, QueryAsksOnlyWhenAPinIsSetAndNothingIsCached)
     EXPECT_EQ(prompts, 3);
 
     // The key fails while the user is typing.
-    EXPECT_EQ(query_pin(rig.device, "",
-                        [&] {
-                            if (GetParam())
-                                rig.device.failAlways(DeviceCall::OtpChangeAccess, VN_ERR_STORAGE);
-                            else
-                                rig.device.failAlways(DeviceCall::OtpList, VN_ERR_NO_DEVICE);
-                            return kPin;
-                        }),
-              failure<std::string>(0, GetParam() ? "Failed to verify PIN. Error: Failed to "
-                                                   "verify PIN."
-                                                 : "Failed to verify PIN. Error: Failed to read "
-                                                   "PIN policy."));
+    const auto failWhileTyping = [&] {
+        if (GetParam())
+            rig.device.failAlways(DeviceCall::OtpChangeAccess, VN_ERR_STORAGE);
+        else
+            rig.device.failAlways(DeviceCall::OtpList, VN_ERR_NO_DEVICE);
+        return kPin;
+    };
+    EXPECT_EQ(query_pin(rig.device, "", failWhileTyping),
+              failure<std::string>(
+                  0, std::string("Failed to verify PIN. Error: ") +
+                         (GetParam() ? "Failed to verify PIN." : "Failed to read PIN policy.")));
     EXPECT_EQ(rig.log.text().find(kPin), std::string::npos);
 }
 
@@ -277,14 +230,13 @@ TEST_P(PinAccessTest, QueryWhenTheAccessStateIsUnknown)
         ADD_FAILURE() << "asked for the PIN";
         return std::string();
     };
-    if (GetParam()) {
-        EXPECT_EQ(query_pin(rig.device, kPin, notAsked),
-                  failure<std::string>(0, "Failed to check if OTP is protected by PIN."));
-        EXPECT_EQ(rig.log.text(), "error [OnBnClickedGetOTP] Failed to query access empty.\n");
-    } else {
-        // No readable record means no PIN: the cache goes back without asking.
-        EXPECT_EQ(query_pin(rig.device, "", notAsked), "");
-    }
+    // Software mode: no readable record means no PIN; the cache goes back.
+    EXPECT_EQ(query_pin(rig.device, kPin, notAsked),
+              GetParam() ? failure<std::string>(0, "Failed to check if OTP is protected by PIN.")
+                         : kPin);
+    EXPECT_EQ(rig.log.text(), GetParam()
+                                  ? "error [OnBnClickedGetOTP] Failed to query access empty.\n"
+                                  : "error [is_simaccess_empty] Failed to read pin policy.\n");
 }
 
 } // namespace

@@ -30,13 +30,15 @@ private:
     std::shared_ptr<spdlog::logger> m_previous;
 };
 
+template <class T = void> PinResult<T> failure(int32_t code, std::string message)
+{
+    return std::unexpected(Err{code, std::move(message)});
+}
+
 // A policy in force whose rules hardly restrict anything.
 inline PinPolicyRecord openPolicy()
 {
-    PinPolicyRecord r;
-    r.enabled = 1;
-    r.maxSequential = r.maxRepeating = 9;
-    return r;
+    return PinPolicyRecord{.enabled = 1, .maxSequential = 9, .maxRepeating = 9};
 }
 
 inline void storePolicy(DeviceApi& device, const PinPolicyRecord& record)

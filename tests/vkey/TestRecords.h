@@ -1,12 +1,14 @@
 #pragma once
 
-// Records and key directories as the virtual-key tests need them.
+// Records, key directories and files as the virtual-key tests need them.
 
 #include <VN_Manager.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -18,16 +20,25 @@ inline OtpTokenRecord token(std::string_view serial, uint32_t type = VN_TYPE_HOT
 {
     if (seed.empty())
         seed = hash == VN_HASH_SHA256 ? "12345678901234567890123456789012" : "12345678901234567890";
-    OtpTokenRecord r{};
-    r.slot = VN_SLOT_ALL;
-    r.type = type;
-    r.hash = hash;
-    r.digits = digits;
-    r.interval = interval;
+    OtpTokenRecord r{VN_SLOT_ALL, type, hash, digits, interval, {}, {}, uint32_t(seed.size())};
     std::memcpy(r.serial, serial.data(), std::min<std::size_t>(serial.size(), 64));
     std::memcpy(r.seed, seed.data(), std::min<std::size_t>(seed.size(), 64));
-    r.seedLength = static_cast<uint32_t>(seed.size());
     return r;
+}
+
+// The slot-1 record with this serial text.
+inline OtpTokenRecord pinToken(std::string_view serial)
+{
+    OtpTokenRecord r = token(serial, VN_TYPE_TOTP, VN_HASH_SHA1, 6, 30, "50827413");
+    r.slot = VN_SLOT_PIN_RECORD;
+    return r;
+}
+
+inline std::string slurp(const std::filesystem::path& path)
+{
+    std::ostringstream s;
+    s << std::ifstream(path, std::ios::binary).rdbuf();
+    return s.str();
 }
 
 // A private directory that goes away with the test.
