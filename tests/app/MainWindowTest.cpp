@@ -3,7 +3,7 @@
 // Messages panel, the status line, and hot-plug through the key directory.
 
 #include <algorithm>
-#include "ForwardingDevice.h"
+#include "support/ForwardingDevice.h"
 #include "app/CMainDlg.h"
 #include "device/KeyDirWatcher.h"
 #include "support/ScriptedDevice.h"

@@ -2,7 +2,7 @@
 // with injected statuses.
 
 #include "device/Discovery.h"
-#include "RecordingWindow.h"
+#include "support/FakeMainWindow.h"
 #include "support/ScriptedDevice.h"
 #include "support/VirtualKeyDevice.h"
 
@@ -40,7 +40,7 @@ TEST_P(DiscoveryBranches, ReportsEnablesAndRefreshes)
     VirtualKeyDevice key("VK1000001");
     ScriptedDevice device(key);
     c.arrange(key, device);
-    RecordingWindow window(device);
+    FakeMainWindow window(device);
     window.keySerialNumber = "OLD-SERIAL";
 
     DetectDevice(window);
@@ -98,7 +98,7 @@ struct DeviceChangeFixture : testing::Test
 {
     VirtualKeyDevice key{"VK1000001"};
     ScriptedDevice device{key};
-    RecordingWindow window{device};
+    FakeMainWindow window{device};
     std::vector<std::chrono::milliseconds> waits;
     ArrivalWait wait = [this](std::chrono::milliseconds d) { waits.push_back(d); };
 

@@ -5,6 +5,11 @@
 
 #include "device/DeviceApi.h"
 
+#include <QCursor>
+#include <QGuiApplication>
+
+#include <functional>
+
 class ForwardingDevice : public DeviceApi
 {
 public:
@@ -56,4 +61,51 @@ public:
 
 protected:
     DeviceApi& m_inner;
+};
+
+// True while the application shows the busy (wait) cursor.
+inline bool waitCursorShown()
+{
+    const QCursor* cursor = QGuiApplication::overrideCursor();
+    return cursor != nullptr && cursor->shape() == Qt::WaitCursor;
+}
+
+// Runs a hook just before each call that makes the key wait for a touch
+// (Personalize, Calculate, Delete, Reset): what the user sees while the key
+// waits is what matters.
+class TouchWatchDevice final : public ForwardingDevice
+{
+public:
+    TouchWatchDevice(DeviceApi& inner, std::function<void()> beforeTouch)
+        : ForwardingDevice(inner), m_beforeTouch(std::move(beforeTouch))
+    {
+    }
+
+    uint32_t OtpPersonalize(OtpTokenRecord record, const char* access, uint32_t accessLen,
+                            uint8_t flag) override
+    {
+        m_beforeTouch();
+        return m_inner.OtpPersonalize(record, access, accessLen, flag);
+    }
+    uint32_t OtpCalculate(OtpTokenRecord record, const char* challenge, uint32_t challengeLen,
+                          char* otp, uint32_t* reserved, const char* access,
+                          uint32_t accessLen) override
+    {
+        m_beforeTouch();
+        return m_inner.OtpCalculate(record, challenge, challengeLen, otp, reserved, access,
+                                    accessLen);
+    }
+    uint32_t OtpDelete(OtpTokenRecord record, const char* access, uint32_t accessLen) override
+    {
+        m_beforeTouch();
+        return m_inner.OtpDelete(record, access, accessLen);
+    }
+    uint32_t OtpReset() override
+    {
+        m_beforeTouch();
+        return m_inner.OtpReset();
+    }
+
+private:
+    std::function<void()> m_beforeTouch;
 };

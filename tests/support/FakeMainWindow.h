@@ -1,0 +1,56 @@
+#pragma once
+
+// A main window without widgets for the operations written against
+// MainWindowPort. It keeps every message and status-line text, in order and
+// together in `events`, the buttons switched, the token rows and the selected
+// row; its refresh lists the key the way the real list does.
+
+#include "device/MainWindowPort.h"
+#include "support/QtPrinters.h"
+
+#include <map>
+#include <utility>
+#include <vector>
+
+class FakeMainWindow final : public MainWindowPort
+{
+public:
+    explicit FakeMainWindow(DeviceApi& device) : m_device(device) {}
+
+    DeviceApi& device() override { return m_device; }
+    void AppendMessage(const QString& text) override;
+    void SetStatusText(const QString& text) override;
+    void setControlEnabled(int id, bool enabled) override;
+    bool isControlEnabled(int id) const override;
+
+    void clearTokenRows() override;
+    void appendTokenRow(const QStringList& cells) override { rows.push_back(cells); }
+    int tokenRowCount() const override { return static_cast<int>(rows.size()); }
+    int selectedTokenRow() const override { return selected; }
+    QString tokenCell(int row, int column) const override { return rows.at(row).value(column); }
+    void removeTokenRow(int row) override;
+
+    // Lists the key into rows (serial, type, hash, digits, interval) and
+    // listedSerials; counts the refreshes and notes "<refresh>" in events.
+    void RefreshTokenList() override;
+    void change_pin_button_status() override { ++pinButtonUpdates; }
+    QWidget* dialogParent() override { return nullptr; }
+
+    QStringList serialColumn() const;
+    // Forgets what was recorded so far (not the rows or the buttons' states).
+    void clearRecords();
+
+    QStringList messages;
+    QString statusText;
+    QStringList statusHistory;
+    QStringList events; // messages, "<status:TEXT>" and "<refresh>"
+    std::vector<std::pair<int, bool>> switched;
+    std::vector<QStringList> rows;
+    int selected = -1; // reset whenever rows are cleared or removed
+    int refreshes = 0;
+    int pinButtonUpdates = 0;
+
+private:
+    DeviceApi& m_device;
+    std::map<int, bool> m_enabled;
+};

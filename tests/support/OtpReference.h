@@ -1,0 +1,32 @@
+#pragma once
+
+// HOTP (RFC 4226) and TOTP (RFC 6238) computed here, apart from the key and
+// from the program, so that the values the key returns and the seeds the
+// program exports can be checked against the standards.
+
+#include "device/DeviceApi.h"
+
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// RFC 6238 Appendix B seeds; the SHA-1 one is also RFC 4226 Appendix D's.
+inline const std::string kRfcSeedSha1 = "12345678901234567890";
+inline const std::string kRfcSeedSha256 = "12345678901234567890123456789012";
+
+// The HOTP value of `seed` (raw bytes) at `counter`; TOTP: the time step as counter.
+std::string referenceOtp(std::string_view seed, uint64_t counter, int digits, bool sha256);
+
+// RFC 4648 base32 decoding into raw bytes, as an authenticator app reads the
+// TOTP CSV file; written apart from the program's encoder on purpose.
+std::string decodeBase32(std::string_view text);
+
+// Seconds since 1970 of a local time written as "%Y-%m-%d %H:%M:%S".
+std::optional<std::time_t> epochOfLocalTime(const std::string& text);
+
+// A token record for the key: slot "all", the given serial and seed bytes.
+OtpTokenRecord tokenRecord(const std::string& serial, uint32_t type, std::string_view seed,
+                           uint32_t hash = VN_HASH_SHA1, uint32_t digits = 6,
+                           uint32_t interval = 30);
