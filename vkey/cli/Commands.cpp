@@ -253,32 +253,35 @@ int list(const vkey::KeyStore& store, std::ostream& out, std::ostream&)
     return kExitOk;
 }
 
-int plug(const vkey::KeyStore& store, const std::string& serial, std::ostream& out,
-         std::ostream& err)
+namespace {
+
+// Plugging and unplugging differ only in the marker they set and what they say.
+int setPlugged(const vkey::KeyStore& store, const std::string& serial, bool plugged,
+               std::ostream& out, std::ostream& err)
 {
     auto lock = store.lock();
     if (!lock)
         return complain(err, lock.error());
     if (!store.exists(serial))
         return complain(err, "no key " + serial + " in " + store.dir().string());
-    if (auto r = store.plug(serial); !r)
+    if (auto r = plugged ? store.plug(serial) : store.unplug(serial); !r)
         return complain(err, r.error());
-    out << "Key " << serial << " plugged in\n";
+    out << "Key " << serial << (plugged ? " plugged in\n" : " unplugged\n");
     return kExitOk;
+}
+
+} // namespace
+
+int plug(const vkey::KeyStore& store, const std::string& serial, std::ostream& out,
+         std::ostream& err)
+{
+    return setPlugged(store, serial, true, out, err);
 }
 
 int unplug(const vkey::KeyStore& store, const std::string& serial, std::ostream& out,
            std::ostream& err)
 {
-    auto lock = store.lock();
-    if (!lock)
-        return complain(err, lock.error());
-    if (!store.exists(serial))
-        return complain(err, "no key " + serial + " in " + store.dir().string());
-    if (auto r = store.unplug(serial); !r)
-        return complain(err, r.error());
-    out << "Key " << serial << " unplugged\n";
-    return kExitOk;
+    return setPlugged(store, serial, false, out, err);
 }
 
 int touch(const vkey::KeyStore& store, const std::string& serialArg, std::ostream& out,
