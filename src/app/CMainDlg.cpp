@@ -495,8 +495,7 @@ void CMainDlg::RefreshTokenList()
 void CMainDlg::change_pin_button_status()
 {
     BusyCursor busy;
-    ::change_pin_button_status(m_device,
-                               qobject_cast<QPushButton*>(control(ControlId::UpdatePin)));
+    ::change_pin_button_status(m_device, qobject_cast<QPushButton*>(control(ControlId::UpdatePin)));
 }
 
 std::unique_ptr<QWidget> createMainWindow(DeviceApi& device, MessageLoop& loop)

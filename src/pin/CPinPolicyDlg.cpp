@@ -3,6 +3,7 @@
 #include "device/DeviceApi.h"
 #include "diag/FileLog.h"
 #include "pin/BusyCursor.h"
+#include "pin/DialogButton.h"
 #include "pin/PinPolicyRecord.h"
 
 #include <QApplication>
@@ -44,15 +45,6 @@ constexpr std::array<FieldText, kPolicyFieldCount> kFieldTexts{{
      "maxRepeatingEdit"},
     {PolicyField::ExpiryDays, "A newly set PIN expires in", "expiryDaysEdit"},
 }};
-
-QPushButton* button(QWidget* parent, const QString& caption, const char* name)
-{
-    auto* b = new QPushButton(caption, parent);
-    b->setObjectName(QString::fromLatin1(name));
-    b->setAccessibleName(caption);
-    b->setAutoDefault(false);
-    return b;
-}
 
 } // namespace
 
@@ -106,9 +98,9 @@ CPinPolicyDlg::CPinPolicyDlg(DeviceApi& device, QWidget* parent, FileLog fileLog
     m_message->setWordWrap(true);
     m_message->setAccessibleDescription(QStringLiteral("Message"));
 
-    m_ok = button(this, QStringLiteral("OK"), "okButton");
+    m_ok = makeDialogButton(QStringLiteral("OK"), "okButton", this);
     m_ok->setDefault(true);
-    m_cancel = button(this, QStringLiteral("Cancel"), "cancelButton");
+    m_cancel = makeDialogButton(QStringLiteral("Cancel"), "cancelButton", this);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);

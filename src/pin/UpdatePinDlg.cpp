@@ -2,6 +2,7 @@
 
 #include "device/DeviceApi.h"
 #include "pin/BusyCursor.h"
+#include "pin/DialogButton.h"
 #include "pin/PinAccess.h"
 #include "pin/PinComplexity.h"
 
@@ -26,15 +27,6 @@ QLineEdit* pinEdit(QWidget* parent, QLabel* label, const char* name)
     return edit;
 }
 
-QPushButton* button(QWidget* parent, const QString& caption, const char* name)
-{
-    auto* b = new QPushButton(caption, parent);
-    b->setObjectName(QString::fromLatin1(name));
-    b->setAccessibleName(caption);
-    b->setAutoDefault(false);
-    return b;
-}
-
 } // namespace
 
 UpdatePinDlg::UpdatePinDlg(DeviceApi& device, QWidget* parent) : QDialog(parent), m_device(device)
@@ -55,9 +47,9 @@ UpdatePinDlg::UpdatePinDlg(DeviceApi& device, QWidget* parent) : QDialog(parent)
     m_message->setWordWrap(true);
     m_message->setAccessibleDescription(QStringLiteral("Message"));
 
-    m_ok = button(this, QStringLiteral("OK"), "okButton");
+    m_ok = makeDialogButton(QStringLiteral("OK"), "okButton", this);
     m_ok->setDefault(true);
-    m_cancel = button(this, QStringLiteral("Cancel"), "cancelButton");
+    m_cancel = makeDialogButton(QStringLiteral("Cancel"), "cancelButton", this);
     connect(m_ok, &QPushButton::clicked, this, &UpdatePinDlg::OnOK);
     connect(m_cancel, &QPushButton::clicked, this, &UpdatePinDlg::reject);
 

@@ -2,6 +2,7 @@
 
 #include "device/AnsiText.h"
 #include "pin/BusyCursor.h"
+#include "pin/DialogButton.h"
 #include "programming/SeedHandling.h"
 
 #include <QButtonGroup>
@@ -22,18 +23,6 @@ namespace {
 constexpr const char* kNoteText =
     "NOTE:\r\n\r\nAfter clicking the \"Save\" button, you need to touch the key if it is "
     "flashing.\r\nOtherwise the operation will fail. ";
-
-QPushButton* makeButton(const QString& text, const char* objectName, QWidget* parent)
-{
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(QLatin1String(objectName));
-    button->setAccessibleName(text);
-    // No push button is the default: Enter in an edit must not press Save
-    // (or anything else that could touch the key).
-    button->setAutoDefault(false);
-    button->setDefault(false);
-    return button;
-}
 
 // A group box holding a radio-button pair; the group's ids are the choices
 // 0 and 1 that the data exchange uses.
@@ -128,9 +117,10 @@ void CNewTokenDlg::buildControls()
     m_seedEdit = makeEdit(QStringLiteral("Seed/Secret:"), "seedEdit", this);
     m_userNameEdit = makeEdit(QStringLiteral("Username:"), "userNameEdit", this);
 
-    auto* generateSerial = makeButton(QStringLiteral("Generate"), "generateSerialButton", this);
+    auto* generateSerial =
+        makeDialogButton(QStringLiteral("Generate"), "generateSerialButton", this);
     generateSerial->setAccessibleDescription(QStringLiteral("Generate serial number"));
-    auto* generateSeed = makeButton(QStringLiteral("Generate"), "generateSeedButton", this);
+    auto* generateSeed = makeDialogButton(QStringLiteral("Generate"), "generateSeedButton", this);
     generateSeed->setAccessibleDescription(QStringLiteral("Generate seed"));
 
     auto* fields = new QGridLayout;
@@ -156,8 +146,8 @@ void CNewTokenDlg::buildControls()
     m_status->setAccessibleName(QStringLiteral("Message"));
     m_status->setAccessibleDescription(QStringLiteral("Message"));
 
-    auto* save = makeButton(QStringLiteral("Save"), "saveButton", this);
-    auto* cancel = makeButton(QStringLiteral("Cancel"), "cancelButton", this);
+    auto* save = makeDialogButton(QStringLiteral("Save"), "saveButton", this);
+    auto* cancel = makeDialogButton(QStringLiteral("Cancel"), "cancelButton", this);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(save);

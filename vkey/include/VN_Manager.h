@@ -28,14 +28,14 @@ extern "C" {
 #define VN_ERR_TOUCH_TIMEOUT 0x800A6984u    /* nobody touched the key in time */
 
 /* Further statuses of the virtual key. */
-#define VN_ERR_INVALID_ARGUMENT 0x80564E10u /* null pointer, bad slot, bad length */
-#define VN_ERR_INVALID_TOKEN 0x80564E11u    /* token fields out of range */
-#define VN_ERR_DUPLICATE_SERIAL 0x80564E12u /* a token with this serial is already on the key */
-#define VN_ERR_KEY_FULL 0x80564E13u         /* the key already holds VN_MAX_TOKENS tokens */
-#define VN_ERR_TOKEN_NOT_FOUND 0x80564E14u  /* no token with this serial */
+#define VN_ERR_INVALID_ARGUMENT 0x80564E10u   /* null pointer, bad slot, bad length */
+#define VN_ERR_INVALID_TOKEN 0x80564E11u      /* token fields out of range */
+#define VN_ERR_DUPLICATE_SERIAL 0x80564E12u   /* a token with this serial is already on the key */
+#define VN_ERR_KEY_FULL 0x80564E13u           /* the key already holds VN_MAX_TOKENS tokens */
+#define VN_ERR_TOKEN_NOT_FOUND 0x80564E14u    /* no token with this serial */
 #define VN_ERR_ACCESS_ALREADY_SET 0x80564E15u /* SetAccess while a code is set */
-#define VN_ERR_STORAGE 0x80564E20u          /* the key's file cannot be read or written */
-#define VN_ERR_CORRUPT_KEY 0x80564E21u      /* the key's file is damaged; it is left as it is */
+#define VN_ERR_STORAGE 0x80564E20u            /* the key's file cannot be read or written */
+#define VN_ERR_CORRUPT_KEY 0x80564E21u        /* the key's file is damaged; it is left as it is */
 
 /* Slots. */
 #define VN_SLOT_PIN_RECORD 1u
@@ -58,7 +58,8 @@ extern "C" {
 #define VN_CHALLENGE_BUFFER_SIZE 100
 
 /* One token as exchanged with the key: 152 bytes, little-endian, no padding. */
-typedef struct OtpTokenRecord {
+typedef struct OtpTokenRecord
+{
     uint32_t slot;     /* VN_SLOT_ALL for OTP tokens, VN_SLOT_PIN_RECORD for the PIN record */
     uint32_t type;     /* VN_TYPE_* */
     uint32_t hash;     /* VN_HASH_* */
@@ -70,7 +71,8 @@ typedef struct OtpTokenRecord {
 } OtpTokenRecord;
 
 /* Device information: 108 bytes; only serialNumber is meaningful. */
-typedef struct DeviceInfoRecord {
+typedef struct DeviceInfoRecord
+{
     uint8_t reserved[44];
     char serialNumber[64]; /* NUL-terminated */
 } DeviceInfoRecord;
