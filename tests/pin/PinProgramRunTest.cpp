@@ -1,6 +1,5 @@
-// The program's main window over the linked libVN_Manager: on a fresh virtual
-// key made by vnkey, save a policy, set a PIN and change it, then read the
-// slot-1 record back through `vnkey show`, in both PIN modes.
+// The main window over the linked libVN_Manager, in both PIN modes: save a
+// policy, set a PIN, change it, then read the key back through `vnkey show`.
 
 #include "app/CMainDlg.h"
 #include "device/DeviceApi.h"
@@ -18,7 +17,6 @@
 
 namespace {
 
-// Runs vnkey with the arguments and returns what it printed.
 QString vnkey(const QStringList& args)
 {
     QProcess p;
@@ -63,7 +61,6 @@ private slots:
         CMainDlg window(device, CMainDlg::Options{nullptr, QString()});
         QVERIFY(window.Create());
 
-        // Each command must show exactly one dialog, which OK closes.
         auto run = [&](int control, const QStringList& steps) {
             QString leftOpen;
             ModalDriver driver([&](QWidget* dialog) {
