@@ -1,9 +1,8 @@
 #pragma once
 
-// Records, key directories and files as the virtual-key tests need them.
-
 #include <VN_Manager.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -26,7 +25,6 @@ inline OtpTokenRecord token(std::string_view serial, uint32_t type = VN_TYPE_HOT
     return r;
 }
 
-// The slot-1 record with this serial text.
 inline OtpTokenRecord pinToken(std::string_view serial)
 {
     OtpTokenRecord r = token(serial, VN_TYPE_TOTP, VN_HASH_SHA1, 6, 30, "50827413");
@@ -41,26 +39,18 @@ inline std::string slurp(const std::filesystem::path& path)
     return s.str();
 }
 
-// A private directory that goes away with the test.
-class TempDir
+struct TempDir
 {
-public:
-    TempDir()
-    {
-        const char* base = std::getenv("TMPDIR");
-        std::string tmpl = std::string(base && *base ? base : "/tmp") + "/vkey-t-XXXXXX";
-        if (::mkdtemp(tmpl.data()))
-            m_path = tmpl;
-    }
+    std::filesystem::path dir = [] {
+        std::string t = (std::filesystem::temp_directory_path() / "vkey-t-XXXXXX").string();
+        return ::mkdtemp(t.data()) ? t : std::string();
+    }();
     ~TempDir()
     {
         std::error_code ec;
-        std::filesystem::remove_all(m_path, ec);
+        std::filesystem::remove_all(dir, ec);
     }
-    const std::filesystem::path& path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
+    const std::filesystem::path& path() const { return dir; }
 };
 
 } // namespace testrec
