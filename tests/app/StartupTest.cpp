@@ -1,5 +1,4 @@
-// Start-up and the message loop: the exit codes, the About box reached with
-// Enter, and the order in which message filters and idle handlers run.
+// Start-up: the exit codes and the About box reached with Enter.
 
 #include "app/CAboutDlg.h"
 #include "app/CMainDlg.h"
@@ -11,20 +10,16 @@
 #include <QTimer>
 #include <QtTest>
 
-#include <functional>
-
 namespace {
 
-// Runs the program's loop on a main window over the virtual key (none when
-// control is -1), then closes the window (control 0) or sends keys to the
-// control. A guard ends a stuck run with 99 instead of hanging.
+// Runs the program on a main window (none when control is -1), then closes it
+// (control 0) or sends keys to the control. A stuck run ends with 99.
 int runProgram(int control, const QList<int>& keys)
 {
     VirtualKeyDevice key;
     AppModule module;
     QObject guard;
     QTimer::singleShot(10000, &guard, [] { QCoreApplication::exit(99); });
-
     return Run(module, [&](MessageLoop& loop) -> std::unique_ptr<QWidget> {
         if (control < 0 || module.GetMessageLoop() != &loop)
             return nullptr;
@@ -40,30 +35,6 @@ int runProgram(int control, const QList<int>& keys)
         return window;
     });
 }
-
-// A message filter and idle handler that logs what it sees.
-struct Recorder final : MessageFilter, IdleHandler
-{
-    Recorder(QString name, QStringList& log, bool consume = false)
-        : name(std::move(name)), log(log), consume(consume)
-    {
-    }
-    bool PreTranslateMessage(QObject*, QEvent* event) override
-    {
-        if (event->type() != QEvent::User)
-            return false;
-        log << "filter " + name;
-        return consume;
-    }
-    bool OnIdle() override
-    {
-        log << "idle " + name;
-        return false;
-    }
-    QString name;
-    QStringList& log;
-    bool consume;
-};
 
 } // namespace
 
@@ -102,38 +73,6 @@ private slots:
         });
         QCOMPARE(runProgram(control, keys), exitCode);
         QCOMPARE(seen, about);
-    }
-
-    void filtersLastAddedFirstIdleHandlersOnlyInTheMainLoop()
-    {
-        QStringList log;
-        Recorder first("first", log), second("second", log, true);
-        QObject receiver;
-        MessageLoop loop;
-        loop.AddMessageFilter(&first);
-        loop.AddMessageFilter(&second);
-        QEvent event(QEvent::User);
-        QCoreApplication::sendEvent(&receiver, &event);
-        QCOMPARE(log, QStringList{"filter second"}); // consumed: first is not asked
-        QVERIFY(loop.RemoveMessageFilter(&second));
-        QCoreApplication::sendEvent(&receiver, &event);
-        QCOMPARE(log, (QStringList{"filter second", "filter first"}));
-
-        log.clear();
-        loop.AddIdleHandler(&first);
-        loop.AddIdleHandler(&second);
-        qsizetype duringNested = -1;
-        QTimer::singleShot(20, [&] {
-            const qsizetype before = log.size();
-            QEventLoop nested; // as a modal dialog runs one
-            QTimer::singleShot(50, &nested, &QEventLoop::quit);
-            nested.exec();
-            duringNested = log.size() - before;
-            QCoreApplication::exit(7);
-        });
-        QCOMPARE(loop.Run(), 7);
-        QCOMPARE(log.mid(0, 2), (QStringList{"idle first", "idle second"}));
-        QCOMPARE(duringNested, qsizetype(0));
     }
 };
 QTEST_MAIN(StartupTest)

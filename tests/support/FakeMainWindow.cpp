@@ -13,7 +13,6 @@ void FakeMainWindow::AppendMessage(const QString& text)
 void FakeMainWindow::SetStatusText(const QString& text)
 {
     statusText = text;
-    statusHistory << text;
     events << "<status:" + text + ">";
 }
 
@@ -72,7 +71,6 @@ QStringList FakeMainWindow::serialColumn() const
 void FakeMainWindow::clearRecords()
 {
     messages.clear();
-    statusHistory.clear();
     events.clear();
     switched.clear();
 }

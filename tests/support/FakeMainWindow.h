@@ -1,9 +1,7 @@
 #pragma once
 
-// A main window without widgets for the operations written against
-// MainWindowPort. It keeps every message and status-line text, in order and
-// together in `events`, the buttons switched, the token rows and the selected
-// row; its refresh lists the key the way the real list does.
+// A widgetless MainWindowPort that records messages, status texts, switched
+// buttons and token rows.
 
 #include "device/MainWindowPort.h"
 #include "support/QtPrinters.h"
@@ -30,19 +28,16 @@ public:
     QString tokenCell(int row, int column) const override { return rows.at(row).value(column); }
     void removeTokenRow(int row) override;
 
-    // Lists the key into rows (serial, type, hash, digits, interval) and
-    // listedSerials; counts the refreshes and notes "<refresh>" in events.
     void RefreshTokenList() override;
     void change_pin_button_status() override { ++pinButtonUpdates; }
     QWidget* dialogParent() override { return nullptr; }
 
     QStringList serialColumn() const;
-    // Forgets what was recorded so far (not the rows or the buttons' states).
+    // Forgets the records, not the rows or the buttons' states.
     void clearRecords();
 
     QStringList messages;
     QString statusText;
-    QStringList statusHistory;
     QStringList events; // messages, "<status:TEXT>" and "<refresh>"
     std::vector<std::pair<int, bool>> switched;
     std::vector<QStringList> rows;

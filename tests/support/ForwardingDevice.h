@@ -1,7 +1,6 @@
 #pragma once
 
-// Passes every call to an inner device; tests override the one call they need
-// to see or to answer differently.
+// Passes every call to an inner device; tests override what they watch.
 
 #include "device/DeviceApi.h"
 
@@ -70,9 +69,7 @@ inline bool waitCursorShown()
     return cursor != nullptr && cursor->shape() == Qt::WaitCursor;
 }
 
-// Runs a hook just before each call that makes the key wait for a touch
-// (Personalize, Calculate, Delete, Reset): what the user sees while the key
-// waits is what matters.
+// Runs a hook before each call that waits for a touch.
 class TouchWatchDevice final : public ForwardingDevice
 {
 public:

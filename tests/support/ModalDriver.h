@@ -1,10 +1,7 @@
 #pragma once
 
-// Answers modal dialogs while a command runs them with exec(). While armed it
-// looks for an active modal widget every few milliseconds and hands each one
-// to the test's action. It closes what the action leaves open, and after 20 s
-// closes every dialog without acting, so no test can hang. Every dialog
-// counts, so one that should not have appeared fails the test.
+// While armed, hands each active modal dialog to the action and closes what
+// it leaves open; after 20 s it only closes them, so no test hangs.
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -58,8 +55,7 @@ private:
     int m_seen = 0;
 };
 
-// Drives a dialog by its controls' object names: each step clicks the named
-// button, or with "=" fills the named edit ("pinEdit=1234", "okButton").
+// Steps by object name: "okButton" clicks, "pinEdit=1234" fills an edit.
 inline void perform(QWidget* dialog, const QStringList& steps)
 {
     for (const QString& step : steps) {

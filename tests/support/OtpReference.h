@@ -1,8 +1,6 @@
 #pragma once
 
-// HOTP (RFC 4226) and TOTP (RFC 6238) computed here, apart from the key and
-// from the program, so that the values the key returns and the seeds the
-// program exports can be checked against the standards.
+// HOTP (RFC 4226) / TOTP (RFC 6238) computed apart from the key and program.
 
 #include "device/DeviceApi.h"
 
@@ -19,8 +17,7 @@ inline const std::string kRfcSeedSha256 = "12345678901234567890123456789012";
 // The HOTP value of `seed` (raw bytes) at `counter`; TOTP: the time step as counter.
 std::string referenceOtp(std::string_view seed, uint64_t counter, int digits, bool sha256);
 
-// RFC 4648 base32 decoding into raw bytes, as an authenticator app reads the
-// TOTP CSV file; written apart from the program's encoder on purpose.
+// RFC 4648 base32 decoding, apart from the program's encoder.
 std::string decodeBase32(std::string_view text);
 
 // Seconds since 1970 of a local time written as "%Y-%m-%d %H:%M:%S".

@@ -1,14 +1,13 @@
 #pragma once
 
-// Test binding of the device seam: forwards to an inner DeviceApi (normally
-// the in-process virtual key), records every call with its arguments, and
-// answers any call with a scripted status, once or always, without reaching
-// the inner device.
+// Forwards to an inner DeviceApi, records every call, and answers scripted
+// statuses without reaching the inner device.
 
 #include "device/DeviceApi.h"
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -26,8 +25,6 @@ enum class DeviceCall {
     OtpSetAccess,
     OtpChangeAccess,
 };
-
-const char* deviceCallName(DeviceCall call);
 
 struct RecordedCall
 {
@@ -50,13 +47,8 @@ public:
 
     // The next call of this kind answers status without reaching the key.
     void failNext(DeviceCall call, uint32_t status) { m_once[call].push_back(status); }
-    // Every call of this kind answers status until clearScript().
+    // Every call of this kind answers status.
     void failAlways(DeviceCall call, uint32_t status) { m_always[call] = status; }
-    void clearScript()
-    {
-        m_once.clear();
-        m_always.clear();
-    }
 
     const std::vector<RecordedCall>& calls() const { return m_calls; }
     std::vector<RecordedCall> callsOf(DeviceCall call) const;
@@ -80,9 +72,8 @@ public:
                              const char* newCode, uint32_t newLen) override;
 
 private:
-    // Answers true with *status set when the script decides this call.
-    bool scripted(DeviceCall call, uint32_t* status);
-    uint32_t record(RecordedCall entry, uint32_t status);
+    // Answers from the script, or else from inner(), and records the call.
+    uint32_t run(RecordedCall entry, const std::function<uint32_t()>& inner);
 
     DeviceApi& m_inner;
     std::map<DeviceCall, std::deque<uint32_t>> m_once;

@@ -13,7 +13,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Test setup that cannot go on: throwing fails the test with the reason.
 template <typename T> T orThrow(vkey::Result<T> result)
 {
     if (!result)
@@ -109,14 +108,9 @@ vkey::KeyState VirtualKeyDevice::pluggedKey() const
     auto lock = orThrow(store.lock());
     auto plugged = store.plugged();
     if (plugged.size() != 1)
-        throw std::runtime_error("virtual key: inspection needs exactly one plugged key, found " +
+        throw std::runtime_error("virtual key: needs exactly one plugged key, found " +
                                  std::to_string(plugged.size()));
     return orThrow(store.load(plugged.front()));
-}
-
-std::string VirtualKeyDevice::serial() const
-{
-    return pluggedKey().serial;
 }
 
 static OtpTokenRecord recordOf(const vkey::Token& t, uint32_t slot)

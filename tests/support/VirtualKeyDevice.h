@@ -1,8 +1,6 @@
 #pragma once
 
-// A DeviceApi over the virtual-key core in a fresh private temporary directory
-// (removed in the destructor), so tests need no environment variable. The
-// calls behave exactly as libVN_Manager.so does on the same key files.
+// A DeviceApi over the virtual-key core in a private temporary directory.
 
 #include "device/DeviceApi.h"
 
@@ -20,8 +18,7 @@ struct KeyState;
 class VirtualKeyDevice final : public DeviceApi
 {
 public:
-    // One plugged-in key with this serial, touched at once (auto, 0 ms);
-    // hardwareMode false gives a key without the access-code function.
+    // One plugged key, touched at once; hardwareMode false: no access code.
     explicit VirtualKeyDevice(const std::string& serial = "VK1000001", bool hardwareMode = true);
     ~VirtualKeyDevice() override;
     VirtualKeyDevice(const VirtualKeyDevice&) = delete;
@@ -36,9 +33,7 @@ public:
     void setTouchManual(int timeoutMs);    // on every key: waits for touch()
     void touch(const std::string& serial); // as `vnkey touch SERIAL`
 
-    // Inspection of the single plugged key (the test fails when there is not
-    // exactly one):
-    std::string serial() const;
+    // The single plugged key (throws unless exactly one):
     std::vector<OtpTokenRecord> storedTokens() const; // with seeds
     std::optional<std::string> accessCode() const;
     bool enterFlag() const;
