@@ -86,7 +86,9 @@ private slots:
         QCOMPARE(caption(), QStringLiteral("Set PIN"));
         QCOMPARE(query_pin_ifn(device, nullptr, ""), ""); // no PIN: not asked
         driver.arm([](QWidget* d) { setPins(qobject_cast<UpdatePinDlg*>(d), "", kPin, kPin); });
+        window.cachedPin = QStringLiteral("stale"); // the dialog closing must forget it
         OnBnClickedUpdatePin(window);
+        QVERIFY(window.cachedPin.isEmpty());
         QCOMPARE(caption(), QStringLiteral("Change PIN"));
         QCOMPARE(driver.dialogsSeen(), 1);
 
