@@ -1,10 +1,17 @@
 // The main window on the offscreen platform over the in-process virtual key.
 
+#include "app/CAboutDlg.h"
 #include "app/CMainDlg.h"
+#include "pin/CPinPolicyDlg.h"
+#include "pin/PinDlg.h"
+#include "pin/UpdatePinDlg.h"
+#include "programming/CNewTokenDlg.h"
 #include "support/ForwardingDevice.h"
 #include "support/ScriptedDevice.h"
 #include "support/VirtualKeyDevice.h"
+#include "tokens/CSetEnterDlg.h"
 
+#include <QAccessible>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -68,6 +75,20 @@ public:
     std::function<void()> beforeList;
 };
 
+// What a screen reader announces for every control the keyboard can reach.
+QStringList unnamedControls(QWidget* window)
+{
+    QStringList unnamed;
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+        if (!(w->focusPolicy() & Qt::TabFocus) || w->isHidden())
+            continue;
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+        if (!a || a->text(QAccessible::Name).trimmed().isEmpty())
+            unnamed << QString::fromLatin1(w->metaObject()->className()) + " " + w->objectName();
+    }
+    return unnamed;
+}
+
 QList<QStringList> rows(const CMainDlg& window)
 {
     QList<QStringList> rows(window.tokenRowCount());
@@ -84,17 +105,35 @@ class MainWindowTest : public QObject
     Q_OBJECT
 
 private slots:
+    void everyControlHasAnAccessibleName()
+    {
+        VirtualKeyDevice key;
+        QTemporaryDir seeds;
+        auto window = openWindow(key);
+        CAboutDlg about(window.get());
+        CSetEnterDlg setEnter(window.get());
+        PinDlg pin(window.get());
+        UpdatePinDlg updatePin(key, window.get());
+        CPinPolicyDlg policy(key, window.get(), [](std::string_view) {});
+        CNewTokenDlg newToken(key, "", "VK100000101", window.get(), seeds.path());
+        for (QWidget* w : std::initializer_list<QWidget*>{window.get(), &about, &setEnter, &pin,
+                                                          &updatePin, &policy, &newToken}) {
+            w->show();
+            QCOMPARE(unnamedControls(w), QStringList());
+        }
+    }
+
     void initialStateWithoutAKey()
     {
         VirtualKeyDevice key;
         key.unplug("VK1000001");
         auto window = openWindow(key);
         const std::pair<int, const char*> buttons[] = {
-            {ControlId::NewToken, "New Token"}, {ControlId::SetEnter, "Set ENTER"},
-            {ControlId::GetOtp, "Get OTP"},     {ControlId::Remove, "Remove"},
-            {ControlId::Refresh, "Refresh"},    {ControlId::Reset, "Reset"},
+            {ControlId::NewToken, "New Token"},   {ControlId::SetEnter, "Set ENTER"},
+            {ControlId::GetOtp, "Get OTP"},       {ControlId::Remove, "Remove"},
+            {ControlId::Refresh, "Refresh"},      {ControlId::Reset, "Reset"},
             {ControlId::PinPolicy, "PIN Policy"}, {ControlId::UpdatePin, "Update PIN"},
-            {ControlId::Clear, "Clear"},        {ControlId::About, "&About"}};
+            {ControlId::Clear, "Clear"},          {ControlId::About, "&About"}};
         for (const auto& [id, caption] : buttons) {
             auto* button = qobject_cast<QPushButton*>(window->control(id));
             QVERIFY2(button && !button->isDefault() && !button->autoDefault(), caption);
@@ -149,7 +188,8 @@ private slots:
             {"ODD", "N/A", "N/A", "N/A", "N/A"},
         };
         QCOMPARE(rows(*window), cells);
-        QCOMPARE(window->listedSerials, (std::vector<std::string>{"H30", "T60", "SP", "CR", "ODD"}));
+        QCOMPARE(window->listedSerials,
+                 (std::vector<std::string>{"H30", "T60", "SP", "CR", "ODD"}));
 
         device.failNext(DeviceCall::OtpList, VN_ERR_STORAGE);
         QTest::mouseClick(window->control(ControlId::Refresh), Qt::LeftButton);
