@@ -10,6 +10,9 @@ packages=(
     nlohmann-json3-dev libcli11-dev
     libgtest-dev libgmock-dev
     xvfb xauth xdotool xclip oathtool x11-utils imagemagick fonts-dejavu-core
+    python3-pskc pskctool
+    clang libclang-rt-14-dev
+    lintian desktop-file-utils appstream file fakeroot
 )
 
 missing=()

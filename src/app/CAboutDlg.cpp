@@ -1,7 +1,7 @@
 #include "app/CAboutDlg.h"
 
-#include "app/AppIcon.h"
-#include "app/DialogUnits.h"
+#include "ui/AppIcon.h"
+#include "ui/DialogUnits.h"
 
 #include <QLabel>
 #include <QPushButton>

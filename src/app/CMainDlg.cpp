@@ -1,10 +1,10 @@
 #include "app/CMainDlg.h"
 
-#include "app/AppIcon.h"
+#include "ui/AppIcon.h"
 #include "app/CAboutDlg.h"
-#include "app/DialogUnits.h"
+#include "ui/DialogUnits.h"
 #include "device/KeyDirWatcher.h"
-#include "pin/BusyCursor.h"
+#include "ui/BusyCursor.h"
 #include "pin/PinCommands.h"
 #include "programming/NewTokenFlow.h"
 #include "tokens/TokenList.h"

@@ -7,7 +7,7 @@
 
 #include "app/MessageLoop.h"
 #include "device/Discovery.h"
-#include "device/MainWindowPort.h"
+#include "window/MainWindowPort.h"
 
 #include <QDialog>
 

@@ -1,4 +1,4 @@
-#include "app/AppIcon.h"
+#include "ui/AppIcon.h"
 #include "app/CMainDlg.h"
 #include "app/MessageLoop.h"
 #include "device/DeviceApi.h"

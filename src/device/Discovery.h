@@ -4,7 +4,7 @@
 // of the family is plugged in; a key pulled out empties the token list.
 
 #include "device/DeviceChange.h"
-#include "device/MainWindowPort.h"
+#include "window/MainWindowPort.h"
 
 #include <chrono>
 #include <functional>

@@ -2,8 +2,8 @@
 
 #include "device/DeviceApi.h"
 #include "diag/FileLog.h"
-#include "pin/BusyCursor.h"
-#include "pin/DialogButton.h"
+#include "ui/BusyCursor.h"
+#include "ui/DialogButton.h"
 #include "pin/PinPolicyRecord.h"
 
 #include <QApplication>

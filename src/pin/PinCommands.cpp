@@ -1,6 +1,6 @@
 #include "pin/PinCommands.h"
 
-#include "pin/BusyCursor.h"
+#include "ui/BusyCursor.h"
 #include "pin/CPinPolicyDlg.h"
 #include "pin/PinAccess.h"
 #include "pin/UpdatePinDlg.h"

@@ -4,7 +4,7 @@
 // handlers of the PIN Policy and Update PIN buttons.
 
 #include "device/DeviceApi.h"
-#include "device/MainWindowPort.h"
+#include "window/MainWindowPort.h"
 
 class QPushButton;
 

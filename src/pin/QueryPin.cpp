@@ -1,6 +1,6 @@
 #include "pin/QueryPin.h"
 
-#include "pin/BusyCursor.h"
+#include "ui/BusyCursor.h"
 #include "pin/PinAccess.h"
 #include "pin/PinDlg.h"
 

@@ -1,8 +1,8 @@
 #include "pin/UpdatePinDlg.h"
 
 #include "device/DeviceApi.h"
-#include "pin/BusyCursor.h"
-#include "pin/DialogButton.h"
+#include "ui/BusyCursor.h"
+#include "ui/DialogButton.h"
 #include "pin/PinAccess.h"
 #include "pin/PinComplexity.h"
 

@@ -1,8 +1,8 @@
 #include "programming/CNewTokenDlg.h"
 
 #include "device/AnsiText.h"
-#include "pin/BusyCursor.h"
-#include "pin/DialogButton.h"
+#include "ui/BusyCursor.h"
+#include "ui/DialogButton.h"
 #include "programming/SeedHandling.h"
 
 #include <QButtonGroup>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "device/MainWindowPort.h"
+#include "window/MainWindowPort.h"
 
 #include <QString>
 

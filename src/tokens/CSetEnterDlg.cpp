@@ -1,6 +1,6 @@
 #include "tokens/CSetEnterDlg.h"
 
-#include "device/MainWindowPort.h"
+#include "window/MainWindowPort.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>

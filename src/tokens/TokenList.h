@@ -3,7 +3,7 @@
 // The token list of the main window: one row per token on the key, in the
 // order the library lists them, and the serial numbers behind the rows.
 
-#include "device/MainWindowPort.h"
+#include "window/MainWindowPort.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,7 +1,7 @@
 #include "tokens/TokenOperations.h"
 
 #include "device/AnsiText.h"
-#include "pin/BusyCursor.h"
+#include "ui/BusyCursor.h"
 #include "pin/HwModeProbe.h"
 #include "pin/QueryPin.h"
 #include "tokens/CSetEnterDlg.h"

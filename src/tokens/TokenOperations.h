@@ -6,7 +6,7 @@
 // tests without a main window. CMainDlg calls them from its button handlers;
 // the new-token flow calls SetEnterFlag after it has saved a token.
 
-#include "device/MainWindowPort.h"
+#include "window/MainWindowPort.h"
 
 // Computes an OTP from the selected token and reports it in the Messages panel.
 void OnBnClickedGetOTP(MainWindowPort& window);

@@ -9,5 +9,5 @@ add_library(otp_token_ops STATIC
 )
 target_include_directories(otp_token_ops PUBLIC ${PROJECT_SOURCE_DIR}/src)
 target_link_libraries(otp_token_ops
-    PUBLIC otp_device Qt6::Widgets
+    PUBLIC otp_device otp_window otp_ui Qt6::Widgets
     PRIVATE otp_pin_ui otp_pin_core spdlog::spdlog)

@@ -3,7 +3,7 @@
 // A widgetless MainWindowPort that records messages, status texts, switched
 // buttons and token rows.
 
-#include "device/MainWindowPort.h"
+#include "window/MainWindowPort.h"
 #include "support/QtPrinters.h"
 
 #include <map>

@@ -1,4 +1,4 @@
-#include "app/AppIcon.h"
+#include "ui/AppIcon.h"
 
 // The resource file is compiled into a static library, so it must be
 // registered by name before its first use.
