@@ -1,5 +1,7 @@
 #include "programming/CNewTokenDlg.h"
 
+#include "programming/SeedDirectory.h"
+
 #include "device/AnsiText.h"
 #include "ui/BusyCursor.h"
 #include "ui/DialogButton.h"
@@ -72,7 +74,7 @@ CNewTokenDlg::CNewTokenDlg(DeviceApi& device, std::string access, std::string su
                            QWidget* parent, QString seedDirectory)
     : QDialog(parent), m_device(device), m_access(std::move(access)),
       m_suggestedSerial(std::move(suggestedSerial)),
-      m_seedDirectory(seedDirectory.isEmpty() ? QCoreApplication::applicationDirPath()
+      m_seedDirectory(seedDirectory.isEmpty() ? default_seed_directory()
                                               : std::move(seedDirectory))
 {
     setWindowTitle(QStringLiteral("New Token"));
