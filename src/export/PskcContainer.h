@@ -40,8 +40,9 @@ inline constexpr std::size_t kSaltLength = 16;
 
 struct ContainerSettings
 {
-    int iterations = kMinimumIterations;                      // at least kMinimumIterations
-    CipherAlgorithm passwordCipher = CipherAlgorithm::Aes256Cbc; // a pre-shared key's length decides
+    int iterations = kMinimumIterations; // at least kMinimumIterations
+    CipherAlgorithm passwordCipher =
+        CipherAlgorithm::Aes256Cbc; // a pre-shared key's length decides
 };
 
 struct ContainerState;

@@ -226,9 +226,8 @@ bool equal_in_constant_time(std::span<const uint8_t> a, std::span<const uint8_t>
 std::string base64_encode(std::span<const uint8_t> bytes)
 {
     std::string text(4 * ((bytes.size() + 2) / 3), '\0');
-    const int length =
-        EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), bytes.data(),
-                        static_cast<int>(bytes.size()));
+    const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), bytes.data(),
+                                       static_cast<int>(bytes.size()));
     text.resize(static_cast<std::size_t>(length));
     return text;
 }
@@ -243,9 +242,9 @@ std::optional<std::vector<uint8_t>> base64_decode(std::string_view text)
     if (compact.size() % 4 != 0)
         return std::nullopt;
     std::vector<uint8_t> bytes(compact.size() / 4 * 3);
-    const int length = EVP_DecodeBlock(bytes.data(),
-                                       reinterpret_cast<const unsigned char*>(compact.data()),
-                                       static_cast<int>(compact.size()));
+    const int length =
+        EVP_DecodeBlock(bytes.data(), reinterpret_cast<const unsigned char*>(compact.data()),
+                        static_cast<int>(compact.size()));
     if (length < 0)
         return std::nullopt;
     // EVP_DecodeBlock counts the bytes that '=' padding stands for.

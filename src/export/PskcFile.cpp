@@ -65,8 +65,8 @@ std::expected<ContainerUpdate, Error> ContainerUpdate::open(const std::filesyste
     if (error && error != std::errc::no_such_file_or_directory)
         return std::unexpected(Error{ErrorKind::Io, fmt::format("{}: cannot be examined ({})",
                                                                 path.string(), error.message())});
-    auto container = exists ? load_container(path, credential)
-                            : Container::create(credential, settings);
+    auto container =
+        exists ? load_container(path, credential) : Container::create(credential, settings);
     if (!container)
         return std::unexpected(exists ? container.error() : in_file(path, container.error()));
     return ContainerUpdate(path, std::move(*container), exists, *lock);

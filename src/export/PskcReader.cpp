@@ -31,8 +31,7 @@ std::string_view text_of(pugi::xml_node node)
     return trimmed(node.text().get());
 }
 
-template <typename Int>
-std::optional<Int> parse_number(std::string_view text)
+template <typename Int> std::optional<Int> parse_number(std::string_view text)
 {
     Int value{};
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -69,7 +68,8 @@ void adopt_prefixes(ContainerState& state, pugi::xml_node root)
 {
     const std::string_view rootName = root.name();
     const auto colon = rootName.find(':');
-    state.pskcPrefix = colon == std::string_view::npos ? "" : std::string(rootName.substr(0, colon));
+    state.pskcPrefix =
+        colon == std::string_view::npos ? "" : std::string(rootName.substr(0, colon));
     if (auto xenc = declared_prefix(root, kXencNamespace)) {
         state.xencPrefix = *xenc;
         return;
@@ -77,7 +77,8 @@ void adopt_prefixes(ContainerState& state, pugi::xml_node root)
     std::string prefix = "xenc";
     while (root.attribute(("xmlns:" + prefix).c_str()))
         prefix += "_";
-    root.append_attribute(("xmlns:" + prefix).c_str()).set_value(std::string(kXencNamespace).c_str());
+    root.append_attribute(("xmlns:" + prefix).c_str())
+        .set_value(std::string(kXencNamespace).c_str());
     state.xencPrefix = prefix;
 }
 
@@ -90,12 +91,13 @@ struct EncryptedData
 // <EncryptionMethod Algorithm=.../><CipherData><CipherValue>...
 std::expected<EncryptedData, Error> read_encrypted(pugi::xml_node node, std::string_view what)
 {
-    const std::string_view algorithm = child(node, "EncryptionMethod").attribute("Algorithm").value();
+    const std::string_view algorithm =
+        child(node, "EncryptionMethod").attribute("Algorithm").value();
     const auto cipher = cipher_from_uri(algorithm);
     if (!cipher)
-        return fail(ErrorKind::Unsupported,
-                    fmt::format("{} is encrypted with '{}'; only AES-CBC is supported", what,
-                                algorithm));
+        return fail(
+            ErrorKind::Unsupported,
+            fmt::format("{} is encrypted with '{}'; only AES-CBC is supported", what, algorithm));
     auto value = base64_decode(text_of(child(child(node, "CipherData"), "CipherValue")));
     if (!value || value->empty())
         return fail(ErrorKind::NotPskc, fmt::format("{} has no base64 CipherValue", what));
@@ -131,10 +133,10 @@ private:
 
     Error wrong_credential() const
     {
-        return usesPassword()
-                   ? Error{ErrorKind::WrongPassword,
-                           "the password is wrong: it does not decrypt the container"}
-                   : Error{ErrorKind::WrongKey, "the key is wrong: it does not decrypt the container"};
+        return usesPassword() ? Error{ErrorKind::WrongPassword,
+                                      "the password is wrong: it does not decrypt the container"}
+                              : Error{ErrorKind::WrongKey,
+                                      "the key is wrong: it does not decrypt the container"};
     }
 
     std::expected<void, Error> read_keys(pugi::xml_node root)
@@ -142,7 +144,8 @@ private:
         const pugi::xml_node macMethod = child(root, "MACMethod");
         const pugi::xml_node macKey = child(macMethod, "MACKey");
         // The cipher new key packages use: the MAC key's, else the first value's.
-        const pugi::xml_node firstEncrypted = macKey ? macKey : find_descendant(root, "EncryptedValue");
+        const pugi::xml_node firstEncrypted =
+            macKey ? macKey : find_descendant(root, "EncryptedValue");
         if (firstEncrypted) {
             auto encrypted = read_encrypted(firstEncrypted, "the first encrypted value");
             if (!encrypted)
@@ -275,7 +278,8 @@ private:
         if (!encryptedValue) {
             const pugi::xml_node plain = child(element, "PlainValue");
             const std::string_view text = text_of(plain);
-            return SecretBytes(std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+            return SecretBytes(
+                std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
         }
         auto encrypted = read_encrypted(encryptedValue, what);
         if (!encrypted)
@@ -343,7 +347,8 @@ private:
             return fail(ErrorKind::Unsupported,
                         fmt::format("{} uses Suite '{}'; only SHA-1 and SHA-256 are supported",
                                     label, text_of(child(parameters, "Suite"))));
-        if (const pugi::xml_attribute length = child(parameters, "ResponseFormat").attribute("Length"))
+        if (const pugi::xml_attribute length =
+                child(parameters, "ResponseFormat").attribute("Length"))
             package.digits = length.as_int();
 
         const pugi::xml_node device = child(keyPackage, "DeviceInfo");
@@ -400,9 +405,10 @@ private:
         std::string list = m_mismatched.front();
         for (std::size_t i = 1; i < m_mismatched.size(); ++i)
             list += (i + 1 == m_mismatched.size() ? " and " : ", ") + m_mismatched[i];
+        const bool one = m_mismatched.size() == 1;
         return fail(ErrorKind::Tampered,
-                    fmt::format("the container has been changed: the MAC of {} does not match",
-                                list));
+                    fmt::format("the container has been changed: the {} of {} {} not match",
+                                one ? "MAC" : "MACs", list, one ? "does" : "do"));
     }
 
     ContainerState& m_state;
@@ -414,12 +420,11 @@ private:
 
 } // namespace
 
-std::expected<Container, Error> Container::parse(std::string_view xml,
-                                                 const Credential& credential)
+std::expected<Container, Error> Container::parse(std::string_view xml, const Credential& credential)
 {
     auto state = std::make_unique<ContainerState>();
-    const pugi::xml_parse_result parsed =
-        state->xml.load_buffer(xml.data(), xml.size(), pugi::parse_default, pugi::encoding_auto);
+    const pugi::xml_parse_result parsed = state->xml.load_buffer(
+        xml.data(), xml.size(), pugi::parse_default | pugi::parse_declaration, pugi::encoding_auto);
     if (!parsed)
         return fail(ErrorKind::NotPskc, fmt::format("not well-formed XML ({} at byte {})",
                                                     parsed.description(), parsed.offset));

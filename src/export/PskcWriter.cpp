@@ -26,11 +26,13 @@ public:
     Element(pugi::xml_node node, std::string_view prefix) : m_node(node), m_prefix(prefix) {}
     Element add(std::string_view localName) const
     {
-        return {pugi::xml_node(m_node).append_child(qualified(m_prefix, localName).c_str()), m_prefix};
+        return {pugi::xml_node(m_node).append_child(qualified(m_prefix, localName).c_str()),
+                m_prefix};
     }
     Element add(std::string_view prefix, std::string_view localName) const
     {
-        return {pugi::xml_node(m_node).append_child(qualified(prefix, localName).c_str()), m_prefix};
+        return {pugi::xml_node(m_node).append_child(qualified(prefix, localName).c_str()),
+                m_prefix};
     }
     const Element& text(std::string_view value) const
     {
@@ -39,7 +41,9 @@ public:
     }
     const Element& attribute(std::string_view name, std::string_view value) const
     {
-        pugi::xml_node(m_node).append_attribute(std::string(name).c_str()).set_value(std::string(value).c_str());
+        pugi::xml_node(m_node)
+            .append_attribute(std::string(name).c_str())
+            .set_value(std::string(value).c_str());
         return *this;
     }
     pugi::xml_node node() const { return m_node; }
@@ -50,9 +54,8 @@ private:
 };
 
 // <EncryptionMethod/><CipherData><CipherValue/></CipherData> under `parent`.
-std::expected<std::vector<uint8_t>, Error> add_encrypted(const ContainerState& state,
-                                                         const Element& parent,
-                                                         std::span<const uint8_t> plain)
+std::expected<std::vector<uint8_t>, Error>
+add_encrypted(const ContainerState& state, const Element& parent, std::span<const uint8_t> plain)
 {
     auto cipherValue = encrypt(state.cipher, state.encryptionKey, plain);
     if (!cipherValue)
@@ -86,8 +89,8 @@ void add_plain(const Element& data, std::string_view localName, uint64_t value)
 std::expected<void, Error> check(const KeyPackage& package)
 {
     auto invalid = [&](std::string_view what) {
-        return std::unexpected(Error{ErrorKind::InvalidInput,
-                                     fmt::format("key package {}: {}", package.keyId, what)});
+        return std::unexpected(
+            Error{ErrorKind::InvalidInput, fmt::format("key package {}: {}", package.keyId, what)});
     };
     if (package.keyId.empty())
         return std::unexpected(
@@ -111,8 +114,7 @@ pugi::xml_node insert_package(pugi::xml_node root, const std::string& name)
         if (local == "KeyPackage" || local == "MACMethod" || local == "EncryptionKey")
             after = node;
     }
-    return after ? root.insert_child_after(name.c_str(), after)
-                 : root.prepend_child(name.c_str());
+    return after ? root.insert_child_after(name.c_str(), after) : root.prepend_child(name.c_str());
 }
 
 struct StringWriter final : pugi::xml_writer
@@ -139,7 +141,9 @@ std::expected<Container, Error> Container::create(const Credential& credential,
     declaration.append_attribute("version") = "1.0";
     declaration.append_attribute("encoding") = "UTF-8";
     const Element root(state->xml.append_child("pskc:KeyContainer"), "pskc");
-    root.attribute("xmlns:pskc", kPskcNamespace).attribute("xmlns:xenc", kXencNamespace);
+    root.attribute("xmlns:pskc", kPskcNamespace)
+        .attribute("xmlns:xenc", kXencNamespace)
+        .attribute("Version", "1.0");
     const Element encryptionKey = root.add("EncryptionKey");
 
     if (const auto* password = std::get_if<Password>(&credential)) {
@@ -172,9 +176,10 @@ std::expected<Container, Error> Container::create(const Credential& credential,
         const auto& preshared = std::get<PresharedKey>(credential);
         const auto cipher = cipher_for_key_length(preshared.key.size());
         if (!cipher)
-            return std::unexpected(Error{
-                ErrorKind::InvalidInput,
-                fmt::format("a {}-byte key is no AES key (16, 24 or 32 bytes)", preshared.key.size())});
+            return std::unexpected(
+                Error{ErrorKind::InvalidInput,
+                      fmt::format("a {}-byte key is no AES key (16, 24 or 32 bytes)",
+                                  preshared.key.size())});
         state->cipher = *cipher;
         state->encryptionKey = preshared.key;
         // The schema wants a KeyName; it tells the receiver which key to use.
@@ -216,9 +221,8 @@ std::expected<void, Error> Container::add(const KeyPackage& package)
                                      "the container is signed; adding a key would break the "
                                      "signature"});
     if (contains(package.keyId))
-        return std::unexpected(
-            Error{ErrorKind::Conflict, fmt::format("the container already holds key {}",
-                                                   package.keyId)});
+        return std::unexpected(Error{
+            ErrorKind::Conflict, fmt::format("the container already holds key {}", package.keyId)});
 
     pugi::xml_node root = state.xml.document_element();
     const Element keyPackage(insert_package(root, qualified(state.pskcPrefix, "KeyPackage")),
@@ -231,9 +235,8 @@ std::expected<void, Error> Container::add(const KeyPackage& package)
 
     const Element key = keyPackage.add("Key")
                             .attribute("Id", package.keyId)
-                            .attribute("Algorithm", package.kind == OtpKind::Hotp
-                                                        ? kHotpAlgorithm
-                                                        : kTotpAlgorithm);
+                            .attribute("Algorithm", package.kind == OtpKind::Hotp ? kHotpAlgorithm
+                                                                                  : kTotpAlgorithm);
     const Element parameters = key.add("AlgorithmParameters");
     if (package.hash == OtpHash::Sha256)
         parameters.add("Suite").text(kSha256Suite);

@@ -12,8 +12,7 @@
 namespace pskc {
 namespace {
 
-std::unexpected<Error> io_error(const std::filesystem::path& path, std::string_view what,
-                                int error)
+std::unexpected<Error> io_error(const std::filesystem::path& path, std::string_view what, int error)
 {
     return std::unexpected(Error{ErrorKind::Io, fmt::format("{}: cannot {} ({})", path.string(),
                                                             what, std::strerror(error))});
@@ -70,8 +69,9 @@ std::expected<std::string, Error> read_file(const std::filesystem::path& path, s
         if (count == 0)
             break;
         if (bytes.size() + static_cast<std::size_t>(count) > limit)
-            return std::unexpected(Error{ErrorKind::InvalidInput,
-                                         fmt::format("{}: larger than {} bytes", path.string(), limit)});
+            return std::unexpected(
+                Error{ErrorKind::InvalidInput,
+                      fmt::format("{}: larger than {} bytes", path.string(), limit)});
         bytes.append(buffer, static_cast<std::size_t>(count));
     }
     return bytes;

@@ -44,8 +44,9 @@ struct Token
 
 std::unexpected<Error> conflict(const SeedRecord& a, const SeedRecord& b, std::string_view what)
 {
-    const std::string where = a.source == b.source ? fmt::format("twice in {}", a.source)
-                                                   : fmt::format("in {} and {}", a.source, b.source);
+    const std::string where = a.source == b.source
+                                  ? fmt::format("twice in {}", a.source)
+                                  : fmt::format("in {} and {}", a.source, b.source);
     return std::unexpected(
         Error{ErrorKind::Conflict, fmt::format("serial number {} {} ({})", a.serial, what, where)});
 }
@@ -54,15 +55,15 @@ std::expected<void, Error> merge(Token& token, const SeedRecord& record)
 {
     const SeedRecord& first = *token.first;
     if (record.kind != first.kind)
-        return conflict(first, record,
-                        fmt::format("is {} token and {} token", kind_name(first.kind),
-                                    kind_name(record.kind)));
+        return conflict(
+            first, record,
+            fmt::format("is {} token and {} token", kind_name(first.kind), kind_name(record.kind)));
     if (!(record.seed == first.seed))
         return conflict(first, record, "has two different seeds");
     if (record.hash != token.hash)
-        return conflict(first, record,
-                        fmt::format("is both {} and {}", hash_name(token.hash),
-                                    hash_name(record.hash)));
+        return conflict(
+            first, record,
+            fmt::format("is both {} and {}", hash_name(token.hash), hash_name(record.hash)));
     if (record.digits) {
         if (token.digits && *token.digits != *record.digits)
             return conflict(*token.digitsFrom, record,
@@ -101,8 +102,11 @@ std::expected<Conversion, Error> merge_seed_records(std::span<const SeedRecord> 
     std::unordered_map<std::string, std::size_t> bySerial;
     for (const SeedRecord& record : records) {
         const auto [it, inserted] = bySerial.try_emplace(record.serial, tokens.size());
-        if (inserted)
-            tokens.push_back(Token{.first = &record, .hash = record.hash});
+        if (inserted) {
+            Token& token = tokens.emplace_back();
+            token.first = &record;
+            token.hash = record.hash;
+        }
         if (auto merged = merge(tokens[it->second], record); !merged)
             return std::unexpected(merged.error());
     }
@@ -131,9 +135,9 @@ std::expected<Conversion, Error> merge_seed_records(std::span<const SeedRecord> 
                 guessedSteps[{"RFC 6238", interval}].push_back(first.serial);
             }
         }
-        conversion.packages.push_back(make_key_package(
-            first.serial, first.kind, token.hash, digits, interval, first.seed,
-            token.csvUser.empty() ? token.xmlUser : token.csvUser));
+        conversion.packages.push_back(
+            make_key_package(first.serial, first.kind, token.hash, digits, interval, first.seed,
+                             token.csvUser.empty() ? token.xmlUser : token.csvUser));
     }
     if (!unknownDigits.empty())
         return std::unexpected(Error{

@@ -161,8 +161,8 @@ std::expected<std::vector<SeedRecord>, Error> parse_xml(const Source& source,
     else if (product == "PW" || product.empty())
         kind = OtpKind::Totp;
     else
-        return source.fail(fmt::format("productCode '{}' is neither PM (HOTP) nor PW (TOTP)",
-                                       product));
+        return source.fail(
+            fmt::format("productCode '{}' is neither PM (HOTP) nor PW (TOTP)", product));
     std::optional<int> window;
     if (kind == OtpKind::Totp) {
         window = timeWindow ? parse_int(timeWindow.child_value()) : 30;
@@ -185,7 +185,8 @@ std::expected<std::vector<SeedRecord>, Error> parse_xml(const Source& source,
             record.serial.empty() ? fmt::format("token {}", index) : "token " + record.serial;
         auto seed = hex_decode(token.child_value("seed"));
         if (record.serial.empty() || !seed || seed->empty())
-            return source.fail(fmt::format("{} lacks a serial number or a hexadecimal seed", label));
+            return source.fail(
+                fmt::format("{} lacks a serial number or a hexadecimal seed", label));
         const std::string_view crypto = token.child_value("crypto");
         const auto byLength = hash_of_length(seed->size());
         if (crypto == "HmacSHA1")

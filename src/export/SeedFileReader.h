@@ -23,9 +23,9 @@ struct SeedRecord
     OtpKind kind = OtpKind::Hotp;
     std::string serial;
     SecretBytes seed;
-    OtpHash hash = OtpHash::Sha1; // the XML file's crypto element, else from the seed length
-    std::optional<int> digits;    // XML files only
-    std::optional<int> interval;  // tseeds.csv only
+    OtpHash hash = OtpHash::Sha1;        // the XML file's crypto element, else from the seed length
+    std::optional<int> digits;           // XML files only
+    std::optional<int> interval;         // tseeds.csv only
     std::optional<int> headerTimeWindow; // tseeds.xml: the file's one time value
     std::string userName;
 };

@@ -1,0 +1,77 @@
+"""The independent side of the PSKC tests: python3-pskc reads and writes
+containers with the same password or key as the program.
+
+  pskc_reference.py dump FILE (--password-file F | --key-file F)
+      prints the container's keys as JSON, secrets as hex
+  pskc_reference.py write FILE SPEC.json (--password-file F | --key-file F)
+      writes the keys of SPEC.json (same form as dump) into a new container
+"""
+
+import argparse
+import json
+import sys
+
+import pskc
+from pskc.exceptions import PSKCError
+
+
+def credential(args):
+    if args.password_file:
+        with open(args.password_file) as f:
+            return 'password', f.readline().rstrip('\r\n')
+    with open(args.key_file) as f:
+        return 'key', bytes.fromhex(f.read().strip())
+
+
+def dump(args):
+    container = pskc.PSKC(args.file)
+    kind, value = credential(args)
+    if kind == 'password':
+        container.encryption.derive_key(value)
+    else:
+        container.encryption.key = value
+    keys = []
+    for key in container.keys:
+        keys.append(dict(
+            id=key.id, algorithm=key.algorithm, suite=key.algorithm_suite,
+            digits=key.response_length, encoding=key.response_encoding,
+            counter=key.counter, interval=key.time_interval, user=key.key_userid,
+            manufacturer=key.manufacturer, model=key.model, serial=key.serial,
+            secret=key.secret.hex()))
+    json.dump(keys, sys.stdout)
+
+
+def write(args):
+    container = pskc.PSKC()
+    with open(args.spec) as f:
+        for spec in json.load(f):
+            key = container.add_key(
+                id=spec['id'], algorithm=spec['algorithm'],
+                secret=bytes.fromhex(spec['secret']),
+                response_length=spec['digits'], response_encoding='DECIMAL',
+                manufacturer=spec['manufacturer'], model=spec['model'])
+            key.algorithm_suite = spec['suite']
+            key.key_userid = spec['user']
+            key.serial = spec['serial']
+            key.counter = spec['counter']
+            key.time_interval = spec['interval']
+    kind, value = credential(args)
+    if kind == 'password':
+        container.encryption.setup_pbkdf2(value)
+    else:
+        container.encryption.setup_preshared_key(key=value)
+    container.write(args.file)
+
+
+parser = argparse.ArgumentParser()
+parser.add_argument('command', choices=['dump', 'write'])
+parser.add_argument('file')
+parser.add_argument('spec', nargs='?')
+parser.add_argument('--password-file')
+parser.add_argument('--key-file')
+args = parser.parse_args()
+try:
+    dump(args) if args.command == 'dump' else write(args)
+except PSKCError as error:
+    print('pskc: %s' % error, file=sys.stderr)
+    sys.exit(1)
