@@ -155,6 +155,7 @@ TEST_F(PskcTest, ContainersWeWriteAndExtendReadEqualInPythonPskcOathtoolAndPskct
         // Extending: the file is read, decrypted and verified again.
         update = ContainerUpdate::open(out, credential);
         ASSERT_TRUE(update) << update.error().message;
+        EXPECT_EQ(update->container().packages(), std::vector{all[0].package});
         ASSERT_TRUE(update->add(all[1].package));
         ASSERT_TRUE(update->add(all[2].package));
         EXPECT_EQ(update->add(all[2].package).error().kind, ErrorKind::Conflict);
