@@ -115,8 +115,8 @@ int main()
         const auto bytes = fs::file_size(withPassword);
         const double passwordTime = timeAdd(withPassword, password, count, runs);
         const double keyTime = timeAdd(withKey, preshared, count, runs);
-        std::printf("%8d %12ju %16.2f %16.2f\n", count, static_cast<uintmax_t>(bytes),
-                    passwordTime, keyTime);
+        std::printf("%8d %12ju %16.2f %16.2f\n", count, static_cast<uintmax_t>(bytes), passwordTime,
+                    keyTime);
     }
     fs::remove_all(dir);
     return 0;
