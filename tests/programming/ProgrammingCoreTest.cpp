@@ -301,9 +301,9 @@ private:
     void (*m_oldHandler)(int);
 };
 
-// A disk that fills part-way: at every size limit from nothing to more than
-// the new files need, each seed file is as it was or complete, and exactly
-// the files left as they were are reported.
+// A disk that fills part-way: at any size limit from nothing to more than the
+// new files need, each seed file is as it was or complete, and exactly the
+// files left as they were are reported.
 TEST(SeedFileErrors, AFileSizeLimitLeavesEachFileAsItWasOrComplete)
 {
     for (bool firstToken : {true, false}) {
@@ -317,7 +317,15 @@ TEST(SeedFileErrors, AFileSizeLimitLeavesEachFileAsItWasOrComplete)
         const QByteArray newXml = contents(grown.filePath("hseeds.xml"));
         const QByteArray newCsv = contents(grown.filePath("hseeds.csv"));
 
-        for (qint64 limit = 0; limit <= std::max(newXml.size(), newCsv.size()) + 1; ++limit) {
+        // Every byte near the old and new sizes (a UTF-16 unit split or not),
+        // and an odd stride between them.
+        std::set<qint64> limits;
+        for (qint64 size : {qint64{0}, oldXml.size(), oldCsv.size(), newXml.size(), newCsv.size()})
+            for (qint64 near = std::max<qint64>(size - 8, 0); near <= size + 8; ++near)
+                limits.insert(near);
+        for (qint64 limit = 0; limit < newXml.size(); limit += 7)
+            limits.insert(limit);
+        for (qint64 limit : limits) {
             SCOPED_TRACE(testing::Message() << "first " << firstToken << ", limit " << limit);
             QTemporaryDir dir;
             if (!firstToken) {
