@@ -86,11 +86,6 @@ CNewTokenDlg::CNewTokenDlg(DeviceApi& device, std::string access, std::string su
     writeControls();
     setStatusText(QString());
 
-    // Both documents are read now and written back on Save, so a file that
-    // cannot be parsed is known before anything is programmed.
-    m_hotpDocument = load_seed_document(OtpAlgorithm::Hotp, m_seedDirectory);
-    m_totpDocument = load_seed_document(OtpAlgorithm::Totp, m_seedDirectory);
-
     m_form.serialText = QString::fromUtf8(m_suggestedSerial);
     writeControls();
 }
@@ -257,9 +252,7 @@ void CNewTokenDlg::OnBnClickedSave()
     m_saveResult = status == 0 ? kProgrammingSucceeded : kProgrammingFailed;
     m_resultText = save_result_text(status, m_form);
     if (status == 0)
-        m_resultText += export_seed_files(token->algorithm == OtpAlgorithm::Hotp ? m_hotpDocument
-                                                                                 : m_totpDocument,
-                                          m_seedDirectory, *token);
+        m_resultText += export_seed_files(m_seedDirectory, *token);
     done(NewTokenId::Save);
 }
 

@@ -1,6 +1,7 @@
 #include "programming/NewToken.h"
 
 #include "device/AnsiText.h"
+#include "programming/SeedFileLock.h"
 #include "programming/SeedHandling.h"
 
 #include <QDir>
@@ -89,15 +90,20 @@ QString save_result_text(uint32_t status, const NewTokenForm& form)
            form.serialText + QStringLiteral(", SEED=") + form.seedText + QStringLiteral("\r\n");
 }
 
-QString export_seed_files(SeedDocument& document, const QString& directory,
-                          const SeedFileToken& token)
+QString export_seed_files(const QString& directory, const SeedFileToken& token)
 {
-    QString failures;
     const QString xmlPath = seed_xml_path(token.algorithm, directory);
-    if (auto written = write_seed_xml(document, directory, token); !written)
-        failures += file_failure_line(xmlPath, written.error());
-
     const QString csvPath = seed_csv_path(xmlPath);
+    // Writing without the lock could drop another writer's token, so neither
+    // file is touched when it cannot be had.
+    const auto lock = SeedFileLock::acquire(directory);
+    if (!lock)
+        return file_failure_line(xmlPath, lock.error().reason) +
+               file_failure_line(csvPath, lock.error().reason);
+
+    QString failures;
+    if (auto written = write_seed_xml(directory, token); !written)
+        failures += file_failure_line(xmlPath, written.error());
     QString reason;
     if (write_seed_csv(csvPath, token, &reason) != kCsvWritten)
         failures += file_failure_line(csvPath, reason);

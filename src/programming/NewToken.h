@@ -50,9 +50,11 @@ OtpTokenRecord make_token_record(const SeedFileToken& token);
 // show them, or the failure with the device library's status.
 QString save_result_text(uint32_t status, const NewTokenForm& form);
 
-// Writes the token to its algorithm's XML and CSV files in the directory.
-// Returns one Messages-panel line per file that could not be written, empty
-// when both were: a token whose seed is not recorded is lost to the
+// Records the token in its algorithm's XML and CSV files in the directory.
+// Under the folder's SeedFileLock it reads the XML file as it is now (tokens
+// that another tool recorded since, or a file moved away, are respected),
+// appends the token and replaces the file atomically, then appends the CSV
+// row. Returns one Messages-panel line per file that could not be written,
+// empty when both were: a token whose seed is not recorded is lost to the
 // authentication server unless the administrator copies it by hand.
-QString export_seed_files(SeedDocument& document, const QString& directory,
-                          const SeedFileToken& token);
+QString export_seed_files(const QString& directory, const SeedFileToken& token);

@@ -104,21 +104,14 @@ QString seed_csv_path(const QString& xmlPath)
     return path + QLatin1String(".csv");
 }
 
-SeedDocument load_seed_document(OtpAlgorithm algorithm, const QString& directory)
+SeedDocument parse_seed_document(OtpAlgorithm algorithm, const QByteArray& bytes)
 {
     SeedDocument document;
-    const QString path = seed_xml_path(algorithm, directory);
-    if (!QFileInfo::exists(path)) {
+    if (bytes.isEmpty()) {
         document.xml.load_string(algorithm == OtpAlgorithm::Hotp ? kHotpTemplate : kTotpTemplate);
+        document.fromTemplate = true;
         return document;
     }
-
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        document.unusableReason = QStringLiteral("cannot be read (%1)").arg(file.errorString());
-        return document;
-    }
-    const QByteArray bytes = file.readAll();
     const pugi::xml_parse_result parsed =
         document.xml.load_buffer(bytes.constData(), static_cast<size_t>(bytes.size()),
                                  pugi::parse_default, pugi::encoding_auto);
@@ -129,6 +122,21 @@ SeedDocument load_seed_document(OtpAlgorithm algorithm, const QString& directory
     else if (!document.xml.first_element_by_path(kTokensPath))
         document.unusableReason = QStringLiteral("has no data/tokens element");
     return document;
+}
+
+SeedDocument load_seed_document(OtpAlgorithm algorithm, const QString& directory)
+{
+    const QString path = seed_xml_path(algorithm, directory);
+    if (!QFileInfo::exists(path))
+        return parse_seed_document(algorithm, {});
+
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        SeedDocument document;
+        document.unusableReason = QStringLiteral("cannot be read (%1)").arg(file.errorString());
+        return document;
+    }
+    return parse_seed_document(algorithm, file.readAll());
 }
 
 std::expected<void, QString> write_seed_xml_to(SeedDocument& document, const SeedFileToken& token,
@@ -143,34 +151,33 @@ std::expected<void, QString> write_seed_xml_to(SeedDocument& document, const See
     return written;
 }
 
-std::expected<void, QString> write_seed_xml(SeedDocument& document, const QString& directory,
-                                            const SeedFileToken& token)
+std::expected<void, QString> write_seed_xml(const QString& directory, const SeedFileToken& token)
 {
+    SeedDocument document = load_seed_document(token.algorithm, directory);
     if (!document.usable())
         return std::unexpected(document.unusableReason);
 
-    const QString path = seed_xml_path(token.algorithm, directory);
-    const bool existed = QFileInfo::exists(path);
-    QSaveFile file(path);
+    QSaveFile file(seed_xml_path(token.algorithm, directory));
     if (!file.open(QIODevice::WriteOnly))
         return std::unexpected(file.errorString());
     // QSaveFile gives a new file the umask's permissions; seeds are secrets,
-    // so narrow them before the first byte goes out. An existing file keeps
-    // the permissions its owner chose.
-    if (!existed && !file.setPermissions(kOwnerOnly)) {
+    // so narrow them before the first byte goes out. A file that already held
+    // tokens keeps the permissions its owner chose.
+    if (document.fromTemplate && !file.setPermissions(kOwnerOnly)) {
         file.cancelWriting();
         return std::unexpected(file.errorString());
     }
 
-    pugi::xml_node node = append_token(document.xml, token);
+    append_token(document.xml, token);
     auto written = save(document.xml, file);
+    // Flushed here because commit() renames even when the flush inside it
+    // fails, which would replace the tokens with a truncated file.
+    if (written && !file.flush())
+        written = std::unexpected(file.errorString());
     if (written && !file.commit())
         written = std::unexpected(file.errorString());
-    if (!written) {
+    if (!written)
         file.cancelWriting();
-        // Keep the document equal to the file, which still holds the old tokens.
-        node.parent().remove_child(node);
-    }
     return written;
 }
 
@@ -205,9 +212,11 @@ QByteArray seed_csv_row(const SeedFileToken& token)
     return bytes;
 }
 
-int write_seed_csv_to(QIODevice& file, const SeedFileToken& token, bool writeHeader, QString* error)
+int write_seed_csv_to(QFileDevice& file, const SeedFileToken& token, bool writeHeader,
+                      QString* error)
 {
-    if (!file.seek(file.size())) {
+    const qint64 length = file.size();
+    if (!file.seek(length)) {
         std::fputs("Terminal failure: Unable to set file pointer to end-of-file.\n", stdout);
         std::fflush(stdout);
         if (error)
@@ -216,12 +225,22 @@ int write_seed_csv_to(QIODevice& file, const SeedFileToken& token, bool writeHea
     }
     QByteArray bytes = writeHeader ? seed_csv_header(token.algorithm) : QByteArray();
     bytes += seed_csv_row(token);
-    if (!write_all(file, bytes)) {
-        if (error)
-            *error = file.errorString();
-        return kCsvWriteFailed;
-    }
-    return kCsvWritten;
+    // A full disk may only show when the buffered row is flushed.
+    auto written = write_all(file, bytes);
+    if (written && !file.flush())
+        written = std::unexpected(file.errorString());
+    if (written)
+        return kCsvWritten;
+
+    if (error)
+        *error = written.error().isEmpty() ? QStringLiteral("write failed") : written.error();
+    // Half a UTF-16 row would shift every later row by a byte or glue it to
+    // this one. Only cut when something was written: at a file size limit a
+    // truncation to the old length could itself fail.
+    if (file.size() != length && !file.resize(length) && error)
+        *error +=
+            QStringLiteral("; the partial row could not be removed (%1)").arg(file.errorString());
+    return kCsvWriteFailed;
 }
 
 int write_seed_csv(const QString& path, const SeedFileToken& token, QString* error)
@@ -229,18 +248,16 @@ int write_seed_csv(const QString& path, const SeedFileToken& token, QString* err
     const bool existed = QFileInfo::exists(path);
     QFile file(path);
     // Created owner-only from the start: the row carries the token's secret.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append, kOwnerOnly)) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered, kOwnerOnly)) {
         if (error)
             *error = file.errorString();
         return kCsvCannotOpen;
     }
-    int result = write_seed_csv_to(file, token, !existed, error);
-    // A full disk may only show when the buffered row is flushed.
-    if (result == kCsvWritten && !file.flush()) {
-        if (error)
-            *error = file.errorString();
-        result = kCsvWriteFailed;
-    }
+    const int result = write_seed_csv_to(file, token, !existed, error);
     file.close();
+    // A file this append created goes again, or the next append would find it
+    // and leave out the header.
+    if (result == kCsvWriteFailed && !existed)
+        file.remove();
     return result;
 }

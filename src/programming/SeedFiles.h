@@ -4,9 +4,12 @@
 // XML file (rewritten whole, atomically) and one CSV file (appended to), in
 // one directory. hseeds.* hold HOTP tokens, tseeds.* TOTP tokens.
 //
-// The writers come in two layers: the *_to functions write to any QIODevice
-// so that their bytes can be compared and their failures simulated; the
-// others open the real files around them.
+// The writers come in two layers: the *_to functions write to a device that
+// a test hands them, so that their bytes can be compared and their failures
+// simulated; the others open the real files around them. Whoever calls the
+// file-level writers holds the folder's SeedFileLock (SeedFileLock.h) from
+// reading the XML file to the last byte of the CSV row; export_seed_files
+// (NewToken.h) does exactly that.
 
 #include <QByteArray>
 #include <QString>
@@ -18,6 +21,7 @@
 #include <string>
 #include <vector>
 
+class QFileDevice;
 class QIODevice;
 
 enum class OtpAlgorithm { Hotp, Totp };
@@ -39,7 +43,7 @@ QString seed_xml_path(OtpAlgorithm algorithm, const QString& directory);
 // The CSV file that goes with an XML file: same name, extension ".csv".
 QString seed_csv_path(const QString& xmlPath);
 
-// An algorithm's seed document as loaded when the New Token dialog opens.
+// An algorithm's seed document as read from its file.
 struct SeedDocument
 {
     pugi::xml_document xml;
@@ -47,12 +51,20 @@ struct SeedDocument
     // but could not be read or parsed, or lacks data/tokens; such a file
     // belongs to someone else's tokens and is never overwritten.
     QString unusableReason;
+    // True when the document is the built-in template because there was no
+    // file, or only an empty one, to read.
+    bool fromTemplate = false;
 
     bool usable() const { return unusableReason.isEmpty(); }
 };
 
-// Loads the algorithm's XML file from the directory, or its built-in
-// template when the file does not exist.
+// Parses the bytes of an XML seed file. No bytes at all (a file that was
+// created but never written, say by a crash or a full disk) give the
+// algorithm's built-in template, as a missing file does.
+SeedDocument parse_seed_document(OtpAlgorithm algorithm, const QByteArray& bytes);
+
+// Reads the algorithm's XML file from the directory, or gives its built-in
+// template when the file does not exist or is empty.
 SeedDocument load_seed_document(OtpAlgorithm algorithm, const QString& directory);
 
 // Appends the token to the document and writes the whole document to `out`.
@@ -60,14 +72,17 @@ SeedDocument load_seed_document(OtpAlgorithm algorithm, const QString& directory
 std::expected<void, QString> write_seed_xml_to(SeedDocument& document, const SeedFileToken& token,
                                                QIODevice& out);
 
-// Appends the token to the document and replaces the algorithm's XML file in
-// the directory with it: written to a temporary file beside it and renamed,
-// so the tokens already recorded survive a crash or a full disk. A new file
-// is readable by its owner only.
-std::expected<void, QString> write_seed_xml(SeedDocument& document, const QString& directory,
-                                            const SeedFileToken& token);
+// Reads the algorithm's XML file afresh, appends the token and replaces the
+// file: written to a temporary file beside it and renamed, so the tokens
+// already recorded survive a crash or a full disk, and a hard link to the old
+// file keeps the old content. A file that did not exist or was empty becomes
+// readable by its owner only; an existing one keeps its permissions. A file
+// that cannot be parsed is left untouched and its reason returned.
+std::expected<void, QString> write_seed_xml(const QString& directory, const SeedFileToken& token);
 
-// Results of write_seed_csv.
+// Results of write_seed_csv. After kCsvWriteFailed the file has been put back
+// to its length before the append, so no half row is ever left for the next
+// row to be glued onto.
 inline constexpr int kCsvWritten = 0;
 inline constexpr int kCsvCannotOpen = -1;
 inline constexpr int kCsvCannotSeek = -2;
@@ -78,8 +93,11 @@ QByteArray seed_csv_header(OtpAlgorithm algorithm);
 QByteArray seed_csv_row(const SeedFileToken& token);
 
 // Moves to the end of `file` and appends (the header when asked, then) the
-// token's row. Returns kCsvWritten, kCsvCannotSeek or kCsvWriteFailed.
-int write_seed_csv_to(QIODevice& file, const SeedFileToken& token, bool writeHeader,
+// token's row; on a short write or a failed flush it truncates the file back
+// to where the append began. Returns kCsvWritten, kCsvCannotSeek or
+// kCsvWriteFailed. Open the file Unbuffered: bytes left in Qt's write buffer
+// after a failure would otherwise be written again when the file closes.
+int write_seed_csv_to(QFileDevice& file, const SeedFileToken& token, bool writeHeader,
                       QString* error = nullptr);
 
 // Appends the token's row to the CSV file at `path`, with the header line if

@@ -1,5 +1,6 @@
 // New Token against the virtual key with a PIN set, then through the linked library.
 
+#include "programming/NewToken.h"
 #include "programming/NewTokenFlow.h"
 #include "support/FakeMainWindow.h"
 #include "support/ForwardingDevice.h"
@@ -130,6 +131,34 @@ TEST_F(NewTokenTest, SaveProgramsTheChosenRecordThenReportsSetsEnterAndRefreshes
         EXPECT_EQ(key.enterFlag(), enter);
         EXPECT_EQ(files().filter(file), (QStringList{file + ".csv", file + ".xml"}));
     }
+}
+
+// Save records the token into the seed files as they are then, not as they
+// were when the dialog opened: a file moved away meanwhile stays away, and a
+// token another tool recorded meanwhile stays.
+TEST_F(NewTokenTest, SaveRecordsIntoTheSeedFilesAsTheyAreThen)
+{
+    const QString xml = dir.filePath("hseeds.xml");
+    auto saveWhile = [&](const QString& serial, const std::function<void()>& meanwhile) {
+        run([&](QWidget* d) {
+            meanwhile();
+            perform(d, {"hotpRadio", "serialEdit=" + serial, "seedEdit=" + kSeed40, "saveButton"});
+        });
+    };
+    auto xmlSerials = [&] {
+        QStringList serials;
+        const SeedDocument document = load_seed_document(OtpAlgorithm::Hotp, dir.path());
+        for (pugi::xml_node token : document.xml.child("data").child("tokens").children("token"))
+            serials << token.child_value("serial");
+        return serials;
+    };
+    const SeedFileToken other{
+        OtpAlgorithm::Hotp, OtpHash::Sha1, 6, 30, "OTHER", std::vector<uint8_t>(20, 0x5A), ""};
+    ASSERT_EQ(export_seed_files(dir.path(), other), "");
+    saveWhile("VK100000105", [&] { QFile::rename(xml, dir.filePath("moved.xml")); });
+    EXPECT_EQ(xmlSerials(), QStringList{"VK100000105"});
+    saveWhile("VK100000106", [&] { export_seed_files(dir.path(), other); });
+    EXPECT_EQ(xmlSerials(), (QStringList{"VK100000105", "OTHER", "VK100000106"}));
 }
 
 // Through the dialog and the linked library: the key computes the RFC value
