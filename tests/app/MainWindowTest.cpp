@@ -89,6 +89,20 @@ QStringList unnamedControls(QWidget* window)
     return unnamed;
 }
 
+// Which push buttons a Return pressed on `target` clicks.
+QStringList clickedByEnter(QWidget* dialog, QWidget* target)
+{
+    QStringList clicked;
+    QObject spy;
+    for (QPushButton* b : dialog->findChildren<QPushButton*>())
+        QObject::connect(b, &QPushButton::clicked, &spy,
+                         [&clicked, b] { clicked << b->objectName(); });
+    dialog->show();
+    target->setFocus();
+    QTest::keyClick(target, Qt::Key_Return);
+    return clicked;
+}
+
 QList<QStringList> rows(const CMainDlg& window)
 {
     QList<QStringList> rows(window.tokenRowCount());
@@ -105,7 +119,9 @@ class MainWindowTest : public QObject
     Q_OBJECT
 
 private slots:
-    void everyControlHasAnAccessibleName()
+    // Enter presses the focused button, anywhere else the default one (New
+    // Token, which has none, keeps its own rule for that).
+    void everyControlHasAnAccessibleNameAndEnterPressesTheFocusedButton()
     {
         VirtualKeyDevice key;
         QTemporaryDir seeds;
@@ -120,6 +136,19 @@ private slots:
                                                           &updatePin, &policy, &newToken}) {
             w->show();
             QCOMPARE(unnamedControls(w), QStringList());
+        }
+        const std::tuple<QWidget*, const char*, QString> enterCases[] = {
+            {&setEnter, "appendEnterCheck", "saveButton"},
+            {&updatePin, "newPinEdit", "okButton"},
+            {&policy, "enabledBox", "okButton"},
+            {&newToken, nullptr, {}},
+        };
+        for (const auto& [dialog, other, defaultButton] : enterCases) {
+            QCOMPARE(clickedByEnter(dialog, dialog->findChild<QPushButton*>("cancelButton")),
+                     QStringList{"cancelButton"});
+            if (other != nullptr)
+                QCOMPARE(clickedByEnter(dialog, dialog->findChild<QWidget*>(other)),
+                         QStringList{defaultButton});
         }
     }
 
@@ -220,27 +249,61 @@ private slots:
         QCOMPARE(window->messagesText(), QString());
     }
 
+    // The list widget itself moves the selection to a neighbour of a removed
+    // row (the predecessor of the last one); the next command must not act on it.
+    void removeLeavesNoTokenSelected()
+    {
+        VirtualKeyDevice key;
+        for (const char* serial : {"T1", "T2", "T3"})
+            programToken(key, serial);
+        auto window = openWindow(key);
+        auto* list = qobject_cast<QTreeWidget*>(window->control(ControlId::TokenList));
+        for (int row : {1, 1}) { // the middle row, then the last one
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                              list->visualItemRect(list->topLevelItem(row)).center());
+            QCOMPARE(window->selectedTokenRow(), row);
+            QTest::mouseClick(window->control(ControlId::Remove), Qt::LeftButton);
+            QCOMPARE(window->selectedTokenRow(), -1);
+        }
+        QTest::mouseClick(window->control(ControlId::GetOtp), Qt::LeftButton);
+        QTest::mouseClick(window->control(ControlId::Remove), Qt::LeftButton);
+        QVERIFY(window->messagesText().endsWith("Token SN=T3 removed\r\nPlease select a token\r\n"
+                                                "Please select a token first\r\n"));
+        QCOMPARE(rows(*window), (QList<QStringList>{{"T1", "TOTP", "SHA-1", "6", "30"}}));
+    }
+
+    // Every plug and pull is reported, also one while discovery runs and a
+    // pull and plug of the same key while the window waits.
     void hotPlugEmptiesAndRefillsTheList()
     {
         VirtualKeyDevice key;
         programToken(key, "T1");
         key.unplug("VK1000001");
         WatchDevice device(key);
-        device.beforeList = [&key] { key.plug("VK1000001"); }; // met at start: no plug-in
+        device.beforeList = [&key] { key.plug("VK1000001"); };
         std::vector<std::chrono::milliseconds> waits;
+        std::function<void()> duringWait;
         auto window = openWindow(device, QString::fromStdString(key.keyDir()),
-                                 [&waits](std::chrono::milliseconds d) { waits.push_back(d); });
+                                 [&](std::chrono::milliseconds d) {
+                                     waits.push_back(d);
+                                     if (auto run = std::exchange(duringWait, nullptr))
+                                         run();
+                                 });
         QCOMPARE(window->tokenRowCount(), 1);
+        const QString found = kFound + kListed + kMode0;
         const QString atStart = window->messagesText();
+        QTRY_COMPARE(window->messagesText(), atStart + found);
 
         key.unplug("VK1000001");
         QTRY_COMPARE(window->tokenRowCount(), 0);
-        QCOMPARE(window->messagesText(), atStart);
-
+        duringWait = [&key] {
+            key.unplug("VK1000001");
+            key.plug("VK1000001");
+        };
         key.plug("VK1000001");
-        QTRY_COMPARE(window->tokenRowCount(), 1);
-        QCOMPARE(waits, std::vector{std::chrono::milliseconds(2000)});
-        QCOMPARE(window->messagesText(), atStart + kFound + kListed + kMode0);
+        QTRY_COMPARE(window->messagesText(), atStart + found + found + found);
+        QCOMPARE(window->tokenRowCount(), 1);
+        QCOMPARE(waits, std::vector(3, std::chrono::milliseconds(2000)));
     }
 };
 

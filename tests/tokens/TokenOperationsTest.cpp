@@ -156,6 +156,7 @@ TEST_P(TokenOperationsTest, CommandsStoppedBeforeTheKeyChangeNothing)
          {"<status:PIN is incorrect.>"}},
         {GetOtp, 1, [this] { device.failNext(DeviceCall::OtpList, VN_ERR_NO_DEVICE); }, {}},
         {GetOtp, 1, deleted("TK-B"), {kStale}}, // row 1 names TK-C on the key now
+        {Remove, 1, deleted("TK-B"), {kStale}},
         {Remove, 2, deleted("TK-C"), {kStale}}, // row 2 names nothing
     };
     modals.arm([](QWidget* d) { perform(d, {"pinEdit=0000", "okButton"}); });
@@ -170,6 +171,27 @@ TEST_P(TokenOperationsTest, CommandsStoppedBeforeTheKeyChangeNothing)
         EXPECT_EQ(device.count(DeviceCall::OtpCalculate) + device.count(DeviceCall::OtpDelete), 0);
         EXPECT_EQ(window.serialColumn(), (QStringList{"TK-A", "TK-B", "TK-C"}));
         EXPECT_EQ(storedSerials(), onKey);
+    }
+}
+
+// A hot-plug refresh during the PIN prompt moves another token into the
+// clicked row: the command compares with the token the user clicked.
+TEST_P(TokenOperationsTest, ARefreshDuringThePinPromptLeavesTheListStale)
+{
+    for (Command command : {GetOtp, Remove}) {
+        ASSERT_EQ(key.OtpReset(), VN_OK);
+        programThree();
+        ASSERT_EQ(key.OtpSetAccess(VN_SLOT_ALL, "2468", 4), VN_OK);
+        window.cachedPin.clear();
+        modals.arm([this](QWidget* d) {
+            ASSERT_EQ(key.OtpDelete(tokenRecord("TK-A", VN_TYPE_HOTP, ""), "2468", 4), VN_OK);
+            window.RefreshTokenList();
+            perform(d, {"pinEdit=2468", "okButton"});
+        });
+        act(command, 0);
+        EXPECT_EQ(window.events.last(), kStale);
+        EXPECT_EQ(storedSerials(), (std::vector<std::string>{"TK-B", "TK-C"}));
+        EXPECT_EQ(device.count(DeviceCall::OtpCalculate) + device.count(DeviceCall::OtpDelete), 0);
     }
 }
 
