@@ -8,6 +8,7 @@
 #include "support/ScriptedDevice.h"
 #include "support/VirtualKeyDevice.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -47,7 +48,14 @@ protected:
         OnNewToken(on ? *on : window, dir.path());
     }
     QStringList files() const { return QDir(dir.path()).entryList(QDir::Files); }
-    static QString status(QWidget* d) { return d->findChild<QLabel*>("statusLine")->text(); }
+    // The message line as shown, and as a screen reader announces it.
+    static QStringList status(QWidget* d)
+    {
+        auto* line = d->findChild<QLabel*>("statusLine");
+        QAccessibleInterface* spoken = QAccessible::queryAccessibleInterface(line);
+        return {line->text(), spoken->text(QAccessible::Name),
+                spoken->text(QAccessible::Description)};
+    }
 
     QTemporaryDir dir;
     VirtualKeyDevice key;
@@ -75,7 +83,7 @@ TEST_F(NewTokenTest, SaveRefusesWhatTheKeyOrTheSeedFilesCannotTake)
         SCOPED_TRACE(steps.join(' ').toStdString());
         run([&](QWidget* d) {
             perform(d, steps + QStringList{"saveButton"});
-            EXPECT_EQ(status(d), message);
+            EXPECT_EQ(status(d), (QStringList{message, message, "Message"}));
             EXPECT_TRUE(d->isVisible());
         });
     }
