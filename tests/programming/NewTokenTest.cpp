@@ -2,7 +2,6 @@
 
 #include "programming/NewTokenFlow.h"
 #include "support/FakeMainWindow.h"
-#include "support/ForwardingDevice.h"
 #include "support/ModalDriver.h"
 #include "support/OtpReference.h"
 #include "support/ScriptedDevice.h"
@@ -184,10 +183,3 @@ TEST_F(NewTokenTest, KeyAgreesWithTheExportedSeeds)
 }
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

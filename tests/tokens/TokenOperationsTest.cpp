@@ -4,7 +4,6 @@
 #include "device/AnsiText.h"
 
 #include "support/FakeMainWindow.h"
-#include "support/ForwardingDevice.h"
 #include "support/ModalDriver.h"
 #include "support/OtpReference.h"
 #include "support/ScriptedDevice.h"
@@ -41,6 +40,13 @@ protected:
     {
         ASSERT_EQ(::setenv("VN_KEY_DIR", key.keyDir().c_str(), 1), 0);
         modals.arm([](QWidget* dialog) { dialog->close(); });
+        // What the window shows while the key waits for a touch.
+        device.beforeCall = [this](DeviceCall call) {
+            if (call == DeviceCall::OtpPersonalize || call == DeviceCall::OtpCalculate ||
+                call == DeviceCall::OtpDelete || call == DeviceCall::OtpReset)
+                touches << window.statusText + (waitCursorShown() ? "|busy" : "") +
+                               (window.isControlEnabled(ControlId::Reset) ? "" : "|reset off");
+        };
         window.setControlEnabled(ControlId::GetOtp, true);
         window.setControlEnabled(ControlId::Reset, true);
     }
@@ -79,12 +85,7 @@ protected:
     ScriptedDevice device{GetParam() == Backend::LinkedLibrary ? static_cast<DeviceApi&>(linked)
                                                                : key};
     QStringList touches;
-    TouchWatchDevice watched{
-        device, [this] {
-            touches << window.statusText + (waitCursorShown() ? "|busy" : "") +
-                           (window.isControlEnabled(ControlId::Reset) ? "" : "|reset off");
-        }};
-    FakeMainWindow window{watched};
+    FakeMainWindow window{device};
     ModalDriver modals;
 };
 
@@ -302,10 +303,3 @@ INSTANTIATE_TEST_SUITE_P(Backends, TokenOperationsTest,
                          });
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
