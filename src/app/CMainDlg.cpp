@@ -1,14 +1,14 @@
 #include "app/CMainDlg.h"
 
-#include "ui/AppIcon.h"
 #include "app/CAboutDlg.h"
-#include "ui/DialogUnits.h"
 #include "device/KeyDirWatcher.h"
-#include "ui/BusyCursor.h"
 #include "pin/PinCommands.h"
 #include "programming/NewTokenFlow.h"
 #include "tokens/TokenList.h"
 #include "tokens/TokenOperations.h"
+#include "ui/AppIcon.h"
+#include "ui/BusyCursor.h"
+#include "ui/DialogUnits.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -197,8 +197,8 @@ void CMainDlg::OnInitDialog()
         BusyCursor busy;
         DetectDevice(*this);
     }
-    // Discovery has just seen the keys as they are, and on a first start the
-    // library may have created the first one: neither is a plug-in.
+    // On a first start the library has just created the first key: no
+    // plug-in. Any other plug or pull since the watcher started is reported.
     if (m_deviceNotification != nullptr)
         m_deviceNotification->resync();
 
@@ -415,6 +415,10 @@ QString CMainDlg::tokenCell(int row, int column) const
 void CMainDlg::removeTokenRow(int row)
 {
     delete m_tokenList->takeTopLevelItem(row);
+    // The list moves the selection to a neighbour of the removed row; the
+    // next Get OTP or Remove (the second click of a double-click too) would
+    // then act on a token nobody chose.
+    m_tokenList->clearSelection();
 }
 
 QWidget* CMainDlg::dialogParent()

@@ -1,10 +1,9 @@
 #include "device/KeyDirWatcher.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QtGlobal>
-
-#include <algorithm>
 
 QString keyDirectoryFromEnvironment()
 {
@@ -25,6 +24,7 @@ KeyDirWatcher::KeyDirWatcher(const QString& keyDir, QObject* parent)
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this,
             &KeyDirWatcher::onFolderChanged);
     watchNearestFolder();
+    m_startedWithoutFolder = !QFileInfo(pluggedDir()).isDir();
     m_plugged = scanPlugged();
 }
 
@@ -35,8 +35,9 @@ QString KeyDirWatcher::pluggedDir() const
 
 void KeyDirWatcher::resync()
 {
-    if (m_keyDir.isEmpty())
+    if (m_keyDir.isEmpty() || !m_startedWithoutFolder)
         return;
+    m_startedWithoutFolder = false;
     watchNearestFolder();
     m_plugged = scanPlugged();
 }
@@ -61,24 +62,35 @@ void KeyDirWatcher::watchNearestFolder()
     m_watcher.addPath(target);
 }
 
-QSet<QString> KeyDirWatcher::scanPlugged() const
+QMap<QString, QByteArray> KeyDirWatcher::scanPlugged() const
 {
+    QMap<QString, QByteArray> plugged;
     // Dot files are the library's temporary markers on their way to a rename.
-    const QStringList names =
-        QDir(pluggedDir()).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
-    return QSet<QString>(names.cbegin(), names.cend());
+    const QDir dir(pluggedDir());
+    for (const QString& name : dir.entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name)) {
+        QFile marker(dir.filePath(name));
+        // A marker pulled between the listing and the read is no key.
+        if (marker.open(QIODevice::ReadOnly))
+            plugged.insert(name, marker.readAll());
+    }
+    return plugged;
 }
 
 void KeyDirWatcher::onFolderChanged()
 {
     // Watch first, then look: a change between the two is then still reported.
     watchNearestFolder();
-    const QSet<QString> now = scanPlugged();
+    const QMap<QString, QByteArray> now = scanPlugged();
 
-    QStringList removed = (m_plugged - now).values();
-    QStringList arrived = (now - m_plugged).values();
-    std::sort(removed.begin(), removed.end());
-    std::sort(arrived.begin(), arrived.end());
+    // A marker with other content is a key pulled and plugged in again.
+    QStringList removed;
+    QStringList arrived;
+    for (auto it = m_plugged.cbegin(); it != m_plugged.cend(); ++it)
+        if (!now.contains(it.key()) || now.value(it.key()) != it.value())
+            removed << it.key();
+    for (auto it = now.cbegin(); it != now.cend(); ++it)
+        if (!m_plugged.contains(it.key()) || m_plugged.value(it.key()) != it.value())
+            arrived << it.key();
     // Update before emitting: a receiver may block (the arrival wait) and run
     // nested work, and must not see these changes a second time.
     m_plugged = now;

@@ -3,15 +3,19 @@
 // Hot-plug on this platform. The virtual key marks a plugged key with the file
 // <key directory>/plugged/<SERIAL>, created by a rename and removed by unlink,
 // so a key being plugged in or pulled out is a file appearing or vanishing in
-// that folder. The watcher turns each such change into the device-change event
-// a real key of the family would raise.
+// that folder. Every plug writes a marker with new content (its generation),
+// so a key pulled and plugged again while the window was busy still shows as
+// a changed marker. The watcher turns each such change into the device-change
+// events a real key of the family would raise: a removal, then an arrival.
 
 #include "device/DeviceChange.h"
 
+#include <QByteArray>
 #include <QFileSystemWatcher>
+#include <QMap>
 #include <QObject>
-#include <QSet>
 #include <QString>
+#include <QStringList>
 
 // $VN_KEY_DIR, else $XDG_STATE_HOME/vnkey/keys, else ~/.local/state/vnkey/keys;
 // empty when none of them is set.
@@ -26,9 +30,11 @@ public:
     // possibly after the watcher has started.
     explicit KeyDirWatcher(const QString& keyDir, QObject* parent = nullptr);
 
-    // Takes the keys plugged in right now as the starting point, raising no
-    // event for them. The main window calls it after its own discovery, which
-    // has already seen those keys (and may have created the first one).
+    // Called after the main window's own discovery. When the key folder did
+    // not exist as the watcher started, the library has just created it with
+    // the first key: that is no plug-in, so the keys in it now are the
+    // starting point. Otherwise the watcher keeps what it saw at its start,
+    // so a plug or pull during or right after discovery is still reported.
     void resync();
 
     // False when the system refused the watch: the program then runs
@@ -36,7 +42,7 @@ public:
     bool isWatching() const { return !m_watcher.directories().isEmpty(); }
     QString keyDir() const { return m_keyDir; }
     QString pluggedDir() const;
-    QSet<QString> plugged() const { return m_plugged; }
+    QStringList plugged() const { return m_plugged.keys(); }
 
 signals:
     void deviceChange(uint32_t eventCode, const DeviceInterfaceBroadcast& header);
@@ -44,9 +50,11 @@ signals:
 private:
     void onFolderChanged();
     void watchNearestFolder();
-    QSet<QString> scanPlugged() const;
+    // Serial -> marker content of every plugged key.
+    QMap<QString, QByteArray> scanPlugged() const;
 
     QString m_keyDir;
     QFileSystemWatcher m_watcher;
-    QSet<QString> m_plugged;
+    QMap<QString, QByteArray> m_plugged;
+    bool m_startedWithoutFolder = false;
 };

@@ -12,7 +12,8 @@ namespace {
 
 // The log sits in a world-writable directory, so the open must not be turned
 // against us: no following a planted symbolic link, no blocking on a planted
-// FIFO, and no appending to a file someone else owns and can read.
+// FIFO, no appending to a file someone else owns and can read, and no
+// appending through a hard link planted to a file elsewhere.
 int openForAppend(const std::string& path)
 {
     const int fd =
@@ -21,7 +22,8 @@ int openForAppend(const std::string& path)
     if (fd < 0)
         return -1;
     struct stat st = {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 ||
+        st.st_uid != ::geteuid()) {
         ::close(fd);
         return -1;
     }

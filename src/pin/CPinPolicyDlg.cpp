@@ -2,9 +2,9 @@
 
 #include "device/DeviceApi.h"
 #include "diag/FileLog.h"
+#include "pin/PinPolicyRecord.h"
 #include "ui/BusyCursor.h"
 #include "ui/DialogButton.h"
-#include "pin/PinPolicyRecord.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -169,13 +169,19 @@ void CPinPolicyDlg::OnSaveCmd()
         values[text.field] = *value;
     }
 
-    PinPolicyRecord record;
+    PinResult<PinPolicyRecord> stored;
     {
         BusyCursor busy;
         // The PIN state (digest, set time) is carried over; a key without a
         // record starts with none.
-        record = policy_record_with(read_pin_policy_or_zero(m_device), values);
+        stored = read_pin_policy_to_update(m_device);
     }
+    if (!stored) {
+        m_fileLog("[OnSaveCmd] " + stored.error().message);
+        setMessage(QString::fromStdString(stored.error().message));
+        return;
+    }
+    const PinPolicyRecord record = policy_record_with(*stored, values);
 
     setMessage(QStringLiteral("Touch the Key..."));
     showValues(values);

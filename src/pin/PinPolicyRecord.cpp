@@ -168,6 +168,14 @@ PinPolicyRecord read_pin_policy_or_zero(DeviceApi& device)
     return readStored(device).value_or(PinPolicyRecord{});
 }
 
+PinResult<PinPolicyRecord> read_pin_policy_to_update(DeviceApi& device)
+{
+    auto stored = readStored(device);
+    if (!stored && stored.error() == ReadFailure::Device)
+        return std::unexpected(Err{ErrCode::General, kReadFailed});
+    return stored.value_or(PinPolicyRecord{});
+}
+
 PinResult<void> write_pin_policy(DeviceApi& device, const PinPolicyRecord& record)
 {
     const uint32_t status = device.OtpPersonalize(pin_policy_token(record), nullptr, 0, 1);

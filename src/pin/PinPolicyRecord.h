@@ -55,6 +55,10 @@ PinResult<PinPolicyRecord> read_pin_policy(DeviceApi& device);
 // A missing or unreadable record reads as all zeros; one that is switched off
 // comes back with its stored values.
 PinPolicyRecord read_pin_policy_or_zero(DeviceApi& device);
+// The record a policy save builds on: as read_pin_policy_or_zero, but a key
+// that answers the read with an error status fails ("Failed to read PIN
+// policy."), since a zero record would erase the PIN it may hold.
+PinResult<PinPolicyRecord> read_pin_policy_to_update(DeviceApi& device);
 // Replaces the pseudo-token; the key waits for a touch, so callers show their
 // prompt first. Never passes an access code.
 PinResult<void> write_pin_policy(DeviceApi& device, const PinPolicyRecord& record);

@@ -3,9 +3,9 @@
 #include "programming/SeedDirectory.h"
 
 #include "device/AnsiText.h"
+#include "programming/SeedHandling.h"
 #include "ui/BusyCursor.h"
 #include "ui/DialogButton.h"
-#include "programming/SeedHandling.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -74,8 +74,7 @@ CNewTokenDlg::CNewTokenDlg(DeviceApi& device, std::string access, std::string su
                            QWidget* parent, QString seedDirectory)
     : QDialog(parent), m_device(device), m_access(std::move(access)),
       m_suggestedSerial(std::move(suggestedSerial)),
-      m_seedDirectory(seedDirectory.isEmpty() ? default_seed_directory()
-                                              : std::move(seedDirectory))
+      m_seedDirectory(seedDirectory.isEmpty() ? default_seed_directory() : std::move(seedDirectory))
 {
     setWindowTitle(QStringLiteral("New Token"));
     setObjectName(QStringLiteral("CNewTokenDlg"));
@@ -140,7 +139,6 @@ void CNewTokenDlg::buildControls()
 
     m_status = new QLabel(QStringLiteral("msg"), this);
     m_status->setObjectName(QStringLiteral("statusLine"));
-    m_status->setAccessibleName(QStringLiteral("Message"));
     m_status->setAccessibleDescription(QStringLiteral("Message"));
 
     auto* save = makeDialogButton(QStringLiteral("Save"), "saveButton", this);
@@ -201,6 +199,8 @@ void CNewTokenDlg::writeControls()
 void CNewTokenDlg::setStatusText(const QString& text)
 {
     m_status->setText(text);
+    // A screen reader reads the line by its name: a refusal must be heard.
+    m_status->setAccessibleName(text);
 }
 
 void CNewTokenDlg::OnBnClickedGenerateSerial()

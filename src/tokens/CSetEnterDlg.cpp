@@ -1,5 +1,6 @@
 #include "tokens/CSetEnterDlg.h"
 
+#include "ui/DialogButton.h"
 #include "window/MainWindowPort.h"
 
 #include <QCheckBox>
@@ -27,15 +28,9 @@ CSetEnterDlg::CSetEnterDlg(QWidget* parent) : QDialog(parent)
     m_appendEnter->setObjectName(QStringLiteral("appendEnterCheck"));
     m_appendEnter->setAccessibleName(m_appendEnter->text());
 
-    m_save = new QPushButton(QStringLiteral("Save"), this);
-    m_save->setObjectName(QStringLiteral("saveButton"));
-    m_save->setAccessibleName(m_save->text());
+    m_save = makeDialogButton(QStringLiteral("Save"), "saveButton", this);
     m_save->setDefault(true);
-
-    m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    m_cancel->setObjectName(QStringLiteral("cancelButton"));
-    m_cancel->setAccessibleName(m_cancel->text());
-    m_cancel->setAutoDefault(false);
+    m_cancel = makeDialogButton(QStringLiteral("Cancel"), "cancelButton", this);
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_save);

@@ -1,10 +1,10 @@
 #include "tokens/TokenOperations.h"
 
 #include "device/AnsiText.h"
-#include "ui/BusyCursor.h"
 #include "pin/HwModeProbe.h"
 #include "pin/QueryPin.h"
 #include "tokens/CSetEnterDlg.h"
+#include "ui/BusyCursor.h"
 
 #include <spdlog/spdlog.h>
 
@@ -112,6 +112,8 @@ void OnBnClickedGetOTP(MainWindowPort& window)
         window.AppendMessage(QStringLiteral("Please select a token\r\n"));
         return;
     }
+    // Read before the PIN prompt: a hot-plug refresh during it rebuilds the list.
+    const QString shownSerial = window.tokenCell(row, 0);
     if (!obtainAccessText(window, [](const std::string& reason) {
             spdlog::error("[OnBnClickedGetOTP] Failed to query_pin_ifn. Error={}", reason);
         }))
@@ -120,7 +122,7 @@ void OnBnClickedGetOTP(MainWindowPort& window)
 
     BusyCursor busy;
     DeviceApi& device = window.device();
-    const auto record = freshRecordAt(device, row, window.tokenCell(row, 0));
+    const auto record = freshRecordAt(device, row, shownSerial);
     if (!record) {
         if (record.error() == LookupFailure::StaleList)
             window.AppendMessage(kStaleListMessage);
@@ -166,12 +168,12 @@ void OnBnClickedRemovetoken(MainWindowPort& window)
         return;
     }
     window.selectedToken = row;
+    // Read before the PIN prompt: a hot-plug refresh during it rebuilds the list.
+    const QString shownSerial = window.tokenCell(row, 0);
     if (!obtainAccessText(window, [](const std::string& reason) {
             spdlog::error("[OnBnClickedRemovetoken] Failed to query_pin_ifn. Error={}", reason);
         }))
         return;
-
-    const QString shownSerial = window.tokenCell(row, 0);
 
     BusyCursor busy;
     DeviceApi& device = window.device();

@@ -28,6 +28,10 @@ class KeyDirWatcherTest : public QObject
     {
         return {DeviceEvent::Arrival, keyInterfaceBroadcast(serial).name};
     }
+    static Event removal(const QString& serial)
+    {
+        return {DeviceEvent::RemoveComplete, keyInterfaceBroadcast(serial).name};
+    }
 
 private slots:
     void plugAndUnplugBecomeArrivalAndRemoval()
@@ -35,14 +39,19 @@ private slots:
         VirtualKeyDevice key("VK1000001");
         KeyDirWatcher watcher(QString::fromStdString(key.keyDir()));
         record(watcher);
-        QCOMPARE(watcher.plugged(), QSet<QString>{"VK1000001"});
+        QCOMPARE(watcher.plugged(), QStringList{"VK1000001"});
 
+        // Discovery has run and missed this key: the watcher still reports it.
         key.addKey("VK1000002");
+        watcher.resync();
         QTRY_COMPARE(events, QList{arrival("VK1000002")});
         key.unplug("VK1000001");
-        const QList<Event> expected = {
-            arrival("VK1000002"),
-            {DeviceEvent::RemoveComplete, keyInterfaceBroadcast("VK1000001").name}};
+        QList<Event> expected = {arrival("VK1000002"), removal("VK1000001")};
+        QTRY_COMPARE(events, expected);
+        // Pulled and plugged again before the watcher looks: still two events.
+        key.unplug("VK1000002");
+        key.plug("VK1000002");
+        expected << removal("VK1000002") << arrival("VK1000002");
         QTRY_COMPARE(events, expected);
         QTest::qWait(100); // temporary files are no keys
         QCOMPARE(events, expected);

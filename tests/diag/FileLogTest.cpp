@@ -71,11 +71,13 @@ TEST_F(FileLogTest, CreatesOwnerOnlyAndAppendsOneLinePerEntry)
 
 TEST_F(FileLogTest, UnopenablePathWritesOnlyTheStderrLine)
 {
-    const fs::path target = dir / "target", link = dir / "link", fifo = dir / "fifo";
+    const fs::path target = dir / "target", link = dir / "link", fifo = dir / "fifo",
+                   hardLink = dir / "hard";
     std::ofstream(target).flush();
     fs::create_symlink(target, link);
+    fs::create_hard_link(target, hardLink);
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0); // an ordinary open for writing blocks on it
-    for (const fs::path& log : {dir / "absent" / "1.log", link, fifo, dir})
+    for (const fs::path& log : {dir / "absent" / "1.log", link, hardLink, fifo, dir})
         EXPECT_EQ(logCapturingStderr(log, "x"),
                   "Error: Could not open file " + log.string() + " for writing.\n");
     EXPECT_EQ(contents(target), "");

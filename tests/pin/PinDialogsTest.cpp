@@ -83,6 +83,7 @@ private slots:
 
         ModalDriver driver([](QWidget* d) { perform(d, {"enabledBox", "okButton"}); });
         OnBnClickedPinPolicy(window);
+        QCOMPARE(window.pinButtonUpdates, 1);
         QCOMPARE(caption(), QStringLiteral("Set PIN"));
         QCOMPARE(query_pin_ifn(device, nullptr, ""), ""); // no PIN: not asked
         driver.arm([](QWidget* d) { setPins(qobject_cast<UpdatePinDlg*>(d), "", kPin, kPin); });
@@ -110,9 +111,18 @@ private slots:
         stored.pinDigest = pin_digest(kPin.toStdString());
         stored.pinSetTime = 1700000000;
         storePolicy(key, stored);
-        CPinPolicyDlg dialog(device, nullptr, [](std::string_view) {});
+        QStringList logged;
+        CPinPolicyDlg dialog(device, nullptr,
+                             [&](std::string_view line) { logged << QString::fromUtf8(line); });
         dialog.show();
         dialog.enabledBox()->click();
+
+        // A key that refuses the read may hold a PIN: a zero record would erase it.
+        device.failNext(DeviceCall::OtpList, VN_ERR_STORAGE);
+        dialog.okButton()->click();
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(dialog.messageLabel()->text(), "Failed to read PIN policy.");
+        QCOMPARE(logged.last(), "[OnSaveCmd] Failed to read PIN policy.");
 
         const QString rules = QStringLiteral("Please enter a whole number from 0 to 255 for ");
         const std::tuple<PolicyField, QString, QString> refused[] = {

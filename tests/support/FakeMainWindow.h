@@ -3,8 +3,8 @@
 // A widgetless MainWindowPort that records messages, status texts, switched
 // buttons and token rows.
 
-#include "window/MainWindowPort.h"
 #include "support/QtPrinters.h"
+#include "window/MainWindowPort.h"
 
 #include <map>
 #include <utility>

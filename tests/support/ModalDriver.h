@@ -5,6 +5,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCursor>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QStringList>
@@ -12,6 +13,13 @@
 #include <QWidget>
 
 #include <functional>
+
+// True while the application shows the busy (wait) cursor.
+inline bool waitCursorShown()
+{
+    const QCursor* cursor = QGuiApplication::overrideCursor();
+    return cursor != nullptr && cursor->shape() == Qt::WaitCursor;
+}
 
 class ModalDriver
 {

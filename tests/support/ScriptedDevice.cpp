@@ -1,5 +1,7 @@
 #include "ScriptedDevice.h"
 
+#include <algorithm>
+
 namespace {
 
 std::string bytes(const char* p, uint32_t n)
@@ -20,6 +22,8 @@ std::vector<RecordedCall> ScriptedDevice::callsOf(DeviceCall call) const
 
 uint32_t ScriptedDevice::run(RecordedCall entry, const std::function<uint32_t()>& inner)
 {
+    if (beforeCall)
+        beforeCall(entry.call);
     auto once = m_once.find(entry.call);
     if (once != m_once.end() && !once->second.empty()) {
         entry.status = once->second.front();
@@ -41,18 +45,21 @@ uint32_t ScriptedDevice::ListDevice(uint32_t* reserved, uint32_t flags)
 
 uint32_t ScriptedDevice::GetDeviceInfo(DeviceInfoRecord* info)
 {
-    return run({.call = DeviceCall::GetDeviceInfo},
-               [&] { return m_inner.GetDeviceInfo(info); });
+    return run({.call = DeviceCall::GetDeviceInfo}, [&] { return m_inner.GetDeviceInfo(info); });
 }
 
 uint32_t ScriptedDevice::OtpList(uint32_t slot, OtpTokenRecord* records)
 {
-    return run({.call = DeviceCall::OtpList, .slot = slot},
-               [&] { return m_inner.OtpList(slot, records); });
+    return run({.call = DeviceCall::OtpList, .slot = slot}, [&] {
+        if (cannedListing.empty() || slot != VN_SLOT_ALL)
+            return m_inner.OtpList(slot, records);
+        std::ranges::copy(cannedListing, records);
+        return uint32_t{VN_OK};
+    });
 }
 
-uint32_t ScriptedDevice::OtpPersonalize(OtpTokenRecord rec, const char* access,
-                                        uint32_t accessLen, uint8_t flag)
+uint32_t ScriptedDevice::OtpPersonalize(OtpTokenRecord rec, const char* access, uint32_t accessLen,
+                                        uint8_t flag)
 {
     return run({.call = DeviceCall::OtpPersonalize,
                 .slot = rec.slot,
@@ -75,8 +82,8 @@ uint32_t ScriptedDevice::OtpCalculate(OtpTokenRecord rec, const char* challenge,
                 .challenge = bytes(challenge, challengeLen),
                 .challengeLen = challengeLen},
                [&] {
-                   return m_inner.OtpCalculate(rec, challenge, challengeLen, otp, reserved,
-                                               access, accessLen);
+                   return m_inner.OtpCalculate(rec, challenge, challengeLen, otp, reserved, access,
+                                               accessLen);
                });
 }
 

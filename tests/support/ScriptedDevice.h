@@ -1,7 +1,7 @@
 #pragma once
 
 // Forwards to an inner DeviceApi, records every call, and answers scripted
-// statuses without reaching the inner device.
+// statuses without reaching the inner device. A hook runs before every call.
 
 #include "device/DeviceApi.h"
 
@@ -37,7 +37,7 @@ struct RecordedCall
     std::string oldCode{};   // OtpChangeAccess
     std::string challenge{}; // OtpCalculate (exactly challengeLen bytes)
     uint32_t challengeLen = 0;
-    uint8_t flag = 0;        // OtpPersonalize flag, OtpSetValueWithEnter value
+    uint8_t flag = 0; // OtpPersonalize flag, OtpSetValueWithEnter value
 };
 
 class ScriptedDevice final : public DeviceApi
@@ -54,6 +54,12 @@ public:
     std::vector<RecordedCall> callsOf(DeviceCall call) const;
     int count(DeviceCall call) const { return static_cast<int>(callsOf(call).size()); }
     void clearCalls() { m_calls.clear(); }
+
+    // Runs before every call, scripted or not: a look at the window while the
+    // key would wait, or a change made behind the program's back.
+    std::function<void(DeviceCall)> beforeCall;
+    // When not empty, a listing of all slots answers these records.
+    std::vector<OtpTokenRecord> cannedListing;
 
     uint32_t ListDevice(uint32_t* reserved, uint32_t flags) override;
     uint32_t GetDeviceInfo(DeviceInfoRecord* info) override;

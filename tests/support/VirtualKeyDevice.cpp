@@ -68,11 +68,6 @@ void VirtualKeyDevice::unplug(const std::string& serial)
     orThrow(m_device->store().unplug(serial));
 }
 
-void VirtualKeyDevice::touch(const std::string& serial)
-{
-    orThrow(m_device->store().touch(serial));
-}
-
 template <typename F> void VirtualKeyDevice::editAllKeys(F&& edit)
 {
     const vkey::KeyStore& store = m_device->store();
@@ -95,11 +90,6 @@ void VirtualKeyDevice::setTouchAuto(int delayMs)
         key.touch.mode = vkey::TouchMode::Auto;
         key.touch.delayMs = delayMs;
     });
-}
-
-void VirtualKeyDevice::setTouchManual(int timeoutMs)
-{
-    editAllKeys([&](vkey::KeyState& key) { key.touch = {vkey::TouchMode::Manual, 0, timeoutMs}; });
 }
 
 vkey::KeyState VirtualKeyDevice::pluggedKey() const
@@ -143,12 +133,6 @@ std::optional<std::string> VirtualKeyDevice::accessCode() const
 bool VirtualKeyDevice::enterFlag() const
 {
     return pluggedKey().enter;
-}
-
-OtpTokenRecord VirtualKeyDevice::pinRecord() const
-{
-    auto key = pluggedKey();
-    return key.pinRecord ? recordOf(*key.pinRecord, VN_SLOT_PIN_RECORD) : OtpTokenRecord{};
 }
 
 uint64_t VirtualKeyDevice::hotpCounter(const std::string& tokenSerial) const

@@ -30,14 +30,11 @@ public:
     void unplug(const std::string& serial);
     void setTouchNever(int timeoutMs); // on every key: never touched, times out
     void setTouchAuto(int delayMs = 0);
-    void setTouchManual(int timeoutMs);    // on every key: waits for touch()
-    void touch(const std::string& serial); // as `vnkey touch SERIAL`
 
     // The single plugged key (throws unless exactly one):
     std::vector<OtpTokenRecord> storedTokens() const; // with seeds
     std::optional<std::string> accessCode() const;
     bool enterFlag() const;
-    OtpTokenRecord pinRecord() const; // zeroed when none
     uint64_t hotpCounter(const std::string& tokenSerial) const;
 
     uint32_t ListDevice(uint32_t* reserved, uint32_t flags) override;

@@ -4,7 +4,6 @@
 #include "device/AnsiText.h"
 
 #include "support/FakeMainWindow.h"
-#include "support/ForwardingDevice.h"
 #include "support/ModalDriver.h"
 #include "support/OtpReference.h"
 #include "support/ScriptedDevice.h"
@@ -41,6 +40,13 @@ protected:
     {
         ASSERT_EQ(::setenv("VN_KEY_DIR", key.keyDir().c_str(), 1), 0);
         modals.arm([](QWidget* dialog) { dialog->close(); });
+        // What the window shows while the key waits for a touch.
+        device.beforeCall = [this](DeviceCall call) {
+            if (call == DeviceCall::OtpPersonalize || call == DeviceCall::OtpCalculate ||
+                call == DeviceCall::OtpDelete || call == DeviceCall::OtpReset)
+                touches << window.statusText + (waitCursorShown() ? "|busy" : "") +
+                               (window.isControlEnabled(ControlId::Reset) ? "" : "|reset off");
+        };
         window.setControlEnabled(ControlId::GetOtp, true);
         window.setControlEnabled(ControlId::Reset, true);
     }
@@ -79,12 +85,7 @@ protected:
     ScriptedDevice device{GetParam() == Backend::LinkedLibrary ? static_cast<DeviceApi&>(linked)
                                                                : key};
     QStringList touches;
-    TouchWatchDevice watched{
-        device, [this] {
-            touches << window.statusText + (waitCursorShown() ? "|busy" : "") +
-                           (window.isControlEnabled(ControlId::Reset) ? "" : "|reset off");
-        }};
-    FakeMainWindow window{watched};
+    FakeMainWindow window{device};
     ModalDriver modals;
 };
 
@@ -156,6 +157,7 @@ TEST_P(TokenOperationsTest, CommandsStoppedBeforeTheKeyChangeNothing)
          {"<status:PIN is incorrect.>"}},
         {GetOtp, 1, [this] { device.failNext(DeviceCall::OtpList, VN_ERR_NO_DEVICE); }, {}},
         {GetOtp, 1, deleted("TK-B"), {kStale}}, // row 1 names TK-C on the key now
+        {Remove, 1, deleted("TK-B"), {kStale}},
         {Remove, 2, deleted("TK-C"), {kStale}}, // row 2 names nothing
     };
     modals.arm([](QWidget* d) { perform(d, {"pinEdit=0000", "okButton"}); });
@@ -170,6 +172,27 @@ TEST_P(TokenOperationsTest, CommandsStoppedBeforeTheKeyChangeNothing)
         EXPECT_EQ(device.count(DeviceCall::OtpCalculate) + device.count(DeviceCall::OtpDelete), 0);
         EXPECT_EQ(window.serialColumn(), (QStringList{"TK-A", "TK-B", "TK-C"}));
         EXPECT_EQ(storedSerials(), onKey);
+    }
+}
+
+// A hot-plug refresh during the PIN prompt moves another token into the
+// clicked row: the command compares with the token the user clicked.
+TEST_P(TokenOperationsTest, ARefreshDuringThePinPromptLeavesTheListStale)
+{
+    for (Command command : {GetOtp, Remove}) {
+        ASSERT_EQ(key.OtpReset(), VN_OK);
+        programThree();
+        ASSERT_EQ(key.OtpSetAccess(VN_SLOT_ALL, "2468", 4), VN_OK);
+        window.cachedPin.clear();
+        modals.arm([this](QWidget* d) {
+            ASSERT_EQ(key.OtpDelete(tokenRecord("TK-A", VN_TYPE_HOTP, ""), "2468", 4), VN_OK);
+            window.RefreshTokenList();
+            perform(d, {"pinEdit=2468", "okButton"});
+        });
+        act(command, 0);
+        EXPECT_EQ(window.events.last(), kStale);
+        EXPECT_EQ(storedSerials(), (std::vector<std::string>{"TK-B", "TK-C"}));
+        EXPECT_EQ(device.count(DeviceCall::OtpCalculate) + device.count(DeviceCall::OtpDelete), 0);
     }
 }
 
@@ -280,10 +303,3 @@ INSTANTIATE_TEST_SUITE_P(Backends, TokenOperationsTest,
                          });
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -48,6 +48,12 @@ TEST(KeyFile, DamagedContentIsCorrupt)
     ASSERT_TRUE(store.create(sound).has_value());
     ASSERT_TRUE(store.load("K1").has_value());
     const std::string good = testrec::slurp(store.keyFile("K1"));
+    // Replaced, never rewritten in place: a reader of the old file sees it whole.
+    fs::create_hard_link(store.keyFile("K1"), tmp.path() / "old");
+    sound.tokens[0].counter = 5;
+    ASSERT_TRUE(store.save(sound).has_value());
+    EXPECT_EQ(testrec::slurp(tmp.path() / "old"), good);
+    ASSERT_TRUE(store.load("K1").has_value() && store.load("K1")->tokens[0].counter == 5);
     const auto edited = [&](std::string_view from, std::string_view to) {
         std::string text = good;
         return text.replace(text.find(from), from.size(), to);

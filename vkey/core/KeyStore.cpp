@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -227,6 +228,19 @@ Result<void> KeyStore::create(const KeyState& key) const
     return writeAtomically(keyFile(key.serial), toJson(key), true);
 }
 
+namespace {
+
+std::string plugGeneration()
+{
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    uint64_t nonce = 0;
+    (void)RAND_bytes(reinterpret_cast<unsigned char*>(&nonce), sizeof nonce);
+    return std::to_string(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()) + "-" +
+           std::to_string(nonce);
+}
+
+} // namespace
+
 Result<void> KeyStore::plug(const std::string& serial) const
 {
     if (!exists(serial))
@@ -234,8 +248,15 @@ Result<void> KeyStore::plug(const std::string& serial) const
     int err = 0;
     if (!ensurePrivateDir(pluggedDir(), &err))
         return std::unexpected(storageFailure("cannot create " + pluggedDir().string(), err));
-    // Rename makes the marker appear in one step for the hot-plug watcher.
-    return writeAtomically(pluggedDir() / serial, "", false);
+    // A key that is in stays in: replacing its marker would read as a pull
+    // and a new plug.
+    std::error_code ec;
+    if (fs::exists(pluggedDir() / serial, ec))
+        return {};
+    // Rename makes the marker appear in one step for the hot-plug watcher. Its
+    // content is new on every plug, so a pull and a plug of the same key
+    // between two looks of the watcher still differ from the marker it knew.
+    return writeAtomically(pluggedDir() / serial, plugGeneration(), false);
 }
 
 Result<void> KeyStore::unplug(const std::string& serial) const

@@ -1,7 +1,8 @@
 #pragma once
 
 // The key directory: one <SERIAL>.json per key, plugged/<SERIAL> markers
-// that exist exactly while a key is plugged in, and a lock file that every
+// that exist exactly while a key is plugged in (each plug writes a marker with
+// new content, its generation), and a lock file that every
 // process takes before it reads a key to change it.
 
 #include "Failure.h"
