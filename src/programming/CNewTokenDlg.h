@@ -89,8 +89,6 @@ private:
     NewTokenForm m_form;
     int m_saveResult = kNotSaved;
     QString m_resultText;
-    SeedDocument m_hotpDocument;
-    SeedDocument m_totpDocument;
 
     QButtonGroup* m_algorithm = nullptr;
     QButtonGroup* m_hash = nullptr;

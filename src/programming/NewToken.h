@@ -56,3 +56,6 @@ QString save_result_text(uint32_t status, const NewTokenForm& form);
 // authentication server unless the administrator copies it by hand.
 QString export_seed_files(SeedDocument& document, const QString& directory,
                           const SeedFileToken& token);
+
+// The same with the algorithm's XML file read afresh at recording time.
+QString export_seed_files(const QString& directory, const SeedFileToken& token);
