@@ -6,7 +6,7 @@
 // operations themselves are free functions over MainWindowPort.
 
 #include "app/MessageLoop.h"
-#include "device/Discovery.h"
+#include "window/WindowDiscovery.h"
 #include "window/MainWindowPort.h"
 
 #include <QDialog>

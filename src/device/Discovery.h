@@ -1,28 +1,14 @@
 #pragma once
 
-// Finding the key: once when the main window opens and again whenever a key
-// of the family is plugged in; a key pulled out empties the token list.
+// Finding the one key of the family that is plugged in, without any window:
+// the main window, the command line and the batch run all ask here.
 
-#include "device/DeviceChange.h"
-#include "window/MainWindowPort.h"
+#include "device/DeviceApi.h"
+#include "device/OpResult.h"
 
-#include <chrono>
-#include <functional>
+#include <string>
 
-// Asks the library for the key, reports what it found, remembers the key's
-// serial number, enables the key buttons and refreshes the token list.
-void DetectDevice(MainWindowPort& window);
-
-// How long a freshly plugged key is given to settle before it is asked for.
-inline constexpr std::chrono::milliseconds kArrivalSettleTime{2000};
-
-// The settle wait. It blocks the window on purpose; tests pass a wait that
-// only records what it was asked for.
-using ArrivalWait = std::function<void(std::chrono::milliseconds)>;
-void sleepOnThisThread(std::chrono::milliseconds duration);
-
-// Acts on a device-change event: arrival of our key runs discovery after the
-// settle wait, removal empties the token list, everything else is ignored.
-// header may be null. Always answers 0.
-int OnDeviceChange(MainWindowPort& window, uint32_t eventCode,
-                   const DeviceInterfaceBroadcast* header, const ArrivalWait& wait);
+// The plugged-in key's serial number. Fails with NoKey or MultipleKeys (status
+// set to the library's answer), KeyUnreadable when the key was listed but its
+// information could not be read, and Device for any other listing status.
+OpResult<std::string> find_the_key(DeviceApi& device);

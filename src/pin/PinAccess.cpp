@@ -224,3 +224,17 @@ PinResult<std::string> query_pin(DeviceApi& device, const std::string& cachedPin
         return std::unexpected(general("PIN is incorrect."));
     return entered;
 }
+
+OpResult<std::string> access_for_operation(DeviceApi& device, const std::string& cachedPinUtf8,
+                                           const PinPrompt& askPin)
+{
+    bool asked = false;
+    auto access = query_pin(device, cachedPinUtf8, [&] {
+        asked = true;
+        return askPin ? askPin() : std::string();
+    });
+    if (!access)
+        return std::unexpected(OpError{asked ? Fault::Pin : Fault::Device, 0,
+                                       QString::fromStdString(access.error().message)});
+    return std::move(*access);
+}

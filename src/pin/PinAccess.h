@@ -10,6 +10,7 @@
 // PINs are UTF-8 bytes. None of these functions ever logs a PIN.
 
 #include "device/DeviceApi.h"
+#include "device/OpResult.h"
 #include "pin/HwModeProbe.h"
 #include "pin/PinPolicyRecord.h"
 #include "pin/PinResult.h"
@@ -50,3 +51,9 @@ using PinPrompt = std::function<std::string()>;
 // the prompt.
 PinResult<std::string> query_pin(DeviceApi& device, const std::string& cachedPinUtf8,
                                  const PinPrompt& askPin);
+
+// query_pin for a front end that tells its user why it stops: a failure after
+// the user was asked is a Pin fault (wrong, missing or uncheckable PIN), one
+// before is the key's (Device).
+OpResult<std::string> access_for_operation(DeviceApi& device, const std::string& cachedPinUtf8,
+                                           const PinPrompt& askPin);

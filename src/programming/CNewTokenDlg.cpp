@@ -3,6 +3,7 @@
 #include "programming/SeedDirectory.h"
 
 #include "device/AnsiText.h"
+#include "programming/ProgramToken.h"
 #include "programming/SeedHandling.h"
 #include "ui/BusyCursor.h"
 #include "ui/DialogButton.h"
@@ -217,42 +218,39 @@ void CNewTokenDlg::OnBnClickedGenerateSeed()
     readControls();
     // The length follows the hash chosen now; a seed drawn earlier is not
     // adjusted when the hash changes afterwards.
-    const int length = m_form.hashChoice == 0 ? int{kSha1SeedLength} : int{kSha256SeedLength};
-    uint8_t seed[kSeedBufferSize] = {};
-    if (generate_seed(seed, length) != 0) {
-        setStatusText(QStringLiteral("Failed to generate a seed."));
+    const auto seed = generate_seed_text(m_form.hashChoice == 0 ? OtpHash::Sha1 : OtpHash::Sha256);
+    if (!seed) {
+        setStatusText(seed.error().message);
         return;
     }
-    m_form.seedText = QString::fromLatin1(to_hex_upper({seed, static_cast<std::size_t>(length)}));
+    m_form.seedText = *seed;
     writeControls();
 }
 
 void CNewTokenDlg::OnBnClickedSave()
 {
     readControls();
-    const auto token = check_new_token(m_form);
-    if (!token) {
-        setStatusText(token.error());
-        return;
-    }
-    const OtpTokenRecord record = make_token_record(*token);
-
-    // The call below blocks until the key is touched; the note must be on
-    // screen before it starts, not whenever the event loop next paints.
-    setStatusText(QStringLiteral("Please touch the key..."));
-    m_status->repaint();
-    uint32_t status = 0;
+    SeedFileRecorder seedFiles(m_seedDirectory);
+    TokenRecorder* const recorders[] = {&seedFiles};
+    OpResult<ProgrammedToken> programmed;
     {
         BusyCursor busy;
-        status = m_device.OtpPersonalize(record, m_access.data(),
-                                         static_cast<uint32_t>(m_access.size()), 1);
+        programmed = program_token(m_device, m_access, m_form, recorders, [this] {
+            // The call that follows blocks until the key is touched; the note
+            // must be on screen before it starts, not whenever the event loop
+            // next paints.
+            setStatusText(QStringLiteral("Please touch the key..."));
+            m_status->repaint();
+        });
+    }
+    if (!programmed && programmed.error().fault == Fault::Refused) {
+        setStatusText(programmed.error().message);
+        return;
     }
     setStatusText(QString());
 
-    m_saveResult = status == 0 ? kProgrammingSucceeded : kProgrammingFailed;
-    m_resultText = save_result_text(status, m_form);
-    if (status == 0)
-        m_resultText += export_seed_files(m_seedDirectory, *token);
+    m_saveResult = programmed ? kProgrammingSucceeded : kProgrammingFailed;
+    m_resultText = programmed ? programmed->resultText : programmed.error().message;
     done(NewTokenId::Save);
 }
 

@@ -1,6 +1,7 @@
 #include "programming/NewToken.h"
 
 #include "device/AnsiText.h"
+#include "device/OpResult.h"
 #include "programming/SeedFileLock.h"
 #include "programming/SeedHandling.h"
 
@@ -85,7 +86,8 @@ OtpTokenRecord make_token_record(const SeedFileToken& token)
 QString save_result_text(uint32_t status, const NewTokenForm& form)
 {
     if (status != 0)
-        return QString::asprintf("Failed to save the new token (error = 0x%08X)\r\n", status);
+        return QStringLiteral("Failed to save the new token (error = %1)\r\n")
+            .arg(status_hex(status));
     return QStringLiteral("Save new token succeeded!\r\n") + QStringLiteral("SN=") +
            form.serialText + QStringLiteral(", SEED=") + form.seedText + QStringLiteral("\r\n");
 }

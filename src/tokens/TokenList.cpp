@@ -2,6 +2,7 @@
 
 #include "device/AnsiText.h"
 #include "pin/HwModeProbe.h"
+#include "tokens/TokenCommands.h"
 
 #include <array>
 
@@ -67,12 +68,11 @@ void RefreshTokenList(MainWindowPort& window)
     window.clearTokenRows();
     window.listedSerials.clear();
 
-    std::array<OtpTokenRecord, VN_MAX_TOKENS> listing{};
-    const uint32_t status = window.device().OtpList(VN_SLOT_ALL, listing.data());
-    if (status != VN_OK) {
-        window.AppendMessage(QString::asprintf("Failed to list tokens (error = 0x%08X)\r\n"
-                                               "You must run this tool as administrator!\r\n",
-                                               status));
+    const auto tokens = list_tokens(window.device());
+    if (!tokens) {
+        window.AppendMessage(QStringLiteral("Failed to list tokens (error = %1)\r\n"
+                                            "You must run this tool as administrator!\r\n")
+                                 .arg(status_hex(tokens.error().status)));
         window.SetStatusText(QStringLiteral("You must run this tool as administrator!"));
         return;
     }
@@ -82,16 +82,13 @@ void RefreshTokenList(MainWindowPort& window)
                              ? QStringLiteral("The device is in PIN protection mode 0.\r\n")
                              : QStringLiteral("The device is in PIN protection mode 1.\r\n"));
 
-    if (listing.front().serial[0] == '\0') {
+    if (tokens->empty()) {
         window.AppendMessage(QStringLiteral("No OTP token in the device!\r\n"));
         return;
     }
 
-    // The first empty serial ends the listing; what follows it is not a token.
-    for (const OtpTokenRecord& record : listing) {
-        if (record.serial[0] == '\0')
-            break;
+    for (const OtpTokenRecord& record : *tokens) {
         window.appendTokenRow(tokenRowCells(record));
-        window.listedSerials.push_back(fieldText(record.serial, sizeof record.serial));
+        window.listedSerials.push_back(token_serial(record));
     }
 }

@@ -4,6 +4,7 @@
 #include "pin/HwModeProbe.h"
 #include "pin/QueryPin.h"
 #include "tokens/CSetEnterDlg.h"
+#include "tokens/TokenCommands.h"
 #include "ui/BusyCursor.h"
 
 #include <spdlog/spdlog.h>
@@ -27,11 +28,6 @@ const QString kStaleListMessage =
                    "again.\r\n");
 
 using TokenListing = std::array<OtpTokenRecord, VN_MAX_TOKENS>;
-
-QString hexStatus(uint32_t status)
-{
-    return QString::asprintf("0x%08X", status);
-}
 
 QString serialText(const OtpTokenRecord& record)
 {
@@ -78,31 +74,6 @@ std::expected<OtpTokenRecord, LookupFailure> freshRecordAt(DeviceApi& device, in
     return record;
 }
 
-// The challenge buffer of VN_OTP_Calculate: the key derives the time step of a
-// TOTP token from the local time we send; every other token gets nothing.
-struct Challenge
-{
-    std::array<char, VN_CHALLENGE_BUFFER_SIZE> text{};
-    uint32_t length = 0;
-};
-
-Challenge challengeFor(const OtpTokenRecord& record)
-{
-    Challenge challenge;
-    if (record.type != VN_TYPE_TOTP)
-        return challenge;
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
-    challenge.length = static_cast<uint32_t>(
-        std::strftime(challenge.text.data(), challenge.text.size(), "%Y-%m-%d %H:%M:%S", &local));
-    return challenge;
-}
-
 } // namespace
 
 void OnBnClickedGetOTP(MainWindowPort& window)
@@ -131,7 +102,6 @@ void OnBnClickedGetOTP(MainWindowPort& window)
         return;
     }
 
-    const Challenge challenge = challengeFor(*record);
     window.SetStatusText(kTouchStatus);
     window.AppendMessage(kTouchMessage);
 
@@ -140,22 +110,15 @@ void OnBnClickedGetOTP(MainWindowPort& window)
     (void)is_hwmaccess_supported(device);
 
     const std::string access = window.cachedPin.toUtf8().toStdString();
-    std::array<char, VN_OTP_BUFFER_SIZE> otp{};
-    uint32_t reserved = 0;
-    const uint32_t status =
-        device.OtpCalculate(*record, challenge.text.data(), challenge.length, otp.data(), &reserved,
-                            access.data(), static_cast<uint32_t>(access.size()));
+    const auto otp = compute_otp(device, *record, access, std::time(nullptr));
 
-    if (status == VN_OK) {
+    if (otp) {
         window.AppendMessage(QStringLiteral("Get OTP succeeded!\r\n"));
-        // Static-password and challenge-response tokens share the HOTP label.
-        const QString label =
-            record->type == VN_TYPE_TOTP ? QStringLiteral("TOTP = ") : QStringLiteral("HOTP = ");
-        window.AppendMessage(label + fromAnsi(fieldText(otp.data(), otp.size())) +
+        window.AppendMessage(QString::fromLatin1(otp_label(*record)) + fromAnsi(*otp) +
                              QStringLiteral("\r\n"));
     } else {
-        window.AppendMessage(
-            QStringLiteral("Failed to get OTP (error code = %1)\r\n").arg(hexStatus(status)));
+        window.AppendMessage(QStringLiteral("Failed to get OTP (error code = %1)\r\n")
+                                 .arg(status_hex(otp.error().status)));
     }
     window.SetStatusText(QString());
 }
@@ -184,14 +147,12 @@ void OnBnClickedRemovetoken(MainWindowPort& window)
         return;
     }
 
-    record->slot = VN_SLOT_ALL;
     window.SetStatusText(kTouchStatus);
     const std::string access = window.cachedPin.toUtf8().toStdString();
-    const uint32_t status =
-        device.OtpDelete(*record, access.data(), static_cast<uint32_t>(access.size()));
+    const auto removed = remove_token(device, *record, access);
     window.SetStatusText(QString());
 
-    if (status == VN_OK) {
+    if (removed) {
         // Only the row goes; the list is not read again and listedSerials keeps
         // the entry until the next refresh.
         window.removeTokenRow(row);
@@ -199,7 +160,7 @@ void OnBnClickedRemovetoken(MainWindowPort& window)
     } else {
         window.AppendMessage(
             QStringLiteral("Failed to delete the OTP token SN=%1 (error code = %2)\r\n")
-                .arg(serialText(*record), hexStatus(status)));
+                .arg(serialText(*record), status_hex(removed.error().status)));
     }
 }
 
@@ -211,17 +172,17 @@ void OnBnClickedReset(MainWindowPort& window)
     window.SetStatusText(kTouchStatus);
     window.AppendMessage(kTouchMessage);
 
-    const uint32_t status = window.device().OtpReset();
+    const auto reset = reset_key(window.device());
 
     QString message;
-    if (status == VN_OK) {
+    if (reset) {
         message = QStringLiteral("Reset Succeeded!\r\n");
         // The key is empty now; listedSerials keeps its entries until the next refresh.
         window.clearTokenRows();
         window.setControlEnabled(ControlId::GetOtp, false);
     } else {
         message = QStringLiteral("Failed to reset the device (error code = %1)\r\n")
-                      .arg(hexStatus(status));
+                      .arg(status_hex(reset.error().status));
     }
     window.AppendMessage(message);
     window.SetStatusText(QString());
@@ -245,14 +206,14 @@ void OnSetEnter(MainWindowPort& window)
 
 void SetEnterFlag(MainWindowPort& window, bool appendEnter)
 {
-    uint32_t status = 0;
+    OpResult<void> set;
     {
         BusyCursor busy;
-        status = window.device().OtpSetValueWithEnter(appendEnter ? 1 : 0);
+        set = set_enter_flag(window.device(), appendEnter);
     }
-    if (status == VN_OK)
+    if (set)
         window.AppendMessage(QStringLiteral("Set C/R succeeded!\r\n"));
     else
-        window.AppendMessage(
-            QStringLiteral("Failed to set C/R (error = %1)\r\n").arg(hexStatus(status)));
+        window.AppendMessage(QStringLiteral("Failed to set C/R (error = %1)\r\n")
+                                 .arg(status_hex(set.error().status)));
 }

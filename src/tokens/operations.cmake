@@ -10,4 +10,4 @@ add_library(otp_token_ops STATIC
 target_include_directories(otp_token_ops PUBLIC ${PROJECT_SOURCE_DIR}/src)
 target_link_libraries(otp_token_ops
     PUBLIC otp_device otp_window otp_ui Qt6::Widgets
-    PRIVATE otp_pin_ui otp_pin_core spdlog::spdlog)
+    PRIVATE otp_tokens_core otp_pin_ui otp_pin_core spdlog::spdlog)

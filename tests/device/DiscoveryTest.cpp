@@ -1,6 +1,6 @@
 // Discovery and the device-change handler, against the virtual key with injected statuses.
 
-#include "device/Discovery.h"
+#include "window/WindowDiscovery.h"
 #include "support/FakeMainWindow.h"
 #include "support/ScriptedDevice.h"
 #include "support/VirtualKeyDevice.h"

@@ -1,0 +1,129 @@
+#include "cli/Batch.h"
+
+#include "cli/ExitCode.h"
+#include "device/Discovery.h"
+
+#include <ostream>
+#include <set>
+#include <thread>
+
+namespace {
+
+// The serial number of the one key plugged in that this run has not seen yet,
+// or nothing when the user pressed Ctrl-C first. Says once per situation what
+// it is waiting for.
+std::optional<std::string> wait_for_new_key(CliContext& context, const BatchSettings& settings,
+                                            const std::set<std::string>& done, int number)
+{
+    QString said;
+    auto say = [&](const QString& text) {
+        if (text != said)
+            context.err << text.toStdString() << std::endl;
+        said = text;
+    };
+    while (!context.interrupted()) {
+        const auto key = find_the_key(context.device);
+        if (key && !done.contains(*key))
+            return *key;
+        if (key)
+            say(QStringLiteral("key %1 was already programmed in this run; remove it")
+                    .arg(QString::fromStdString(*key)));
+        else if (key.error().fault == Fault::MultipleKeys)
+            say(QStringLiteral("more than one key is plugged in; leave only the next one"));
+        else
+            say(QStringLiteral("waiting for key %1 of %2: plug it in")
+                    .arg(number)
+                    .arg(settings.keys));
+        std::this_thread::sleep_for(settings.poll);
+    }
+    return std::nullopt;
+}
+
+void wait_for_removal(CliContext& context, const BatchSettings& settings, const std::string& serial)
+{
+    while (!context.interrupted()) {
+        const auto key = find_the_key(context.device);
+        // With several keys plugged in the one just programmed may still be among them.
+        const bool stillIn = key ? *key == serial : key.error().fault == Fault::MultipleKeys;
+        if (!stillIn)
+            return;
+        std::this_thread::sleep_for(settings.poll);
+    }
+}
+
+} // namespace
+
+BatchSummary run_batch(CliContext& context, const BatchSettings& settings,
+                       std::span<TokenRecorder* const> recorders)
+{
+    BatchSummary summary;
+    auto failed = [&](int code) {
+        if (summary.exitCode == 0)
+            summary.exitCode = code;
+    };
+    std::set<std::string> done;
+    const OtpHash hash = settings.token.hash == "sha1" ? OtpHash::Sha1 : OtpHash::Sha256;
+
+    for (int number = 1; number <= settings.keys; ++number) {
+        const auto serial = wait_for_new_key(context, settings, done, number);
+        if (!serial) {
+            summary.interrupted = true;
+            break;
+        }
+        done.insert(*serial);
+
+        nlohmann::json keyJson = {{"key", *serial}, {"tokens", nlohmann::json::array()}};
+        int programmedHere = 0;
+        int failedHere = 0;
+        const auto access = context.access();
+        if (!access) {
+            context.fail(access.error());
+            failed(exit_code_for(access.error().fault));
+            failedHere = settings.tokensPerKey;
+        }
+        for (int i = 0; access && i < settings.tokensPerKey; ++i) {
+            const auto tokenSerial = propose_serial(context.device);
+            const auto seed = generate_seed_text(hash);
+            OpResult<ProgrammedToken> programmed =
+                !tokenSerial ? std::unexpected(tokenSerial.error())
+                : !seed
+                    ? std::unexpected(seed.error())
+                    : program_one(context, settings.token, *access, *tokenSerial, *seed, recorders);
+            if (!programmed) {
+                context.fail(programmed.error());
+                failed(exit_code_for(programmed.error().fault));
+                ++failedHere;
+                // The key that failed one token is likely to fail the rest.
+                failedHere += settings.tokensPerKey - i - 1;
+                break;
+            }
+            if (!programmed->recordFailures.isEmpty()) {
+                report_unrecorded(context, *programmed);
+                failed(ExitCode::SeedFile);
+                ++failedHere;
+            } else {
+                ++programmedHere;
+            }
+            QStringList recordedIn;
+            for (TokenRecorder* recorder : recorders)
+                recordedIn += recorder->destinations(programmed->token);
+            keyJson["tokens"].push_back(
+                token_json(*programmed, recordedIn, settings.token.showSeed));
+        }
+
+        summary.tokensProgrammed += programmedHere;
+        summary.tokensFailed += failedHere;
+        (failedHere == 0 ? summary.keysProgrammed : summary.keysFailed) += 1;
+        keyJson["failed"] = failedHere;
+        summary.keys.push_back(keyJson);
+        context.err << "key " << number << " of " << settings.keys << ": " << *serial << ", "
+                    << programmedHere << (programmedHere == 1 ? " token" : " tokens")
+                    << " programmed"
+                    << (failedHere ? ", " + std::to_string(failedHere) + " failed" : "")
+                    << "; remove the key" << std::endl;
+        wait_for_removal(context, settings, *serial);
+    }
+    if (summary.interrupted && summary.exitCode == 0)
+        summary.exitCode = ExitCode::Interrupted;
+    return summary;
+}

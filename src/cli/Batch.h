@@ -1,0 +1,33 @@
+#pragma once
+
+// Provisioning a stack of keys one after another: wait until exactly one key
+// is plugged in that this run has not programmed, program its tokens with
+// proposed serial numbers and generated seeds, wait until it is pulled out,
+// and go on. A key offered a second time is refused, not programmed twice.
+
+#include "cli/TokenOptions.h"
+
+#include <chrono>
+#include <span>
+
+struct BatchSettings
+{
+    int keys = 1;
+    int tokensPerKey = 1;
+    TokenOptions token;
+    std::chrono::milliseconds poll{100};
+};
+
+struct BatchSummary
+{
+    int keysProgrammed = 0;
+    int keysFailed = 0;
+    int tokensProgrammed = 0;
+    int tokensFailed = 0;
+    bool interrupted = false;
+    int exitCode = 0; // of the first failure
+    nlohmann::json keys = nlohmann::json::array();
+};
+
+BatchSummary run_batch(CliContext& context, const BatchSettings& settings,
+                       std::span<TokenRecorder* const> recorders);

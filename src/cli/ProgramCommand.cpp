@@ -1,0 +1,123 @@
+#include "cli/Commands.h"
+
+#include "cli/ExitCode.h"
+#include "cli/TokenOptions.h"
+#include "device/Discovery.h"
+#include "programming/SeedHandling.h"
+
+#include <fstream>
+#include <iostream>
+
+namespace {
+
+struct ProgramOptions
+{
+    TokenOptions token;
+    std::string serial;
+    std::string seedFile;
+};
+
+// The seed's hexadecimal text from the first line of a file, "-" for standard
+// input. A seed never travels as an option value: the process list shows those.
+std::optional<QString> read_seed_text(const std::string& path)
+{
+    std::string line;
+    if (path == "-") {
+        std::getline(std::cin, line);
+    } else {
+        std::ifstream file(path);
+        if (!file)
+            return std::nullopt;
+        std::getline(file, line);
+    }
+    return QString::fromStdString(line).trimmed();
+}
+
+void run_program(CliContext& context, const ProgramOptions& options)
+{
+    if (auto problem = token_options_problem(options.token)) {
+        context.fail(ExitCode::Usage, *problem);
+        return;
+    }
+    if (options.seedFile == "-" && context.pinStdin) {
+        context.fail(ExitCode::Usage,
+                     "--seed-file - and --pin-stdin cannot both read standard input");
+        return;
+    }
+    QString seedText;
+    if (!options.seedFile.empty()) {
+        auto text = read_seed_text(options.seedFile);
+        if (!text) {
+            context.fail(ExitCode::Usage, "cannot read the seed file " + options.seedFile);
+            return;
+        }
+        seedText = *text;
+    }
+
+    if (auto key = find_the_key(context.device); !key) {
+        context.fail(key.error());
+        return;
+    }
+    const auto access = context.access();
+    if (!access) {
+        context.fail(access.error());
+        return;
+    }
+    std::string serial = options.serial;
+    if (serial.empty()) {
+        auto proposed = propose_serial(context.device);
+        if (!proposed) {
+            context.fail(proposed.error());
+            return;
+        }
+        serial = *proposed;
+    }
+    if (seedText.isEmpty()) {
+        auto generated =
+            generate_seed_text(options.token.hash == "sha1" ? OtpHash::Sha1 : OtpHash::Sha256);
+        if (!generated) {
+            context.fail(generated.error());
+            return;
+        }
+        seedText = *generated;
+    }
+
+    SeedFileRecorder seedFiles(seed_directory(options.token));
+    TokenRecorder* const recorders[] = {&seedFiles};
+    const auto programmed =
+        program_one(context, options.token, *access, serial, seedText, recorders);
+    if (!programmed) {
+        context.fail(programmed.error());
+        return;
+    }
+    const QStringList recordedIn = seedFiles.destinations(programmed->token);
+    if (!programmed->recordFailures.isEmpty())
+        report_unrecorded(context, *programmed);
+
+    if (options.token.json) {
+        context.out << token_json(*programmed, recordedIn, options.token.showSeed).dump(2) << '\n';
+        return;
+    }
+    context.out << "SN=" << programmed->token.serial << '\n';
+    if (options.token.showSeed)
+        context.out << "SEED=" << to_hex_upper(programmed->token.seed) << '\n';
+    if (programmed->recordFailures.isEmpty())
+        context.out << "Recorded in " << recordedIn.join(QStringLiteral(" and ")).toStdString()
+                    << '\n';
+}
+
+} // namespace
+
+void add_program_command(CLI::App& app, CliContext& context)
+{
+    auto* command =
+        app.add_subcommand("program", "Programs one token and records its seed in the seed files");
+    auto options = std::make_shared<ProgramOptions>();
+    add_token_options(*command, options->token);
+    command->add_option("--serial", options->serial,
+                        "Serial number (default: the next proposal, as the window proposes it)");
+    command->add_option("--seed-file", options->seedFile,
+                        "File whose first line is the seed in hexadecimal, - for standard input "
+                        "(default: a generated seed)");
+    command->callback([&context, options] { run_program(context, *options); });
+}

@@ -1,0 +1,39 @@
+#include "cli/Commands.h"
+#include "cli/ExitCode.h"
+
+int run_cli(int argc, char** argv, CliContext& context)
+{
+    CLI::App app{"Programs and manages the OTP tokens on the one Vornik/Tessel key plugged in.",
+                 "vnotp-cli"};
+    app.footer(kExitCodeHelp);
+    app.require_subcommand(1);
+    app.fallthrough();
+    app.add_option("--pin-file", context.pinFile,
+                   "When the key has a PIN: read it from the first line of this file");
+    app.add_flag("--pin-stdin", context.pinStdin,
+                 "When the key has a PIN: read it from the first line of standard input");
+
+    add_info_command(app, context);
+    add_list_command(app, context);
+    add_program_command(app, context);
+    add_otp_command(app, context);
+    add_remove_command(app, context);
+    add_reset_command(app, context);
+    add_enter_command(app, context);
+    add_batch_command(app, context);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        app.exit(e, context.out, context.err);
+        return ExitCode::Success;
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == 0) {
+            app.exit(e, context.out, context.err);
+            return ExitCode::Success;
+        }
+        app.exit(e, context.out, context.err);
+        return ExitCode::Usage;
+    }
+    return context.exitCode;
+}

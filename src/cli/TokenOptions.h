@@ -1,0 +1,50 @@
+#pragma once
+
+// The options that describe a new token, shared by `program` and `batch`, and
+// the programming of one token with them: the same checks, key record and
+// seed files as the New Token dialog, then the ENTER flag and, if asked, the
+// verification.
+
+#include "cli/CliContext.h"
+#include "programming/ProgramToken.h"
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include <span>
+#include <string>
+
+struct TokenOptions
+{
+    std::string type = "totp";
+    std::string hash = "sha1";
+    int digits = 6;
+    int interval = 30;
+    std::string user;
+    bool enter = true;
+    bool verify = false;
+    std::string outDir; // empty: where the window writes the seed files
+    bool showSeed = false;
+    bool json = false;
+};
+
+void add_token_options(CLI::App& command, TokenOptions& options);
+
+// Refuses option combinations the key could not honour (--verify on HOTP).
+std::optional<std::string> token_options_problem(const TokenOptions& options);
+
+QString seed_directory(const TokenOptions& options);
+
+// Programs one token with the given serial number and seed text. A token the
+// key took but that could not be recorded comes back with recordFailures set.
+OpResult<ProgrammedToken> program_one(CliContext& context, const TokenOptions& options,
+                                      const std::string& access, const std::string& serial,
+                                      const QString& seedText,
+                                      std::span<TokenRecorder* const> recorders);
+
+// The token as --json shows it; the seed only with --show-seed.
+nlohmann::json token_json(const ProgrammedToken& token, const QStringList& recordedIn,
+                          bool showSeed);
+
+// On standard error, so that the administrator can still record the token.
+void report_unrecorded(CliContext& context, const ProgrammedToken& token);

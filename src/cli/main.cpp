@@ -1,0 +1,31 @@
+// vnotp-cli: the command-line front end over the same core as the window.
+
+#include "cli/Commands.h"
+
+#include <QCoreApplication>
+
+#include <csignal>
+#include <iostream>
+
+namespace {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+void on_interrupt(int)
+{
+    g_interrupted = 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // The default seed folder is the executable's, which Qt Core finds.
+    QCoreApplication application(argc, argv);
+    std::signal(SIGINT, on_interrupt);
+
+    LinkedDeviceApi device;
+    CliContext context{device, std::cout, std::cerr};
+    context.interrupted = [] { return g_interrupted != 0; };
+    return run_cli(argc, argv, context);
+}
