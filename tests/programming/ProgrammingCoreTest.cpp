@@ -1,6 +1,7 @@
 // Serial numbers, hex, base32, the next serial number and the seed files.
 
 #include "programming/NewToken.h"
+#include "programming/SeedDirectory.h"
 #include "programming/SeedFiles.h"
 #include "programming/SeedHandling.h"
 #include "programming/SerialProposal.h"
@@ -10,6 +11,8 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <array>
 #include <set>
@@ -183,6 +186,58 @@ TEST(SeedFileErrors, UnparseableXmlIsLeftAloneAndReported)
         EXPECT_EQ(contents(dir.filePath("hseeds.csv")),
                   seed_csv_header(Hotp) + seed_csv_row(kHotp1));
     }
+}
+
+// The seed folder: the override, then the program's own folder when writable, then XDG.
+TEST(SeedDirectory, OverrideThenWritableProgramFolderThenXdgDataHome)
+{
+    struct Case
+    {
+        const char* name;
+        QString overrideDir, xdgDataHome;
+        bool programFolderWritable;
+        QString expected;
+    };
+    const Case cases[] = {
+        {"override wins over a writable program folder", "/srv/seeds/", "", true, "/srv/seeds"},
+        {"override wins over XDG", "/srv/seeds", "/x/data", false, "/srv/seeds"},
+        {"writable program folder (build tree)", "", "/x/data", true, "/opt/vnotp/bin"},
+        {"read-only program folder: XDG_DATA_HOME", "", "/x/data", false, "/x/data/vnotp"},
+        {"XDG_DATA_HOME unset", "", "", false, "/home/ann/.local/share/vnotp"},
+        {"relative XDG_DATA_HOME is ignored", "", "data", false, "/home/ann/.local/share/vnotp"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QStringList asked;
+        const SeedDirectoryInputs inputs{.overrideDir = c.overrideDir,
+                                         .executableDir = "/opt/vnotp/bin",
+                                         .xdgDataHome = c.xdgDataHome,
+                                         .home = "/home/ann",
+                                         .isWritable = [&](const QString& dir) {
+                                             asked << dir;
+                                             return c.programFolderWritable;
+                                         }};
+        EXPECT_EQ(choose_seed_directory(inputs), c.expected);
+        if (c.overrideDir.isEmpty())
+            EXPECT_EQ(asked, QStringList{"/opt/vnotp/bin"});
+    }
+}
+
+// Without an application object there is no program folder: the XDG folder is
+// chosen and created readable by its owner only.
+TEST(SeedDirectory, CreatesTheXdgFolderOwnerOnly)
+{
+    QTemporaryDir data;
+    qunsetenv("VNOTP_SEED_DIR");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(data.filePath("share")));
+    const QString folder = default_seed_directory();
+    qunsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(folder, data.filePath("share/vnotp"));
+    struct stat info
+    {
+    };
+    ASSERT_EQ(::stat(QFile::encodeName(folder).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0700u);
 }
 
 } // namespace
