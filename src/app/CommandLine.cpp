@@ -8,7 +8,6 @@
 #include <QFileInfo>
 #include <QStringList>
 
-#include <cstdio>
 #include <memory>
 
 namespace {
@@ -64,7 +63,7 @@ QString helpText(const QCommandLineParser& parser, const QString& program)
 
 } // namespace
 
-std::optional<int> answer_command_line(int& argc, char* argv[])
+std::optional<int> answer_command_line(int& argc, char* argv[], FILE* out, FILE* err)
 {
     QCoreApplication::setApplicationName(QStringLiteral("vnotp"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VNOTP_VERSION));
@@ -94,14 +93,14 @@ std::optional<int> answer_command_line(int& argc, char* argv[])
         core = std::make_unique<QCoreApplication>(argc, argv);
     const QString program = QStringLiteral("vnotp");
     if (!parsed) {
-        print(stderr, parser.errorText() + QLatin1Char('\n') + helpText(parser, program));
+        print(err, parser.errorText() + QLatin1Char('\n') + helpText(parser, program));
         return 2;
     }
     if (parser.isSet(version)) {
-        print(stdout, program + QLatin1Char(' ') + QCoreApplication::applicationVersion() +
-                          QLatin1Char('\n'));
+        print(out, program + QLatin1Char(' ') + QCoreApplication::applicationVersion() +
+                       QLatin1Char('\n'));
         return 0;
     }
-    print(stdout, helpText(parser, program));
+    print(out, helpText(parser, program));
     return 0;
 }
