@@ -5,7 +5,6 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QStringList>
 
 #include <memory>
@@ -49,8 +48,8 @@ QString helpText(const QCommandLineParser& parser, const QString& program)
     QString text = parser.helpText();
     // Qt names the program as it was called; the help names it as it is known.
     const QString called = QCoreApplication::arguments().value(0);
-    if (!called.isEmpty())
-        text.replace(text.indexOf(called), called.size(), program);
+    if (const qsizetype at = called.isEmpty() ? -1 : text.indexOf(called); at >= 0)
+        text.replace(at, called.size(), program);
     text += QStringLiteral(
         "\nSeed files (hseeds.xml, hseeds.csv, tseeds.xml, tseeds.csv) go to\n"
         "$VNOTP_SEED_DIR when it is set; else beside the program when that folder is\n"
