@@ -160,7 +160,11 @@ press() { # press N KEY
     done
 }
 if command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
-    display=$((100 + RANDOM % 800))
+    # A display number nobody holds (Xvfb refuses a locked one).
+    for _ in $(seq 20); do
+        display=$((100 + RANDOM % 800))
+        [ -e "/tmp/.X$display-lock" ] || [ -e "/tmp/.X11-unix/X$display" ] || break
+    done
     Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
     xvfb_pid=$!
     user_env=("${as_user[@]}" "${env_clean[@]}" DISPLAY=":$display" HOME="$home" VN_KEY_DIR="$home/keys")
