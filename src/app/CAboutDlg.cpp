@@ -1,8 +1,10 @@
 #include "app/CAboutDlg.h"
 
+#include "programming/SeedDirectory.h"
 #include "ui/AppIcon.h"
 #include "ui/DialogUnits.h"
 
+#include <QDir>
 #include <QLabel>
 #include <QPushButton>
 #include <QShowEvent>
@@ -31,8 +33,15 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
     m_text = new QLabel(this);
     m_text->setGeometry(du.rect(45, 7, 154, 32));
     m_text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // A long seed folder is shortened in the middle to fit; the tooltip has it whole.
+    const QString seedFolder = QDir::toNativeSeparators(default_seed_directory());
+    const QString shownFolder =
+        m_text->fontMetrics().elidedText(seedFolder, Qt::ElideMiddle, m_text->width());
     m_text->setText(QStringLiteral("Vornik/Tessel OTP Programmer G2 (1.0.0)\n"
-                                   "Programs the OTP tokens of a Vornik/Tessel key."));
+                                   "Programs the OTP tokens of a Vornik/Tessel key.\n"
+                                   "Seed files are written to:\n") +
+                    shownFolder);
+    m_text->setToolTip(seedFolder);
     m_text->setTextFormat(Qt::PlainText);
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);

@@ -1,12 +1,16 @@
-#include "ui/AppIcon.h"
 #include "app/CMainDlg.h"
+#include "app/CommandLine.h"
 #include "app/MessageLoop.h"
 #include "device/DeviceApi.h"
+#include "ui/AppIcon.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[])
 {
+    if (const std::optional<int> answered = answer_command_line(argc, argv))
+        return *answered;
+
     QApplication application(argc, argv);
     QApplication::setWindowIcon(appIcon());
 

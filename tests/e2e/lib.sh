@@ -11,7 +11,7 @@ chmod 700 "$work/runtime"
 export VN_KEY_DIR="$work/keys" XDG_RUNTIME_DIR="$work/runtime" LC_ALL=C.UTF-8
 # The seed files land beside the executable: run a copy in a private folder so
 # that a run never writes into the build tree.
-cp "$bin_dir/vnotp" "$bin_dir/libVN_Manager.so" "$app_dir/"
+cp -P "$bin_dir/vnotp" "$bin_dir"/libVN_Manager.so* "$app_dir/"
 vnkey() { "$bin_dir/vnkey" "$@"; }
 
 passes=0

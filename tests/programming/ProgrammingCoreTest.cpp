@@ -1,6 +1,7 @@
 // Serial numbers, hex, base32, the next serial number and the seed files.
 
 #include "programming/NewToken.h"
+#include "programming/SeedDirectory.h"
 #include "programming/SeedFiles.h"
 #include "programming/SeedHandling.h"
 #include "programming/SerialProposal.h"
@@ -343,6 +344,41 @@ TEST(SeedFileErrors, AFileSizeLimitLeavesEachFileAsItWasOrComplete)
             ASSERT_EQ(report.count("hseeds.xml: "), xmlFits ? 0 : 1) << report.toStdString();
             ASSERT_EQ(report.count("hseeds.csv: "), csvFits ? 0 : 1) << report.toStdString();
         }
+    }
+}
+
+// The seed folder: the override, then the program's own folder when writable, then XDG.
+TEST(SeedDirectory, OverrideThenWritableProgramFolderThenXdgDataHome)
+{
+    struct Case
+    {
+        const char* name;
+        QString overrideDir, xdgDataHome;
+        bool programFolderWritable;
+        QString expected;
+    };
+    const Case cases[] = {
+        {"override wins over a writable program folder", "/srv/seeds/", "", true, "/srv/seeds"},
+        {"override wins over XDG", "/srv/seeds", "/x/data", false, "/srv/seeds"},
+        {"writable program folder (build tree)", "", "/x/data", true, "/opt/vnotp/bin"},
+        {"read-only program folder: XDG_DATA_HOME", "", "/x/data", false, "/x/data/vnotp"},
+        {"XDG_DATA_HOME unset", "", "", false, "/home/ann/.local/share/vnotp"},
+        {"relative XDG_DATA_HOME is ignored", "", "data", false, "/home/ann/.local/share/vnotp"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QStringList asked;
+        const SeedDirectoryInputs inputs{.overrideDir = c.overrideDir,
+                                         .executableDir = "/opt/vnotp/bin",
+                                         .xdgDataHome = c.xdgDataHome,
+                                         .home = "/home/ann",
+                                         .isWritable = [&](const QString& dir) {
+                                             asked << dir;
+                                             return c.programFolderWritable;
+                                         }};
+        EXPECT_EQ(choose_seed_directory(inputs), c.expected);
+        // The program folder is looked at only when there is no override.
+        EXPECT_EQ(asked, c.overrideDir.isEmpty() ? QStringList{"/opt/vnotp/bin"} : QStringList{});
     }
 }
 
