@@ -3,9 +3,13 @@
 // read back from the row as the same field.
 
 #include "FuzzCheck.h"
+#include "device/AnsiText.h"
 #include "programming/NewToken.h"
 
 #include <QStringList>
+
+#include <cstring>
+#include <string>
 
 namespace {
 
@@ -26,29 +30,34 @@ QStringList readRow(const QByteArray& bytes)
 
 } // namespace
 
-// First byte: algorithm, hash and interval choices. The rest: UTF-16LE code
-// units of the serial text, a U+0000, then the user name.
+// First byte: algorithm, hash and interval choices; second byte: how many
+// of the UTF-16LE code units that follow are the serial text, the others are
+// the user name.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    if (size < 1)
+    if (size < 2)
         return 0;
     NewTokenForm form;
     form.algorithmChoice = data[0] & 1;
     form.hashChoice = (data[0] >> 1) & 1;
     form.intervalChoice = (data[0] >> 2) & 1;
     form.seedText = form.hashChoice == 0 ? QString(40, u'a') : QString(64, u'7');
-    QString* field = &form.serialText;
-    for (size_t i = 1; i + 1 < size; i += 2) {
+    for (size_t i = 2; i + 1 < size; i += 2) {
         const auto unit = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
-        if (unit == 0 && field == &form.serialText)
-            field = &form.userName;
-        else
-            field->append(QChar(unit));
+        (i / 2 <= data[1] ? form.serialText : form.userName).append(QChar(unit));
     }
 
     const auto token = check_new_token(form);
     if (!token)
         return 0;
+    // The key is programmed with the serial number the files record.
+    const OtpTokenRecord record = make_token_record(*token);
+    FUZZ_CHECK(std::string(record.serial, strnlen(record.serial, sizeof record.serial)) ==
+               token->serial);
+    // The XML file records the user name as 8-bit text up to its first NUL.
+    const std::string name = toAnsi(form.userName);
+    FUZZ_CHECK(name.find('\0') == std::string::npos && fromAnsi(name) == form.userName);
+
     const QStringList fields = readRow(seed_csv_row(*token));
     if (token->algorithm == OtpAlgorithm::Totp) {
         FUZZ_CHECK(fields.size() == 6);

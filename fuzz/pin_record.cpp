@@ -5,6 +5,7 @@
 #include "pin/PinPolicyRecord.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string_view>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

@@ -26,11 +26,13 @@ for t in "${targets[@]}"; do
     work=$(mktemp -d)
     seeds=("$root/fuzz/corpus/$t")
     [ -d "$root/fuzz/regressions/$t" ] && seeds+=("$root/fuzz/regressions/$t")
+    options=()
+    [ -f "$root/fuzz/dict/$t.dict" ] && options+=(-dict="$root/fuzz/dict/$t.dict")
     log="$build_dir/fuzz-$t.log"
     echo "== $t: ${seconds}s"
     status=0
     "$build_dir/bin/fuzz_$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-        -print_final_stats=1 -artifact_prefix="$artifacts/$t-" \
+        -print_final_stats=1 -artifact_prefix="$artifacts/$t-" "${options[@]}" \
         "$work" "${seeds[@]}" >"$log" 2>&1 || status=$?
     rm -rf "$work"
     execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
