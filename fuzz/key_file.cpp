@@ -5,7 +5,28 @@
 #include "FuzzCheck.h"
 #include "KeyState.h"
 
+#include <nlohmann/json.hpp>
+
 #include <string_view>
+
+namespace {
+
+// Every number and flag of the key as loaded stands in the file as written:
+// loading never rounds, wraps or truncates one.
+void checkSameNumbers(const nlohmann::json& loaded, const nlohmann::json& file)
+{
+    if (loaded.is_structured()) {
+        FUZZ_CHECK(file.type() == loaded.type() && file.size() == loaded.size());
+        for (auto it = loaded.begin(); it != loaded.end(); ++it)
+            checkSameNumbers(*it, loaded.is_object()
+                                      ? file.at(it.key())
+                                      : file.at(static_cast<std::size_t>(it - loaded.begin())));
+    } else if (loaded.is_number() || loaded.is_boolean()) {
+        FUZZ_CHECK(file == loaded);
+    }
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -19,7 +40,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_CHECK(key->tokens.size() <= VN_MAX_TOKENS);
     for (const vkey::Token& token : key->tokens)
         FUZZ_CHECK(vkey::isValidOtpToken(token));
-    const auto again = vkey::fromJson(vkey::toJson(*key));
+    const std::string written = vkey::toJson(*key);
+    const auto again = vkey::fromJson(written);
     FUZZ_CHECK(again && *again == *key);
+    checkSameNumbers(nlohmann::json::parse(written), nlohmann::json::parse(text));
     return 0;
 }
