@@ -15,12 +15,15 @@ namespace {
 // loading never rounds, wraps or truncates one.
 void checkSameNumbers(const nlohmann::json& loaded, const nlohmann::json& file)
 {
-    if (loaded.is_structured()) {
-        FUZZ_CHECK(file.type() == loaded.type() && file.size() == loaded.size());
+    // A file may hold fields the key does not know; they are ignored.
+    if (loaded.is_object()) {
+        FUZZ_CHECK(file.is_object());
         for (auto it = loaded.begin(); it != loaded.end(); ++it)
-            checkSameNumbers(*it, loaded.is_object()
-                                      ? file.at(it.key())
-                                      : file.at(static_cast<std::size_t>(it - loaded.begin())));
+            checkSameNumbers(*it, file.at(it.key()));
+    } else if (loaded.is_array()) {
+        FUZZ_CHECK(file.is_array() && file.size() == loaded.size());
+        for (std::size_t i = 0; i < loaded.size(); ++i)
+            checkSameNumbers(loaded[i], file[i]);
     } else if (loaded.is_number() || loaded.is_boolean()) {
         FUZZ_CHECK(file == loaded);
     }

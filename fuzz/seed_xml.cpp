@@ -16,12 +16,28 @@
 
 namespace {
 
+// An empty text node is written as nothing, so it is not there when the
+// file is read again.
+void dropEmptyText(pugi::xml_node node)
+{
+    for (pugi::xml_node child = node.first_child(); child;) {
+        const pugi::xml_node next = child.next_sibling();
+        if (child.type() == pugi::node_pcdata && *child.value() == '\0')
+            node.remove_child(child);
+        else
+            dropEmptyText(child);
+        child = next;
+    }
+}
+
 std::vector<std::string> tokensOf(const pugi::xml_document& xml)
 {
     std::vector<std::string> out;
     for (pugi::xml_node token : xml.first_element_by_path("data/tokens").children("token")) {
+        pugi::xml_document copy;
+        dropEmptyText(copy.append_copy(token));
         std::ostringstream text;
-        token.print(text, "", pugi::format_raw);
+        copy.print(text, "", pugi::format_raw);
         out.push_back(text.str());
     }
     return out;
