@@ -18,6 +18,16 @@ bool breaks_csv_row(const QString& text)
         text, [](QChar c) { return c == u',' || c == u'"' || c == u'\r' || c == u'\n'; });
 }
 
+// The key and the XML file hold 8-bit text that ends at the first zero byte.
+// Text the code page cannot carry (a lone surrogate, a character outside a
+// narrow code page) or that holds a NUL would reach them as something other
+// than what was typed, and other than what the CSV file records.
+bool fits_8bit_field(const QString& text)
+{
+    const std::string ansi = toAnsi(text);
+    return ansi.find('\0') == std::string::npos && fromAnsi(ansi) == text;
+}
+
 QString file_failure_line(const QString& path, const QString& reason)
 {
     return QStringLiteral("Failed to record the new token in %1: %2\r\n")
@@ -46,6 +56,9 @@ std::expected<SeedFileToken, QString> check_new_token(const NewTokenForm& form)
     if (breaks_csv_row(form.serialText))
         return std::unexpected(QStringLiteral(
             "The serial number must not contain a comma, a double quote or a line break."));
+    if (!fits_8bit_field(form.serialText))
+        return std::unexpected(
+            QStringLiteral("The serial number holds characters the key cannot store."));
 
     uint8_t seed[kSeedBufferSize] = {};
     std::size_t seedLength = 0;
@@ -64,6 +77,9 @@ std::expected<SeedFileToken, QString> check_new_token(const NewTokenForm& form)
     if (breaks_csv_row(form.userName))
         return std::unexpected(QStringLiteral(
             "The user name must not contain a comma, a double quote or a line break."));
+    if (!fits_8bit_field(form.userName))
+        return std::unexpected(
+            QStringLiteral("The user name holds characters the seed files cannot store."));
     return token;
 }
 

@@ -40,7 +40,8 @@ inline constexpr const char* kInvalidSeedFormat = "Invalid seed format!";
 // take it as it stands: an empty serial number or one longer than the key's
 // 13 characters, a seed that is not hexadecimal or not exactly the length
 // of the chosen hash, and a serial number or user name that would break the
-// CSV row (comma, double quote, line break).
+// CSV row (comma, double quote, line break) or that the 8-bit code page
+// cannot carry unchanged.
 std::expected<SeedFileToken, QString> check_new_token(const NewTokenForm& form);
 
 // The record that programs the token into the key.

@@ -5,7 +5,9 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cstdint>
 #include <set>
+#include <utility>
 
 namespace vkey {
 
@@ -30,6 +32,21 @@ json tokenToJson(const Token& t, bool withCounter)
     return j;
 }
 
+// nlohmann casts whatever number it finds to the type asked for: a float out
+// of range is undefined behaviour, a wider integer wraps round. A key file
+// holds exact integers, so anything else is a damaged field.
+template <class T> T integer(const json& j)
+{
+    if (j.is_number_unsigned()) {
+        if (const auto v = j.get<uint64_t>(); std::in_range<T>(v))
+            return static_cast<T>(v);
+    } else if (j.is_number_integer()) {
+        if (const auto v = j.get<int64_t>(); std::in_range<T>(v))
+            return static_cast<T>(v);
+    }
+    throw json::out_of_range::create(406, "not an integer of the field's range", &j);
+}
+
 // Field access through nlohmann throws on a wrong type; the caller turns
 // that into VN_ERR_CORRUPT_KEY.
 std::optional<Token> tokenFromJson(const json& j, bool withCounter)
@@ -42,12 +59,12 @@ std::optional<Token> tokenFromJson(const json& j, bool withCounter)
         return std::nullopt;
     t.serial = *serial;
     t.seed = *seed;
-    t.type = j.at("type").get<uint32_t>();
-    t.hash = j.at("hash").get<uint32_t>();
-    t.digits = j.at("digits").get<uint32_t>();
-    t.interval = j.at("interval").get<uint32_t>();
+    t.type = integer<uint32_t>(j.at("type"));
+    t.hash = integer<uint32_t>(j.at("hash"));
+    t.digits = integer<uint32_t>(j.at("digits"));
+    t.interval = integer<uint32_t>(j.at("interval"));
     if (withCounter)
-        t.counter = j.at("counter").get<uint64_t>();
+        t.counter = integer<uint64_t>(j.at("counter"));
     return t;
 }
 
@@ -126,7 +143,7 @@ Result<KeyState> fromJson(std::string_view text)
     if (j.is_discarded() || !j.is_object())
         return corrupt("not a JSON object");
     try {
-        if (j.at("format").get<int>() != kFormat)
+        if (integer<int>(j.at("format")) != kFormat)
             return corrupt("unknown format");
         KeyState key;
         key.serial = j.at("serial").get<std::string>();
@@ -142,8 +159,8 @@ Result<KeyState> fromJson(std::string_view text)
         key.enter = j.at("enter").get<bool>();
         const json& touch = j.at("touch");
         auto mode = touchModeFromName(touch.at("mode").get<std::string>());
-        key.touch.delayMs = touch.at("delayMs").get<int>();
-        key.touch.timeoutMs = touch.at("timeoutMs").get<int>();
+        key.touch.delayMs = integer<int>(touch.at("delayMs"));
+        key.touch.timeoutMs = integer<int>(touch.at("timeoutMs"));
         if (!mode || key.touch.delayMs < 0 || key.touch.delayMs > kMaxTouchMs ||
             key.touch.timeoutMs < 0 || key.touch.timeoutMs > kMaxTouchMs)
             return corrupt("bad touch setting");

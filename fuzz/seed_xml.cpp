@@ -1,0 +1,91 @@
+// An XML seed file an administrator may have edited, or that another tool
+// wrote: loading it either marks it unusable or gives a document to which a
+// token is appended; the file written then parses and holds every token it
+// held before, unchanged, and the new one last.
+
+#include "FuzzCheck.h"
+#include "programming/SeedFiles.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+// An empty text node is written as nothing, so it is not there when the
+// file is read again.
+void dropEmptyText(pugi::xml_node node)
+{
+    for (pugi::xml_node child = node.first_child(); child;) {
+        const pugi::xml_node next = child.next_sibling();
+        if (child.type() == pugi::node_pcdata && *child.value() == '\0')
+            node.remove_child(child);
+        else
+            dropEmptyText(child);
+        child = next;
+    }
+}
+
+std::vector<std::string> tokensOf(const pugi::xml_document& xml)
+{
+    std::vector<std::string> out;
+    for (pugi::xml_node token : xml.first_element_by_path("data/tokens").children("token")) {
+        pugi::xml_document copy;
+        dropEmptyText(copy.append_copy(token));
+        std::ostringstream text;
+        copy.print(text, "", pugi::format_raw);
+        out.push_back(text.str());
+    }
+    return out;
+}
+
+} // namespace
+
+// First byte: HOTP or TOTP file; the rest: the file's bytes.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    static QTemporaryDir dir;
+    FUZZ_CHECK(dir.isValid());
+    if (size < 1)
+        return 0;
+    const auto algorithm = data[0] & 1 ? OtpAlgorithm::Hotp : OtpAlgorithm::Totp;
+    {
+        // A new file each time: ext4 flushes a file truncated and rewritten
+        // on close, which would slow the run down a hundredfold.
+        QFile file(seed_xml_path(algorithm, dir.path()));
+        file.remove();
+        FUZZ_CHECK(file.open(QIODevice::WriteOnly));
+        FUZZ_CHECK(file.write(reinterpret_cast<const char*>(data + 1),
+                              static_cast<qint64>(size - 1)) == static_cast<qint64>(size - 1));
+    }
+
+    SeedDocument document = load_seed_document(algorithm, dir.path());
+    if (!document.usable())
+        return 0;
+    const std::vector<std::string> before = tokensOf(document.xml);
+
+    SeedFileToken token;
+    token.algorithm = algorithm;
+    token.serial = "VT1234567801";
+    token.seed.assign(20, 0x5A);
+    token.userName = QStringLiteral("Ådne & <Søren>");
+    QBuffer out;
+    out.open(QIODevice::WriteOnly);
+    FUZZ_CHECK(write_seed_xml_to(document, token, out));
+
+    pugi::xml_document written;
+    const QByteArray& bytes = out.data();
+    FUZZ_CHECK(written.load_buffer(bytes.constData(), static_cast<size_t>(bytes.size())));
+    std::vector<std::string> after = tokensOf(written);
+    FUZZ_CHECK(after.size() == before.size() + 1);
+    after.pop_back();
+    FUZZ_CHECK(after == before);
+    const pugi::xml_node last = written.first_element_by_path("data/tokens").last_child();
+    FUZZ_CHECK(std::string(last.child_value("serial")) == token.serial);
+    FUZZ_CHECK(std::string(last.child_value("name")) == "Ådne & <Søren>");
+    return 0;
+}
