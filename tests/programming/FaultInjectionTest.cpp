@@ -135,18 +135,46 @@ std::size_t containerTokens(const QString& path)
     return container ? container->packages().size() : 0;
 }
 
-// The second token of a key and its files, at every file size limit near the
-// old and the new size of any of the four files, and at a stride between.
+// Seed files and a container that already hold many tokens, so that they are
+// larger than the key's file: a disk that fills up can then fail any of them.
+void fillSeedFolder(const QString& dir)
+{
+    SeedFileRecorder seedFiles(dir);
+    ContainerRecorder container(QDir(dir).filePath("tokens.pskc"));
+    ASSERT_TRUE(container.opened());
+    for (int n = 0; n < 12; ++n) {
+        const SeedFileToken old{OtpAlgorithm::Hotp,
+                                OtpHash::Sha1,
+                                6,
+                                30,
+                                "OLD" + std::to_string(n),
+                                std::vector<uint8_t>(20, 0x5A),
+                                ""};
+        ASSERT_TRUE(seedFiles.record(old) && container.record(old));
+    }
+}
+
+void copyFolder(const QString& from, const QString& to)
+{
+    for (const QString& name : QDir(from).entryList(QDir::Files))
+        ASSERT_TRUE(QFile::copy(QDir(from).filePath(name), QDir(to).filePath(name)));
+}
+
+// A token programmed into a key and recorded into full seed files, at every
+// file size limit near the old and the new size of any of the four files, and
+// at a stride between.
 TEST(FullDisk, EachFileIsAsItWasOrCompleteAndEveryFailureIsReportedWithTheSeed)
 {
+    QTemporaryDir filled;
+    fillSeedFolder(filled.path());
     std::map<std::string, QByteArray> before, after;
     {
         VirtualKeyDevice key;
         QTemporaryDir dir;
+        copyFolder(filled.path(), dir.path());
         const Files files(dir.path(), key.keyDir());
-        ASSERT_TRUE(programInto(key, dir.path(), "VK100000101").recordFailures.isEmpty());
         before = files.read();
-        ASSERT_TRUE(programInto(key, dir.path(), "VK100000102").recordFailures.isEmpty());
+        ASSERT_TRUE(programInto(key, dir.path(), "VK100000101").recordFailures.isEmpty());
         after = files.read();
     }
     std::set<qint64> limits;
@@ -158,30 +186,30 @@ TEST(FullDisk, EachFileIsAsItWasOrCompleteAndEveryFailureIsReportedWithTheSeed)
                 limits.insert(near);
             largest = std::max(largest, bytes.size());
         }
-    for (qint64 limit = 0; limit < largest; limit += 211)
+    for (qint64 limit = 0; limit < largest; limit += largest / 16)
         limits.insert(limit);
 
     for (const qint64 limit : limits) {
         SCOPED_TRACE(testing::Message() << "limit " << limit);
         VirtualKeyDevice key;
         QTemporaryDir dir;
+        copyFolder(filled.path(), dir.path());
         const Files files(dir.path(), key.keyDir());
-        ASSERT_TRUE(programInto(key, dir.path(), "VK100000101").recordFailures.isEmpty());
-        // The container's IVs and MAC key are random, so its bytes differ from run to run.
         const auto old = files.read();
         Programmed programmed;
         {
             const FileSizeLimit full(static_cast<rlim_t>(limit));
-            programmed = programInto(key, dir.path(), "VK100000102");
+            programmed = programInto(key, dir.path(), "VK100000101");
         }
         const bool keyFits = limit >= after["key"].size();
         ASSERT_EQ(programmed.onKey, keyFits) << programmed.resultText.toStdString();
         const auto now = files.read();
         QStringList failed;
         for (const auto& [name, bytes] : now) {
-            // A container is complete when it reads as both tokens.
+            // A container is complete when it reads as every token: its IVs are
+            // random, so its bytes differ from run to run.
             const bool complete = name == "pskc" ? bytes.size() == after[name].size() &&
-                                                       containerTokens(files.paths.at(name)) == 2
+                                                       containerTokens(files.paths.at(name)) == 13
                                                  : bytes == after[name];
             const bool fits = keyFits && limit >= after[name].size();
             EXPECT_TRUE(fits ? complete : bytes == old.at(name)) << name;
@@ -197,7 +225,7 @@ TEST(FullDisk, EachFileIsAsItWasOrCompleteAndEveryFailureIsReportedWithTheSeed)
                 << programmed.resultText.toStdString();
             continue;
         }
-        EXPECT_TRUE(programmed.resultText.startsWith("Save new token succeeded!\r\nSN=VK100000102, "
+        EXPECT_TRUE(programmed.resultText.startsWith("Save new token succeeded!\r\nSN=VK100000101, "
                                                      "SEED=" +
                                                      kSeed + "\r\n"));
         QStringList reported;
