@@ -275,10 +275,16 @@ TEST(Crash, AKilledProgrammingRunLeavesEveryFileReadableAndLosesNoRecordedToken)
     VirtualKeyDevice key;
     QTemporaryDir dir;
     const Files files(dir.path(), key.keyDir());
+    // Kills fall within the time of a few tokens, however fast this machine
+    // (or this build) programs one.
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(programInto(key, dir.path(), "FIRST").recordFailures.isEmpty());
+    const auto perToken = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - start);
     std::mt19937 random(20240611);
-    std::uniform_int_distribution<int> moment(0, 100'000);
-    int xmlBefore = 0;
-    std::size_t pskcBefore = 0;
+    std::uniform_int_distribution<long> moment(0, 4 * perToken.count());
+    int xmlBefore = 1;
+    std::size_t pskcBefore = 1;
     for (int kill = 0; kill < 50; ++kill) {
         SCOPED_TRACE(testing::Message() << "kill " << kill);
         const pid_t child = ::fork();
