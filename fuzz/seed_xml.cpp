@@ -12,17 +12,20 @@
 
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
 
-// An empty text node is written as nothing, so it is not there when the
-// file is read again.
+// An empty text node is written as nothing, and one of white space only
+// (what is left of "\n\t&#0;x" before its NUL) is dropped by the parser, so
+// neither is there when the file is read again.
 void dropEmptyText(pugi::xml_node node)
 {
     for (pugi::xml_node child = node.first_child(); child;) {
         const pugi::xml_node next = child.next_sibling();
-        if (child.type() == pugi::node_pcdata && *child.value() == '\0')
+        if (child.type() == pugi::node_pcdata &&
+            std::string_view(child.value()).find_first_not_of(" \t\r\n") == std::string_view::npos)
             node.remove_child(child);
         else
             dropEmptyText(child);

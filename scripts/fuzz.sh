@@ -10,7 +10,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=${FUZZ_BUILD_DIR:-$root/build-fuzz}
 seconds=${FUZZ_SECONDS:-30}
 artifacts=${FUZZ_ARTIFACTS:-$build_dir/artifacts}
-targets=(pin_record hex_to_bytes serial_proposal pin_complexity seed_xml csv_row key_file)
+targets=(pin_record hex_to_bytes serial_proposal pin_complexity seed_xml csv_row key_file pskc_reader)
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DOTP_FUZZ=ON -DOTP_BUILD_TESTS=OFF >/dev/null

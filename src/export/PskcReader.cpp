@@ -47,6 +47,18 @@ pugi::xml_node find_descendant(pugi::xml_node root, std::string_view localName)
     });
 }
 
+// Whether `text` can stand before the colon of an element name. An attribute
+// such as "xmlns:a:b" or "xmlns:8a" is a well-formed name but declares no
+// prefix; new elements named with it would not parse, or not be found by
+// their local name.
+bool is_prefix(std::string_view text)
+{
+    if (text.empty() || text.find(':') != std::string_view::npos)
+        return false;
+    const auto first = static_cast<unsigned char>(text.front());
+    return std::isalpha(first) || first == '_' || first >= 0x80;
+}
+
 // The prefix bound to `uri` on the root element, or nothing.
 std::optional<std::string> declared_prefix(pugi::xml_node root, std::string_view uri)
 {
@@ -56,7 +68,7 @@ std::optional<std::string> declared_prefix(pugi::xml_node root, std::string_view
             continue;
         if (name == "xmlns")
             return std::string();
-        if (name.starts_with("xmlns:"))
+        if (name.starts_with("xmlns:") && is_prefix(name.substr(6)))
             return std::string(name.substr(6));
     }
     return std::nullopt;

@@ -8,7 +8,6 @@
 #include <openssl/evp.h>
 
 #include <array>
-#include <ranges>
 
 OpResult<ProgrammedToken> program_token(DeviceApi& device, std::string_view access,
                                         const NewTokenForm& form,
@@ -64,8 +63,10 @@ std::string expected_totp(const SeedFileToken& token, std::time_t now)
 {
     uint64_t step = static_cast<uint64_t>(now) / static_cast<uint64_t>(token.interval);
     std::array<uint8_t, 8> counter{};
-    for (auto& byte : std::views::reverse(counter)) {
-        byte = static_cast<uint8_t>(step & 0xFF);
+    // Big-endian. A plain loop: clang 14, which builds the fuzz targets,
+    // cannot compile libstdc++ 12's range adaptors.
+    for (auto byte = counter.rbegin(); byte != counter.rend(); ++byte) {
+        *byte = static_cast<uint8_t>(step & 0xFF);
         step >>= 8;
     }
     std::array<unsigned char, EVP_MAX_MD_SIZE> mac{};

@@ -3,6 +3,7 @@
 #include "programming/NewToken.h"
 #include "programming/NewTokenFlow.h"
 #include "support/FakeMainWindow.h"
+#include "support/FileSizeLimit.h"
 #include "support/ModalDriver.h"
 #include "support/OtpReference.h"
 #include "support/ScriptedDevice.h"
@@ -25,6 +26,12 @@ namespace {
 
 const QString kSeed40 = "3132333435363738393031323334353637383930";
 const QString kSeed64 = kSeed40 + "313233343536373839303132";
+
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 class NewTokenTest : public ::testing::Test
 {
@@ -138,6 +145,40 @@ TEST_F(NewTokenTest, SaveProgramsTheChosenRecordThenReportsSetsEnterAndRefreshes
         EXPECT_EQ(key.enterFlag(), enter);
         EXPECT_EQ(files().filter(file), (QStringList{file + ".csv", file + ".xml"}));
     }
+}
+
+// A disk that fills up between programming the key (whose file is small) and
+// recording the seed files (large): the Messages panel shows the token with
+// its seed and names every file it could not reach, which stay as they were.
+TEST_F(NewTokenTest, AFullDiskIsReportedInTheMessagesPanelWithTheSeed)
+{
+    for (int n = 0; n < 40; ++n) {
+        const SeedFileToken old{OtpAlgorithm::Hotp,
+                                OtpHash::Sha1,
+                                6,
+                                30,
+                                "OLD" + std::to_string(n),
+                                std::vector<uint8_t>(20, 0x5A),
+                                ""};
+        ASSERT_EQ(export_seed_files(dir.path(), old), "");
+    }
+    const QString xml = dir.filePath("hseeds.xml"), csv = dir.filePath("hseeds.csv");
+    const QByteArray oldXml = contents(xml), oldCsv = contents(csv);
+    run([&](QWidget* d) {
+        perform(d, {"hotpRadio", "serialEdit=VK100000102", "seedEdit=" + kSeed40});
+        const FileSizeLimit full(static_cast<rlim_t>(std::min(oldXml.size(), oldCsv.size())));
+        perform(d, {"saveButton"});
+    });
+    ASSERT_EQ(window.events.size(), 3) << window.events.join("|").toStdString();
+    const QStringList lines = window.events[0].split("\r\n", Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 4) << window.events[0].toStdString();
+    EXPECT_EQ(lines[0], "Save new token succeeded!");
+    EXPECT_EQ(lines[1], "SN=VK100000102, SEED=" + kSeed40);
+    EXPECT_TRUE(lines[2].startsWith("Failed to record the new token in " + xml + ": "));
+    EXPECT_TRUE(lines[3].startsWith("Failed to record the new token in " + csv + ": "));
+    EXPECT_EQ(contents(xml), oldXml);
+    EXPECT_EQ(contents(csv), oldCsv);
+    EXPECT_EQ(key.storedTokens().size(), 1u);
 }
 
 // Save records the token into the seed files as they are then, not as they

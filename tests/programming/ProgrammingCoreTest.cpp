@@ -5,6 +5,7 @@
 #include "programming/SeedFiles.h"
 #include "programming/SeedHandling.h"
 #include "programming/SerialProposal.h"
+#include "support/FileSizeLimit.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,14 +13,12 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
-#include <csignal>
 #include <numeric>
 #include <set>
 #include <string>
@@ -280,27 +279,6 @@ TEST(SeedFileErrors, FailedCsvAppendLeavesTheFileAsItWas)
         EXPECT_EQ(contents(path), before);
     }
 }
-
-// Ignores SIGXFSZ and lowers the file size limit for as long as it lives.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes) : m_oldHandler(std::signal(SIGXFSZ, SIG_IGN))
-    {
-        ::getrlimit(RLIMIT_FSIZE, &m_old);
-        const rlimit lowered{bytes, m_old.rlim_max};
-        ::setrlimit(RLIMIT_FSIZE, &lowered);
-    }
-    ~FileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-
-private:
-    rlimit m_old{};
-    void (*m_oldHandler)(int);
-};
 
 // A disk that fills part-way: at any size limit from nothing to more than the
 // new files need, each seed file is as it was or complete, and exactly the
