@@ -20,16 +20,16 @@ mkdir -p "$artifacts"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
 export LC_ALL=C.UTF-8
-failed=()
-summary=()
-for t in "${targets[@]}"; do
+# Runs one target and leaves its summary line in $build_dir/fuzz-$t.summary;
+# the line ends in FAILED when the target broke.
+run_target() {
+    local t=$1 work seeds options log status execs last cov ft line
     work=$(mktemp -d)
     seeds=("$root/fuzz/corpus/$t")
     [ -d "$root/fuzz/regressions/$t" ] && seeds+=("$root/fuzz/regressions/$t")
     options=()
     [ -f "$root/fuzz/dict/$t.dict" ] && options+=(-dict="$root/fuzz/dict/$t.dict")
     log="$build_dir/fuzz-$t.log"
-    echo "== $t: ${seconds}s"
     status=0
     "$build_dir/bin/fuzz_$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
         -print_final_stats=1 -artifact_prefix="$artifacts/$t-" "${options[@]}" \
@@ -41,14 +41,35 @@ for t in "${targets[@]}"; do
     ft=$(sed -n 's/.* ft: \([0-9]*\).*/\1/p' <<<"$last")
     line=$(printf '%-16s execs %-10s cov %-6s ft %-6s' "$t" "${execs:-?}" "${cov:-?}" "${ft:-?}")
     if [ "$status" -ne 0 ] || grep -qE 'ERROR: (AddressSanitizer|LeakSanitizer|libFuzzer)|runtime error:|property broken' "$log"; then
-        failed+=("$t")
         line+=" FAILED (exit $status, log $log)"
         grep -E 'ERROR:|runtime error:|property broken|Test unit written' "$log" | head -5 >&2 || true
     fi
+    echo "$line" >"$build_dir/fuzz-$t.summary"
+}
+
+# One target per core at a time: each fuzzer is single-threaded.
+parallel=${FUZZ_PARALLEL:-$(nproc)}
+running=0
+for t in "${targets[@]}"; do
+    echo "== $t: ${seconds}s"
+    run_target "$t" &
+    running=$((running + 1))
+    if [ "$running" -ge "$parallel" ]; then
+        wait -n || true
+        running=$((running - 1))
+    fi
+done
+wait
+
+failed=()
+summary=()
+for t in "${targets[@]}"; do
+    line=$(cat "$build_dir/fuzz-$t.summary" 2>/dev/null || echo "$t did not report FAILED")
     summary+=("$line")
+    [[ "$line" == *FAILED* ]] && failed+=("$t")
 done
 echo
-echo "Fuzzing summary (${seconds}s per target):"
+echo "Fuzzing summary (${seconds}s per target, $parallel at a time):"
 printf '  %s\n' "${summary[@]}"
 if [ ${#failed[@]} -gt 0 ]; then
     echo "Fuzz targets failed: ${failed[*]}" >&2
