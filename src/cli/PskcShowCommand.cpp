@@ -55,12 +55,13 @@ void run_show(CliContext& context, const ShowOptions& options)
             rows.push_back(row);
             continue;
         }
-        context.out << fmt::format("{:<14} {:<6} {:<8} {:<6} {:<8} {}", p.keyId, type, hash,
-                                   p.digits ? std::to_string(*p.digits) : "-",
-                                   p.interval ? std::to_string(*p.interval) : "-", p.userId);
+        std::string line = fmt::format("{:<14} {:<6} {:<8} {:<6} {:<8} {}", p.keyId, type, hash,
+                                       p.digits ? std::to_string(*p.digits) : "-",
+                                       p.interval ? std::to_string(*p.interval) : "-", p.userId);
         if (options.showSeed)
-            context.out << (p.userId.empty() ? "" : " ") << "SEED=" << hex_upper(p.secret);
-        context.out << '\n';
+            line += (p.userId.empty() ? "" : " ") + std::string("SEED=") + hex_upper(p.secret);
+        line.erase(line.find_last_not_of(' ') + 1);
+        context.out << line << '\n';
     }
     if (options.json)
         context.out << nlohmann::json{{"tokens", rows}}.dump(2) << '\n';
