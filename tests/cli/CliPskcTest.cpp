@@ -148,11 +148,10 @@ TEST_F(CliPskc, BatchKeepsAnotherWritersTokensAndReportsATokenItCannotRecord)
     for (const QString& key : keys)
         vnkey({"create", key, "--touch", "auto:0"});
     const QString pskc = dir.filePath("batch.pskc");
-    const QString other = write(
-        "hseeds.csv", QByteArray::fromRawData(reinterpret_cast<const char*>(
-                                                  u"C1,"
-                                                  u"3132333435363738393031323334353637383930\r\n"),
-                                              45 * 2));
+    // A seed file with one HOTP row, UTF-16LE as the tool writes it.
+    const QString row = QStringLiteral("C1,%1\r\n").arg(kSeed20);
+    const QString other =
+        write("hseeds.csv", QByteArray(reinterpret_cast<const char*>(row.utf16()), row.size() * 2));
     QProcess batch;
     batch.start(binary("vnotp-cli"),
                 {"batch", "--keys", "3", "--type", "hotp", "--json", "--show-seed",
