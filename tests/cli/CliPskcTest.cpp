@@ -28,7 +28,7 @@ class CliPskc : public testing::Test
 protected:
     void SetUp() override
     {
-        QDir(qEnvironmentVariable("VN_KEY_DIR")).removeRecursively();
+        ASSERT_TRUE(clear_key_dir()) << "run through ctest, which sets VN_KEY_DIR";
         vnkey({"create", kKey, "--touch", "auto:0", "--plug"});
         password = write("password", "pass phrase\n");
         keyFile =
