@@ -100,7 +100,6 @@ BatchSummary run_batch(CliContext& context, const BatchSettings& settings,
                 break;
             }
             if (!programmed->recordFailures.isEmpty()) {
-                report_unrecorded(context, *programmed);
                 failed(ExitCode::SeedFile);
                 ++failedHere;
             } else {

@@ -106,8 +106,6 @@ void run_program(CliContext& context, const ProgramOptions& options)
         return;
     }
     const QStringList recordedIn = (*recorders)->destinations(programmed->token);
-    if (!programmed->recordFailures.isEmpty())
-        report_unrecorded(context, *programmed);
 
     if (options.token.json) {
         context.out << token_json(*programmed, recordedIn, options.token.showSeed).dump(2) << '\n';

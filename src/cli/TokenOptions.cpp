@@ -73,6 +73,9 @@ OpResult<ProgrammedToken> program_one(CliContext& context, const TokenOptions& o
         program_token(context.device, access, form, recorders, [&] { context.touchPrompt(); });
     if (!programmed)
         return programmed;
+    // Before anything else can fail: the seed must not get lost.
+    if (!programmed->recordFailures.isEmpty())
+        report_unrecorded(context, *programmed);
     // As the window does after every saved token.
     if (auto enter = set_enter_flag(context.device, options.enter); !enter)
         return std::unexpected(OpError{Fault::Device, enter.error().status,

@@ -40,7 +40,8 @@ std::optional<std::string> token_options_problem(const TokenOptions& options);
 QString seed_directory(const TokenOptions& options);
 
 // Programs one token with the given serial number and seed text. A token the
-// key took but that could not be recorded comes back with recordFailures set.
+// key took but that could not be recorded is reported on standard error at
+// once (exit code 5) and comes back with recordFailures set.
 OpResult<ProgrammedToken> program_one(CliContext& context, const TokenOptions& options,
                                       const std::string& access, const std::string& serial,
                                       const QString& seedText,

@@ -120,7 +120,7 @@ OpResult<KeyInfo> describe_key(DeviceApi& device)
     auto empty = is_access_empty(device);
     if (!empty)
         return std::unexpected(
-            OpError{Fault::Pin, 0, QString::fromStdString(empty.error().message)});
+            OpError{Fault::Device, 0, QString::fromStdString(empty.error().message)});
 
     KeyInfo info;
     info.serial = *serial;

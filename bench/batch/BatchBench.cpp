@@ -1,0 +1,270 @@
+// The tool's own time per token while `batch` programs 200 tokens over ten
+// virtual keys that are touched at once (touch auto:0), with TOTP seed files
+// that already hold 10,000 tokens. The time splits into device time (inside
+// the device library), seed-file time (inside the seed-file recorder) and the
+// rest; the person swapping keys is taken out. The baseline, measured in the
+// same run on the same kind of keys, is the device library alone programming
+// the same number of tokens with no tool around it.
+
+#include "cli/Batch.h"
+#include "programming/SeedFiles.h"
+#include "programming/SeedHandling.h"
+
+#include "KeyStore.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Seconds = std::chrono::duration<double>;
+
+constexpr int kKeys = 10;
+constexpr int kTokensPerKey = 20;
+constexpr int kRecorded = 10000;
+
+std::string keySerial(char family, int n)
+{
+    char serial[16];
+    std::snprintf(serial, sizeof serial, "V%c%08d", family, n);
+    return serial;
+}
+
+void createKeys(const vkey::KeyStore& store, char family)
+{
+    for (int n = 0; n < kKeys; ++n) {
+        vkey::KeyState key;
+        key.serial = keySerial(family, n);
+        key.touch.delayMs = 0;
+        (void)store.create(key);
+    }
+}
+
+// TOTP seed files of kRecorded tokens, built on one in-memory document.
+bool prefill(const QString& dir)
+{
+    SeedDocument document = load_seed_document(OtpAlgorithm::Totp, dir);
+    QFile csv(seed_csv_path(seed_xml_path(OtpAlgorithm::Totp, dir)));
+    if (!csv.open(QIODevice::WriteOnly))
+        return false;
+    csv.write(seed_csv_header(OtpAlgorithm::Totp));
+    pugi::xml_node tokens = document.xml.first_element_by_path("data/tokens");
+    for (int n = 0; n < kRecorded; ++n) {
+        SeedFileToken token;
+        char serial[16];
+        std::snprintf(serial, sizeof serial, "OLD%010d", n);
+        token.serial = serial;
+        token.seed.assign(20, static_cast<uint8_t>(n));
+        pugi::xml_node node = tokens.append_child("token");
+        node.append_child("crypto").text().set("HmacSHA1");
+        node.append_child("digits").text().set(6);
+        node.append_child("serial").text().set(serial);
+        node.append_child("seed").text().set(to_hex_upper(token.seed).c_str());
+        csv.write(seed_csv_row(token));
+    }
+    return document.xml.save_file(seed_xml_path(OtpAlgorithm::Totp, dir).toLocal8Bit().constData(),
+                                  "\t", pugi::format_indent);
+}
+
+// The device library with a stopwatch around every call, and the person who
+// pulls a programmed key and plugs the next (not timed).
+class TimedKeys final : public DeviceApi
+{
+public:
+    explicit TimedKeys(const vkey::KeyStore& store) : m_store(store)
+    {
+        (void)m_store.plug(keySerial('B', 0));
+    }
+
+    Seconds device{};
+    Seconds swapping{};
+
+    uint32_t ListDevice(uint32_t* reserved, uint32_t flags) override
+    {
+        if (m_programmed == kTokensPerKey) {
+            const auto start = Clock::now();
+            (void)m_store.unplug(keySerial('B', m_key));
+            if (++m_key < kKeys)
+                (void)m_store.plug(keySerial('B', m_key));
+            m_programmed = 0;
+            swapping += Clock::now() - start;
+        }
+        return timed([&] { return m_lib.ListDevice(reserved, flags); });
+    }
+    uint32_t GetDeviceInfo(DeviceInfoRecord* info) override
+    {
+        return timed([&] { return m_lib.GetDeviceInfo(info); });
+    }
+    uint32_t OtpList(uint32_t slot, OtpTokenRecord* records) override
+    {
+        return timed([&] { return m_lib.OtpList(slot, records); });
+    }
+    uint32_t OtpPersonalize(OtpTokenRecord record, const char* access, uint32_t accessLen,
+                            uint8_t flag) override
+    {
+        ++m_programmed;
+        return timed([&] { return m_lib.OtpPersonalize(record, access, accessLen, flag); });
+    }
+    uint32_t OtpCalculate(OtpTokenRecord record, const char* challenge, uint32_t challengeLen,
+                          char* otp, uint32_t* reserved, const char* access,
+                          uint32_t accessLen) override
+    {
+        return timed([&] {
+            return m_lib.OtpCalculate(record, challenge, challengeLen, otp, reserved, access,
+                                      accessLen);
+        });
+    }
+    uint32_t OtpDelete(OtpTokenRecord record, const char* access, uint32_t accessLen) override
+    {
+        return timed([&] { return m_lib.OtpDelete(record, access, accessLen); });
+    }
+    uint32_t OtpReset() override
+    {
+        return timed([&] { return m_lib.OtpReset(); });
+    }
+    uint32_t OtpSetValueWithEnter(uint8_t enter) override
+    {
+        return timed([&] { return m_lib.OtpSetValueWithEnter(enter); });
+    }
+    uint32_t OtpHasAccess(uint32_t slot, uint8_t* hasAccess) override
+    {
+        return timed([&] { return m_lib.OtpHasAccess(slot, hasAccess); });
+    }
+    uint32_t OtpSetAccess(uint32_t slot, const char* code, uint32_t codeLen) override
+    {
+        return timed([&] { return m_lib.OtpSetAccess(slot, code, codeLen); });
+    }
+    uint32_t OtpChangeAccess(uint32_t slot, const char* oldCode, uint32_t oldLen,
+                             const char* newCode, uint32_t newLen) override
+    {
+        return timed([&] { return m_lib.OtpChangeAccess(slot, oldCode, oldLen, newCode, newLen); });
+    }
+
+private:
+    template <class F> uint32_t timed(F&& call)
+    {
+        const auto start = Clock::now();
+        const uint32_t status = call();
+        device += Clock::now() - start;
+        return status;
+    }
+
+    const vkey::KeyStore& m_store;
+    LinkedDeviceApi m_lib;
+    int m_key = 0;
+    int m_programmed = 0;
+};
+
+class TimedRecorder final : public TokenRecorder
+{
+public:
+    explicit TimedRecorder(TokenRecorder& inner) : m_inner(inner) {}
+    Seconds spent{};
+
+    std::expected<void, QString> record(const SeedFileToken& token) override
+    {
+        const auto start = Clock::now();
+        auto recorded = m_inner.record(token);
+        spent += Clock::now() - start;
+        return recorded;
+    }
+    QStringList destinations(const SeedFileToken& token) const override
+    {
+        return m_inner.destinations(token);
+    }
+
+private:
+    TokenRecorder& m_inner;
+};
+
+// The device library alone: the same number of tokens, one key after another.
+Seconds baseline(const vkey::KeyStore& store)
+{
+    LinkedDeviceApi lib;
+    Seconds spent{};
+    for (int k = 0; k < kKeys; ++k) {
+        (void)store.plug(keySerial('A', k));
+        const auto start = Clock::now();
+        for (int t = 0; t < kTokensPerKey; ++t) {
+            OtpTokenRecord record{};
+            record.slot = VN_SLOT_ALL;
+            record.type = VN_TYPE_TOTP;
+            record.hash = VN_HASH_SHA1;
+            record.digits = 6;
+            record.interval = 30;
+            std::snprintf(record.serial, sizeof record.serial, "%s%02d", keySerial('A', k).c_str(),
+                          t + 1);
+            record.seedLength = 20;
+            generate_seed(reinterpret_cast<uint8_t*>(record.seed), 20);
+            lib.OtpPersonalize(record, "", 0, 1);
+        }
+        spent += Clock::now() - start;
+        (void)store.unplug(keySerial('A', k));
+    }
+    return spent;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv);
+    QTemporaryDir keys, seeds;
+    ::setenv("VN_KEY_DIR", keys.filePath("keys").toLocal8Bit().constData(), 1);
+    const vkey::KeyStore store(keys.filePath("keys").toStdString());
+    if (!vkey::ensureKeyDir(store.dir()) || !prefill(seeds.path())) {
+        std::fprintf(stderr, "cannot prepare the keys or the seed files\n");
+        return 1;
+    }
+    for (const std::string& serial : store.plugged())
+        (void)store.unplug(serial);
+    createKeys(store, 'A');
+    createKeys(store, 'B');
+
+    const Seconds base = baseline(store);
+
+    TimedKeys device(store);
+    std::ostringstream out, err;
+    CliContext context(device, out, err);
+    SeedFileRecorder seedFiles(seeds.path());
+    TimedRecorder recorder(seedFiles);
+    TokenRecorder* const recorders[] = {&recorder};
+    BatchSettings settings;
+    settings.keys = kKeys;
+    settings.tokensPerKey = kTokensPerKey;
+    settings.token.outDir = seeds.path().toStdString();
+    settings.poll = std::chrono::milliseconds(0);
+
+    const auto start = Clock::now();
+    const BatchSummary summary = run_batch(context, settings, recorders);
+    const Seconds total = Clock::now() - start - device.swapping;
+    if (summary.tokensProgrammed != kKeys * kTokensPerKey) {
+        std::fprintf(stderr, "batch programmed %d tokens:\n%s\n", summary.tokensProgrammed,
+                     err.str().c_str());
+        return 1;
+    }
+
+    const double n = kKeys * kTokensPerKey;
+    auto ms = [n](Seconds s) { return s.count() * 1000.0 / n; };
+    const Seconds rest = total - device.device - recorder.spent;
+    std::printf("batch: %d keys x %d tokens, touch auto:0, seed files holding %d tokens\n", kKeys,
+                kTokensPerKey, kRecorded);
+    std::printf("tool time per token        %8.2f ms\n", ms(total));
+    std::printf("  device library           %8.2f ms (%4.0f%%)\n", ms(device.device),
+                100.0 * device.device / total);
+    std::printf("  seed files               %8.2f ms (%4.0f%%)\n", ms(recorder.spent),
+                100.0 * recorder.spent / total);
+    std::printf("  everything else          %8.2f ms (%4.0f%%)\n", ms(rest), 100.0 * rest / total);
+    std::printf("baseline: library alone    %8.2f ms per token\n", ms(base));
+    std::printf("ratio tool / baseline      %8.1f\n", total / base);
+    std::printf("ratio seed files / baseline%8.1f\n", recorder.spent / base);
+    return 0;
+}
