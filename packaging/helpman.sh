@@ -22,10 +22,17 @@ roff_text() { sed -e 's/\\/\\e/g' -e 's/-/\\-/g' <<<"$1"; }
 
 # Run under its own name, so that its usage line does not show the build path.
 help_of() { (exec -a "$name" "$program" "$@" --help); }
+subcommands_of() {
+    awk 'tolower($0) ~ /^subcommands:/ { on = 1; next }
+         on && /^  [a-z]/ { print $1; next }
+         on && !/^ / { on = 0 }'
+}
 help=$(help_of)
-subcommands=$(awk 'tolower($0) ~ /^subcommands:/ { on = 1; next }
-                   on && /^  [a-z]/ { print $1; next }
-                   on && !/^ / { on = 0 }' <<<"$help")
+# Subcommands and, one level down, theirs ("pskc convert"), one per line.
+subcommands=$(for sub in $(subcommands_of <<<"$help"); do
+    echo "$sub"
+    for subsub in $(help_of "$sub" | subcommands_of); do echo "$sub $subsub"; done
+done)
 {
     printf '.TH %s 1 "" "%s %s" "User Commands"\n' "${name^^}" "$name" "$version"
     printf '.SH NAME\n%s \\- %s\n' "$(roff_text "$name")" "$(roff_text "$summary")"
@@ -33,10 +40,10 @@ subcommands=$(awk 'tolower($0) ~ /^subcommands:/ { on = 1; next }
     to_roff <<<"$help"
     if [ -n "$subcommands" ]; then
         echo .SH COMMANDS
-        for sub in $subcommands; do
-            printf '.SS %s %s\n' "$(roff_text "$name")" "$(roff_text "$sub")"
-            help_of "$sub" | to_roff
-        done
+        while read -r -a sub; do
+            printf '.SS %s %s\n' "$(roff_text "$name")" "$(roff_text "${sub[*]}")"
+            help_of "${sub[@]}" | to_roff
+        done <<<"$subcommands"
     fi
     if [ $# -gt 0 ]; then
         echo .SH "SEE ALSO"

@@ -71,6 +71,8 @@ BatchSummary run_batch(CliContext& context, const BatchSettings& settings,
             break;
         }
         done.insert(*serial);
+        if (settings.keyStarted)
+            settings.keyStarted(*serial);
 
         nlohmann::json keyJson = {{"key", *serial}, {"tokens", nlohmann::json::array()}};
         int programmedHere = 0;

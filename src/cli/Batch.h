@@ -8,7 +8,9 @@
 #include "cli/TokenOptions.h"
 
 #include <chrono>
+#include <functional>
 #include <span>
+#include <string>
 
 struct BatchSettings
 {
@@ -16,6 +18,8 @@ struct BatchSettings
     int tokensPerKey = 1;
     TokenOptions token;
     std::chrono::milliseconds poll{100};
+    // Told each key's serial number before its tokens are programmed.
+    std::function<void(const std::string&)> keyStarted;
 };
 
 struct BatchSummary

@@ -1,6 +1,7 @@
 #include "cli/Batch.h"
 #include "cli/Commands.h"
 #include "cli/ExitCode.h"
+#include "cli/Recorders.h"
 
 #include <ostream>
 
@@ -21,9 +22,13 @@ void add_batch_command(CLI::App& app, CliContext& context)
             context.fail(ExitCode::Usage, *problem);
             return;
         }
-        SeedFileRecorder seedFiles(seed_directory(settings->token));
-        TokenRecorder* const recorders[] = {&seedFiles};
-        const BatchSummary summary = run_batch(context, *settings, recorders);
+        auto recorders = Recorders::open(settings->token);
+        if (!recorders) {
+            context.fail(ExitCode::Usage, recorders.error());
+            return;
+        }
+        settings->keyStarted = [&](const std::string& key) { (*recorders)->setKeySerial(key); };
+        const BatchSummary summary = run_batch(context, *settings, (*recorders)->all());
 
         const std::string line = std::to_string(summary.keysProgrammed) + " keys programmed, " +
                                  std::to_string(summary.keysFailed) + " keys failed; " +

@@ -15,6 +15,9 @@ void add_remove_command(CLI::App& app, CliContext& context);
 void add_reset_command(CLI::App& app, CliContext& context);
 void add_enter_command(CLI::App& app, CliContext& context);
 void add_batch_command(CLI::App& app, CliContext& context);
+void add_pskc_command(CLI::App& app, CliContext& context);
+void add_pskc_convert_command(CLI::App& pskc, CliContext& context);
+void add_pskc_show_command(CLI::App& pskc, CliContext& context);
 
 // Parses the arguments and runs the command; returns the exit code.
 int run_cli(int argc, char** argv, CliContext& context);

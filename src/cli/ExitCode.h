@@ -9,7 +9,7 @@ inline constexpr int Success = 0;
 inline constexpr int Usage = 2;         // a usage error or a refusal of the input
 inline constexpr int NoSingleKey = 3;   // no key, or more than one key, plugged in
 inline constexpr int KeyFailed = 4;     // the key refused or failed
-inline constexpr int SeedFile = 5;      // programmed, but a seed file could not be written
+inline constexpr int SeedFile = 5;      // programmed, but a seed or PSKC file could not be written
 inline constexpr int Pin = 6;           // PIN missing or wrong
 inline constexpr int Interrupted = 130; // batch: Ctrl-C before all keys were programmed
 } // namespace ExitCode
@@ -17,11 +17,13 @@ inline constexpr int Interrupted = 130; // batch: Ctrl-C before all keys were pr
 inline constexpr const char* kExitCodeHelp =
     "Exit codes:\n"
     "  0  success\n"
-    "  2  usage error, or the input was refused (bad seed, serial too long, ...)\n"
+    "  2  usage error, or the input was refused (bad seed, serial too long, a PSKC\n"
+    "     file that does not parse, decrypt or verify, ...)\n"
     "  3  no key, or more than one key, plugged in\n"
     "  4  the key refused or failed (its status is printed as 0x%08X)\n"
-    "  5  the token was programmed but a seed file could not be written\n"
-    "     (serial number and seed are then printed on standard error)\n"
+    "  5  the token was programmed but a seed or PSKC file could not be written\n"
+    "     (serial number and seed are then printed on standard error);\n"
+    "     pskc convert: the PSKC file could not be written (the sources are kept)\n"
     "  6  PIN missing or wrong\n"
     "  130 batch interrupted by Ctrl-C between keys";
 

@@ -1,6 +1,7 @@
 #include "cli/Commands.h"
 
 #include "cli/ExitCode.h"
+#include "cli/Recorders.h"
 #include "cli/TokenOptions.h"
 #include "device/Discovery.h"
 #include "programming/SeedHandling.h"
@@ -33,6 +34,15 @@ std::optional<QString> read_seed_text(const std::string& path)
     return QString::fromStdString(line).trimmed();
 }
 
+// "a, b and c"
+std::string listed(const QStringList& items)
+{
+    std::string text;
+    for (qsizetype i = 0; i < items.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == items.size() ? " and " : ", ") + items[i].toStdString();
+    return text;
+}
+
 void run_program(CliContext& context, const ProgramOptions& options)
 {
     if (auto problem = token_options_problem(options.token)) {
@@ -54,10 +64,17 @@ void run_program(CliContext& context, const ProgramOptions& options)
         seedText = *text;
     }
 
-    if (auto key = find_the_key(context.device); !key) {
+    auto recorders = Recorders::open(options.token);
+    if (!recorders) {
+        context.fail(ExitCode::Usage, recorders.error());
+        return;
+    }
+    const auto key = find_the_key(context.device);
+    if (!key) {
         context.fail(key.error());
         return;
     }
+    (*recorders)->setKeySerial(*key);
     const auto access = context.access();
     if (!access) {
         context.fail(access.error());
@@ -82,15 +99,13 @@ void run_program(CliContext& context, const ProgramOptions& options)
         seedText = *generated;
     }
 
-    SeedFileRecorder seedFiles(seed_directory(options.token));
-    TokenRecorder* const recorders[] = {&seedFiles};
     const auto programmed =
-        program_one(context, options.token, *access, serial, seedText, recorders);
+        program_one(context, options.token, *access, serial, seedText, (*recorders)->all());
     if (!programmed) {
         context.fail(programmed.error());
         return;
     }
-    const QStringList recordedIn = seedFiles.destinations(programmed->token);
+    const QStringList recordedIn = (*recorders)->destinations(programmed->token);
 
     if (options.token.json) {
         context.out << token_json(*programmed, recordedIn, options.token.showSeed).dump(2) << '\n';
@@ -100,8 +115,7 @@ void run_program(CliContext& context, const ProgramOptions& options)
     if (options.token.showSeed)
         context.out << "SEED=" << to_hex_upper(programmed->token.seed) << '\n';
     if (programmed->recordFailures.isEmpty())
-        context.out << "Recorded in " << recordedIn.join(QStringLiteral(" and ")).toStdString()
-                    << '\n';
+        context.out << "Recorded in " << listed(recordedIn) << '\n';
 }
 
 } // namespace

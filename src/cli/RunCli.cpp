@@ -21,6 +21,7 @@ int run_cli(int argc, char** argv, CliContext& context)
     add_reset_command(app, context);
     add_enter_command(app, context);
     add_batch_command(app, context);
+    add_pskc_command(app, context);
 
     try {
         app.parse(argc, argv);

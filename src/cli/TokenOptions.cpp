@@ -29,6 +29,14 @@ void add_token_options(CLI::App& command, TokenOptions& options)
                      "TOTP: compare the key's OTP with the seed's after programming");
     command.add_option("--out-dir", options.outDir,
                        "Folder of the seed files (default: where the window writes them)");
+    auto* pskc = command.add_option("--pskc", options.pskcFile,
+                                    "Also add each token to this encrypted PSKC file (RFC 6030), "
+                                    "created owner-only when missing");
+    add_pskc_credential_options(command, options.pskcCredential, pskc);
+    command
+        .add_flag("--no-plaintext", options.noPlaintext,
+                  "With --pskc: write no clear-text seed file at all")
+        ->needs(pskc);
     command.add_flag("--show-seed", options.showSeed, "Also print the seed");
     command.add_flag("--json", options.json, "One JSON document on standard output");
 }

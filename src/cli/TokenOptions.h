@@ -6,6 +6,7 @@
 // verification.
 
 #include "cli/CliContext.h"
+#include "cli/PskcOptions.h"
 #include "programming/ProgramToken.h"
 
 #include <CLI/CLI.hpp>
@@ -26,6 +27,9 @@ struct TokenOptions
     std::string outDir; // empty: where the window writes the seed files
     bool showSeed = false;
     bool json = false;
+    std::string pskcFile; // empty: no encrypted export
+    PskcCredentialOptions pskcCredential;
+    bool noPlaintext = false; // only with pskcFile: no clear-text seed file at all
 };
 
 void add_token_options(CLI::App& command, TokenOptions& options);

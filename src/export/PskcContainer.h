@@ -16,6 +16,7 @@
 #include "export/PskcError.h"
 #include "export/Secret.h"
 
+#include <chrono>
 #include <expected>
 #include <memory>
 #include <string>
@@ -43,6 +44,8 @@ struct ContainerSettings
     int iterations = kMinimumIterations; // at least kMinimumIterations
     CipherAlgorithm passwordCipher =
         CipherAlgorithm::Aes256Cbc; // a pre-shared key's length decides
+    // How long a file update waits for another writer of the folder's files.
+    std::chrono::milliseconds lockPatience{10'000};
 };
 
 struct ContainerState;

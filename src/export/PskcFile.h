@@ -8,6 +8,8 @@
 
 #include <expected>
 #include <filesystem>
+#include <optional>
+#include <string>
 
 namespace pskc {
 
@@ -19,17 +21,18 @@ std::expected<Container, Error> load_container(const std::filesystem::path& path
 std::expected<void, Error> save_container(const Container& container,
                                           const std::filesystem::path& path);
 
-// Stands for the advisory lock on the seed file while it is read and
-// rewritten; see lock_for_update() in PskcFile.cpp.
-struct UpdateLock
-{
-};
-
 // Adds tokens to a container file as they are programmed. Opening reads,
 // decrypts and verifies an existing file, or prepares a new container when
 // there is none; a file that fails is left as it is and nothing is added to
 // it. Each add replaces the file at once, so a token programmed is a token
 // recorded.
+//
+// Every read and every replacement happens under the seed files' lock of the
+// file's folder (filelock/FolderLock.h), taken for that one step only so that
+// the seed files beside the container can be written between two adds. An add
+// that finds the file changed by another writer since this object last saw it
+// reads it afresh first, so neither writer's tokens are lost; one that finds
+// it gone starts a new container, as the seed files do.
 class ContainerUpdate
 {
 public:
@@ -39,19 +42,21 @@ public:
 
     const Container& container() const { return m_container; }
     // False while a new container has not been written yet.
-    bool fileExists() const { return m_fileExists; }
+    bool fileExists() const { return m_onDisk.has_value(); }
 
-    // On failure the file and the container stay as they were.
+    // On failure the file stays as it was.
     std::expected<void, Error> add(const KeyPackage& package);
 
 private:
-    ContainerUpdate(std::filesystem::path path, Container container, bool fileExists,
-                    UpdateLock lock);
+    ContainerUpdate(std::filesystem::path path, Credential credential, ContainerSettings settings,
+                    Container container, std::optional<std::string> onDisk);
 
     std::filesystem::path m_path;
+    Credential m_credential;
+    ContainerSettings m_settings;
     Container m_container;
-    bool m_fileExists;
-    UpdateLock m_lock;
+    // The file's bytes as this object read or wrote them; none while there is no file.
+    std::optional<std::string> m_onDisk;
 };
 
 } // namespace pskc

@@ -18,7 +18,7 @@ class Batch : public testing::Test
 protected:
     void SetUp() override
     {
-        QDir(qEnvironmentVariable("VN_KEY_DIR")).removeRecursively();
+        ASSERT_TRUE(clear_key_dir()) << "run through ctest, which sets VN_KEY_DIR";
         for (const char* key : {"VT30000001", "VT30000002", "VT30000003"})
             vnkey({"create", key, "--touch", "auto:0"});
     }

@@ -26,7 +26,7 @@ class CliTest : public testing::Test
 public:
     void SetUp() override
     {
-        QDir(qEnvironmentVariable("VN_KEY_DIR")).removeRecursively();
+        ASSERT_TRUE(clear_key_dir()) << "run through ctest, which sets VN_KEY_DIR";
         vnkey({"create", kKey, "--touch", "auto:0", "--plug"});
     }
 

@@ -3,6 +3,7 @@
 // Runs the built vnotp-cli and vnkey as child processes on the test's private
 // key directory.
 
+#include <QDir>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -15,6 +16,14 @@ struct ProcessRun
     std::string out;
     std::string err;
 };
+
+// Empties the test's private key folder. False when VN_KEY_DIR is unset (the
+// test was started outside CTest): QDir("") is the current folder.
+inline bool clear_key_dir()
+{
+    const QString keys = qEnvironmentVariable("VN_KEY_DIR");
+    return !keys.isEmpty() && QDir(keys).removeRecursively();
+}
 
 inline QString binary(const char* name)
 {

@@ -28,8 +28,9 @@ TEST(Verify, CatchesARecordWhoseSeedIsNotTheKeys)
                 recorded.seed.back() ^= 1;
             const auto verified = verify_token(key, recorded, "", std::time(nullptr));
             EXPECT_EQ(verified.has_value(), !spoil) << hash;
-            if (spoil && !verified)
+            if (spoil && !verified) {
                 EXPECT_EQ(verified.error().fault, Fault::Mismatch);
+            }
         }
     }
 }

@@ -3,6 +3,7 @@
 
 #include "export/Credentials.h"
 #include "export/PskcFile.h"
+#include "filelock/FolderLock.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -308,6 +309,46 @@ TEST_F(PskcTest, ChangedContainersAndWrongCredentialsAreRefusedAndNeverOverwritt
         EXPECT_EQ(update.error().message.rfind(path.string() + ": ", 0), 0u)
             << update.error().message;
         EXPECT_EQ(slurp(path), c.content);
+    }
+}
+
+// Two writers that opened the same file before either added to it: each add
+// reads what the other wrote, so no token is lost; and while the folder's
+// lock is held elsewhere nothing is written.
+TEST_F(PskcTest, ConcurrentUpdatesKeepEachOthersTokensAndHonourTheLock)
+{
+    const std::vector<Token> all = tokens();
+    for (const std::string file : {"password", "key16"}) {
+        SCOPED_TRACE(file);
+        const auto [option, credential] = this->credential(file);
+        const fs::path path = m_dir / (file + "-shared.pskc");
+        auto first = ContainerUpdate::open(path, credential);
+        auto second = ContainerUpdate::open(path, credential);
+        ASSERT_TRUE(first && second);
+        ASSERT_TRUE(first->add(all[0].package));
+        ASSERT_TRUE(second->add(all[1].package));
+        ASSERT_TRUE(first->add(all[2].package));
+        EXPECT_EQ(first->container().packages().size(), 3u);
+
+        const std::string before = slurp(path);
+        ContainerSettings impatient;
+        impatient.lockPatience = std::chrono::milliseconds(0);
+        auto waiting = ContainerUpdate::open(path, credential, impatient);
+        ASSERT_TRUE(waiting);
+        {
+            const auto held = FolderLock::acquire(m_dir);
+            ASSERT_TRUE(held);
+            KeyPackage extra = all[0].package;
+            extra.keyId = "EXTRA";
+            EXPECT_EQ(waiting->add(extra).error().kind, ErrorKind::Io);
+            EXPECT_EQ(ContainerUpdate::open(path, credential, impatient).error().kind,
+                      ErrorKind::Io);
+        }
+        EXPECT_EQ(slurp(path), before);
+        const nlohmann::json keys = reference("dump " + path.string() + " " + option);
+        ASSERT_TRUE(keys.is_array() && keys.size() == 3u) << keys;
+        for (std::size_t i = 0; i < 3; ++i)
+            EXPECT_EQ(keys[i]["id"], all[i].package.keyId);
     }
 }
 

@@ -88,14 +88,23 @@ check "vnkey list" "${env_clean[@]}" VN_KEY_DIR="$work/keys" "$root/usr/bin/vnke
 
 # --- Manual pages against --help: the same options and subcommands both ways.
 options_of() { grep -oE -- '(^|[ ,])--?[a-zA-Z][a-zA-Z0-9-]*' | sed 's/^[ ,]//' | sort -u; }
+subcommands_of() {
+    awk 'tolower($0) ~ /^subcommands:/ { on = 1; next }
+         on && /^  [a-z]/ { print $1; next } on && !/^ / { on = 0 }'
+}
+# The help of the program, its subcommands and theirs ("pskc convert").
 help_all() {
-    local p=$1 text sub
+    local p=$1 text sub subsub
     text=$("${env_clean[@]}" "$root/usr/bin/$p" --help)
     echo "$text"
-    for sub in $(awk 'tolower($0) ~ /^subcommands:/ { on = 1; next }
-                      on && /^  [a-z]/ { print $1; next } on && !/^ / { on = 0 }' <<<"$text"); do
+    for sub in $(subcommands_of <<<"$text"); do
         echo "SUBCOMMAND $sub"
-        "${env_clean[@]}" "$root/usr/bin/$p" "$sub" --help
+        text=$("${env_clean[@]}" "$root/usr/bin/$p" "$sub" --help)
+        echo "$text"
+        for subsub in $(subcommands_of <<<"$text"); do
+            echo "SUBCOMMAND $sub $subsub"
+            "${env_clean[@]}" "$root/usr/bin/$p" "$sub" "$subsub" --help
+        done
     done
 }
 for p in "${programs[@]}"; do
@@ -103,9 +112,9 @@ for p in "${programs[@]}"; do
     page=$(zcat "$root/usr/share/man/man1/$p.1.gz" | sed -e 's/\\-/-/g' -e 's/\\e/\\/g')
     check "man $p: same options as --help" \
         diff <(options_of <<<"$help") <(grep -v '^\.' <<<"$page" | options_of)
-    for sub in $(sed -n 's/^SUBCOMMAND //p' <<<"$help"); do
-        check "man $p: section for $p $sub" grep -qx "\.SS $p $sub" <<<"$page"
-    done
+    while read -r sub; do
+        [ -n "$sub" ] && check "man $p: section for $p $sub" grep -qx "\.SS $p $sub" <<<"$page"
+    done < <(sed -n 's/^SUBCOMMAND //p' <<<"$help")
     check "man $p renders without warnings" \
         test -z "$(MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z \
             "$root/usr/share/man/man1/$p.1.gz" 2>&1 >/dev/null)"

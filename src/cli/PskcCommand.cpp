@@ -1,0 +1,10 @@
+#include "cli/Commands.h"
+
+void add_pskc_command(CLI::App& app, CliContext& context)
+{
+    auto* command = app.add_subcommand(
+        "pskc", "Encrypted PSKC files (RFC 6030): convert seed files into one, show one");
+    command->require_subcommand(1);
+    add_pskc_convert_command(*command, context);
+    add_pskc_show_command(*command, context);
+}

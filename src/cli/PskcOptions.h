@@ -1,0 +1,28 @@
+#pragma once
+
+// The password or key of a PSKC file, as every command that reads or writes
+// one takes it: --pskc-password-file (its first line), --pskc-key-file
+// (hexadecimal AES key), or else a prompt without echo on the terminal.
+
+#include "export/PskcContainer.h"
+
+#include <CLI/CLI.hpp>
+
+#include <expected>
+#include <filesystem>
+#include <string>
+
+struct PskcCredentialOptions
+{
+    std::string passwordFile;
+    std::string keyFile;
+};
+
+// The options need `needs` when it is given (program and batch: --pskc).
+void add_pskc_credential_options(CLI::App& command, PskcCredentialOptions& options,
+                                 CLI::Option* needs = nullptr);
+
+// Asks for the password when no file is given: twice when `file` does not
+// exist yet, since a mistyped password would lock its tokens away.
+std::expected<pskc::Credential, pskc::Error>
+read_pskc_credential(const PskcCredentialOptions& options, const std::filesystem::path& file);
