@@ -1,10 +1,20 @@
 #include "cli/Recorders.h"
 
+#include <QFileInfo>
+
 std::expected<std::unique_ptr<Recorders>, std::string> Recorders::open(const TokenOptions& options)
 {
     std::unique_ptr<Recorders> recorders(new Recorders);
     if (!options.noPlaintext) {
-        recorders->m_seedFiles.emplace(seed_directory(options));
+        // A folder that is missing or read-only would only be found out after
+        // the key took the token; a typing mistake in --out-dir must not cost
+        // a token whose seed then has to be copied by hand.
+        const QString folder = seed_directory(options);
+        const QFileInfo info(folder);
+        if (!info.isDir() || !info.isWritable())
+            return std::unexpected("the seed folder " + folder.toStdString() +
+                                   " does not exist or cannot be written");
+        recorders->m_seedFiles.emplace(folder);
         recorders->m_all.push_back(&*recorders->m_seedFiles);
     }
     if (!options.pskcFile.empty()) {

@@ -114,7 +114,13 @@ INSTANTIATE_TEST_SUITE_P(
             [](auto&, QTemporaryDir& d) {
                 return QStringList{"program", "--serial", "S1", "--out-dir", d.filePath("missing")};
             },
-            5, "SN=S1, SEED="},
+            2, "does not exist or cannot be written"},
+        ExitCase{"SeedFileUnparseable",
+                 [](CliTest& t, QTemporaryDir& d) {
+                     t.writeFile("tseeds.xml", "<data><tokens>");
+                     return QStringList{"program", "--serial", "S1", "--out-dir", d.path()};
+                 },
+                 5, "SN=S1, SEED="},
         ExitCase{"PinNotGiven",
                  [](CliTest& t, auto&) {
                      t.device.OtpSetAccess(VN_SLOT_ALL, "1234", 4);
