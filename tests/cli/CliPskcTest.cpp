@@ -202,32 +202,32 @@ TEST_F(CliPskc, BatchKeepsAnotherWritersTokensAndReportsATokenItCannotRecord)
 // A file python3-pskc wrote with a password is shown with the same tokens.
 TEST_F(CliPskc, ShowListsWhatPythonPskcWrote)
 {
-    const json spec = json::array({{{"id", "P1"},
-                                    {"algorithm", "urn:ietf:params:xml:ns:keyprov:pskc:totp"},
-                                    {"suite", "HMAC-SHA256"},
-                                    {"digits", 8},
-                                    {"counter", nullptr},
-                                    {"interval", 60},
-                                    {"user", "bob"},
-                                    {"manufacturer", "Halvorn Security"},
-                                    {"model", "Vornik"},
-                                    {"serial", nullptr},
-                                    {"secret", kSeed32.toStdString()}},
-                                   {{"id", "P2"},
-                                    {"algorithm", "urn:ietf:params:xml:ns:keyprov:pskc:hotp"},
-                                    {"suite", "HMAC-SHA1"},
-                                    {"digits", 6},
-                                    {"counter", 0},
-                                    {"interval", nullptr},
-                                    {"user", nullptr},
-                                    {"manufacturer", "Halvorn Security"},
-                                    {"model", "Vornik"},
-                                    {"serial", nullptr},
-                                    {"secret", kSeed20.toStdString()}}});
-    const QString specFile = write("spec.json", QByteArray::fromStdString(spec.dump()));
+    const json wanted = json::array({{{"id", "P1"},
+                                      {"algorithm", "urn:ietf:params:xml:ns:keyprov:pskc:totp"},
+                                      {"suite", "HMAC-SHA256"},
+                                      {"digits", 8},
+                                      {"counter", nullptr},
+                                      {"interval", 60},
+                                      {"user", "bob"},
+                                      {"manufacturer", "Halvorn Security"},
+                                      {"model", "Vornik"},
+                                      {"serial", nullptr},
+                                      {"secret", kSeed32.toStdString()}},
+                                     {{"id", "P2"},
+                                      {"algorithm", "urn:ietf:params:xml:ns:keyprov:pskc:hotp"},
+                                      {"suite", "HMAC-SHA1"},
+                                      {"digits", 6},
+                                      {"counter", 0},
+                                      {"interval", nullptr},
+                                      {"user", nullptr},
+                                      {"manufacturer", "Halvorn Security"},
+                                      {"model", "Vornik"},
+                                      {"serial", nullptr},
+                                      {"secret", kSeed20.toStdString()}}});
+    const QString tokensFile = write("tokens.json", QByteArray::fromStdString(wanted.dump()));
     const QString theirs = dir.filePath("theirs.pskc");
     ASSERT_EQ(run("/usr/bin/python3",
-                  {PSKC_REFERENCE, "write", theirs, specFile, "--password-file", password})
+                  {PSKC_REFERENCE, "write", theirs, tokensFile, "--password-file", password})
                   .code,
               0);
     const ProcessRun shown =

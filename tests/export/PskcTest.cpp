@@ -191,29 +191,29 @@ TEST_F(PskcTest, ContainersWeWriteAndExtendReadEqualInPythonPskcOathtoolAndPskct
 TEST_F(PskcTest, ContainersPythonPskcWritesReadEqualAndStayReadableWhenExtended)
 {
     const std::vector<Token> all = tokens();
-    nlohmann::json spec = nlohmann::json::array();
+    nlohmann::json wanted = nlohmann::json::array();
     for (const Token& token : {all[1], all[2]}) {
         const KeyPackage& p = token.package;
-        spec.push_back({{"id", p.keyId},
-                        {"algorithm", algorithm(p)},
-                        {"suite", p.hash == OtpHash::Sha256 ? "HMAC-SHA256" : "HMAC-SHA1"},
-                        {"digits", *p.digits},
-                        {"counter", or_null(p.counter)},
-                        {"interval", or_null(p.interval)},
-                        {"user", or_null(p.userId)},
-                        {"manufacturer", p.manufacturer},
-                        {"model", p.model},
-                        {"serial", or_null(p.deviceSerial)},
-                        {"secret", to_hex(p.secret)}});
+        wanted.push_back({{"id", p.keyId},
+                          {"algorithm", algorithm(p)},
+                          {"suite", p.hash == OtpHash::Sha256 ? "HMAC-SHA256" : "HMAC-SHA1"},
+                          {"digits", *p.digits},
+                          {"counter", or_null(p.counter)},
+                          {"interval", or_null(p.interval)},
+                          {"user", or_null(p.userId)},
+                          {"manufacturer", p.manufacturer},
+                          {"model", p.model},
+                          {"serial", or_null(p.deviceSerial)},
+                          {"secret", to_hex(p.secret)}});
     }
-    spit(m_dir / "spec.json", spec.dump());
+    spit(m_dir / "tokens.json", wanted.dump());
 
     for (const std::string file : {"password", "key16"}) {
         SCOPED_TRACE(file);
         const auto [option, credential] = this->credential(file);
         const fs::path theirs = m_dir / (file + "-theirs.pskc");
         ASSERT_EQ(run("/usr/bin/python3 " PSKC_REFERENCE " write " + theirs.string() + " " +
-                      (m_dir / "spec.json").string() + " " + option),
+                      (m_dir / "tokens.json").string() + " " + option),
                   "");
 
         auto update = ContainerUpdate::open(theirs, credential);

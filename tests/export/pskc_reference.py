@@ -3,8 +3,8 @@ containers with the same password or key as the program.
 
   pskc_reference.py dump FILE (--password-file F | --key-file F)
       prints the container's keys as JSON, secrets as hex
-  pskc_reference.py write FILE SPEC.json (--password-file F | --key-file F)
-      writes the keys of SPEC.json (same form as dump) into a new container
+  pskc_reference.py write FILE TOKENS.json (--password-file F | --key-file F)
+      writes the keys of TOKENS.json (same form as dump) into a new container
 """
 
 import argparse
@@ -43,18 +43,18 @@ def dump(args):
 
 def write(args):
     container = pskc.PSKC()
-    with open(args.spec) as f:
-        for spec in json.load(f):
+    with open(args.tokens) as f:
+        for wanted in json.load(f):
             key = container.add_key(
-                id=spec['id'], algorithm=spec['algorithm'],
-                secret=bytes.fromhex(spec['secret']),
-                response_length=spec['digits'], response_encoding='DECIMAL',
-                manufacturer=spec['manufacturer'], model=spec['model'])
-            key.algorithm_suite = spec['suite']
-            key.key_userid = spec['user']
-            key.serial = spec['serial']
-            key.counter = spec['counter']
-            key.time_interval = spec['interval']
+                id=wanted['id'], algorithm=wanted['algorithm'],
+                secret=bytes.fromhex(wanted['secret']),
+                response_length=wanted['digits'], response_encoding='DECIMAL',
+                manufacturer=wanted['manufacturer'], model=wanted['model'])
+            key.algorithm_suite = wanted['suite']
+            key.key_userid = wanted['user']
+            key.serial = wanted['serial']
+            key.counter = wanted['counter']
+            key.time_interval = wanted['interval']
     kind, value = credential(args)
     if kind == 'password':
         container.encryption.setup_pbkdf2(value)
@@ -66,7 +66,7 @@ def write(args):
 parser = argparse.ArgumentParser()
 parser.add_argument('command', choices=['dump', 'write'])
 parser.add_argument('file')
-parser.add_argument('spec', nargs='?')
+parser.add_argument('tokens', nargs='?')
 parser.add_argument('--password-file')
 parser.add_argument('--key-file')
 args = parser.parse_args()
