@@ -6,8 +6,8 @@
 // operations themselves are free functions over MainWindowPort.
 
 #include "app/MessageLoop.h"
-#include "window/WindowDiscovery.h"
 #include "window/MainWindowPort.h"
+#include "window/WindowDiscovery.h"
 
 #include <QDialog>
 

@@ -1,9 +1,9 @@
 #include "pin/PinCommands.h"
 
-#include "ui/BusyCursor.h"
 #include "pin/CPinPolicyDlg.h"
 #include "pin/PinAccess.h"
 #include "pin/UpdatePinDlg.h"
+#include "ui/BusyCursor.h"
 
 #include <QPushButton>
 

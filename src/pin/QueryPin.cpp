@@ -1,8 +1,8 @@
 #include "pin/QueryPin.h"
 
-#include "ui/BusyCursor.h"
 #include "pin/PinAccess.h"
 #include "pin/PinDlg.h"
+#include "ui/BusyCursor.h"
 
 std::expected<std::string, Err> query_pin_ifn(DeviceApi& device, QWidget* parent,
                                               const std::string& cachedPinUtf8)

@@ -1,10 +1,10 @@
 #include "pin/UpdatePinDlg.h"
 
 #include "device/DeviceApi.h"
-#include "ui/BusyCursor.h"
-#include "ui/DialogButton.h"
 #include "pin/PinAccess.h"
 #include "pin/PinComplexity.h"
+#include "ui/BusyCursor.h"
+#include "ui/DialogButton.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>

@@ -1,9 +1,9 @@
 // Discovery and the device-change handler, against the virtual key with injected statuses.
 
-#include "window/WindowDiscovery.h"
 #include "support/FakeMainWindow.h"
 #include "support/ScriptedDevice.h"
 #include "support/VirtualKeyDevice.h"
+#include "window/WindowDiscovery.h"
 
 #include <gtest/gtest.h>
 
