@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
 
 #include <cstdio>
@@ -115,10 +116,17 @@ SeedDocument parse_seed_document(OtpAlgorithm algorithm, const QByteArray& bytes
     const pugi::xml_parse_result parsed =
         document.xml.load_buffer(bytes.constData(), static_cast<size_t>(bytes.size()),
                                  pugi::parse_default, pugi::encoding_auto);
+    // XML forbids a NUL character reference, but pugixml takes it and cuts the
+    // text there, so writing the file back would lose what followed it.
+    static const QRegularExpression nulReference(QStringLiteral("&#(0+|[xX]0+);"));
+    const qsizetype nul = QString::fromLatin1(bytes).indexOf(nulReference);
     if (!parsed)
         document.unusableReason = QStringLiteral("cannot be parsed (%1 at byte %2)")
                                       .arg(QString::fromUtf8(parsed.description()))
                                       .arg(parsed.offset);
+    else if (nul >= 0)
+        document.unusableReason =
+            QStringLiteral("cannot be parsed (a NUL character reference at byte %1)").arg(nul);
     else if (!document.xml.first_element_by_path(kTokensPath))
         document.unusableReason = QStringLiteral("has no data/tokens element");
     return document;
