@@ -1,7 +1,8 @@
 #include "app/CAboutDlg.h"
 
-#include "programming/SeedDirectory.h"
+#include "records/SeedFolder.h"
 #include "ui/AppIcon.h"
+#include "ui/DialogKeys.h"
 #include "ui/DialogUnits.h"
 
 #include <QDir>
@@ -34,7 +35,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
     m_text->setGeometry(du.rect(45, 7, 154, 32));
     m_text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     // A long seed folder is shortened in the middle to fit; the tooltip has it whole.
-    const QString seedFolder = QDir::toNativeSeparators(default_seed_directory());
+    const QString seedFolder = QDir::toNativeSeparators(QString::fromStdString(default_seed_folder().string()));
     const QString shownFolder =
         m_text->fontMetrics().elidedText(seedFolder, Qt::ElideMiddle, m_text->width());
     m_text->setText(QStringLiteral("Vornik/Tessel OTP Programmer G2 (1.0.0)\n"
@@ -47,6 +48,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setGeometry(du.rect(212, 7, 50, 14));
     ok->setDefault(true);
+    DialogKeys::install(this);
     ok->setAccessibleName(QStringLiteral("OK"));
     connect(ok, &QPushButton::clicked, this, [this] { done(kOk); });
     ok->setFocus();

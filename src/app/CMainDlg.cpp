@@ -1,19 +1,19 @@
 #include "app/CMainDlg.h"
 
 #include "app/CAboutDlg.h"
+#include "app/NewTokenFlow.h"
+#include "app/PinButtons.h"
+#include "app/TokenButtons.h"
+#include "app/TokenListView.h"
 #include "device/KeyDirWatcher.h"
-#include "pin/PinCommands.h"
-#include "programming/NewTokenFlow.h"
-#include "tokens/TokenList.h"
-#include "tokens/TokenOperations.h"
 #include "ui/AppIcon.h"
 #include "ui/BusyCursor.h"
+#include "ui/DialogKeys.h"
 #include "ui/DialogUnits.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -22,30 +22,6 @@
 #include <QTreeWidget>
 
 namespace {
-
-// Commands are matched in this order; the first matching row handles the
-// command. A "clicked only" row ignores every notification but a click.
-struct Route
-{
-    int id;
-    bool clickedOnly;
-    void (CMainDlg::*handler)();
-};
-
-constexpr Route kRoutes[] = {
-    {ControlId::About, false, &CMainDlg::OnAppAbout},
-    {ControlId::NewToken, false, &CMainDlg::OnNewToken},
-    {ControlId::SetEnter, false, &CMainDlg::OnSetEnter},
-    {ControlId::Ok, false, &CMainDlg::OnOK},
-    {ControlId::Cancel, false, &CMainDlg::OnCancel},
-    {ControlId::PinPolicy, false, &CMainDlg::OnBnClickedPinPolicy},
-    {ControlId::UpdatePin, false, &CMainDlg::OnBnClickedUpdatePin},
-    {ControlId::Refresh, true, &CMainDlg::OnBnClickedRefresh},
-    {ControlId::GetOtp, true, &CMainDlg::OnBnClickedGetOTP},
-    {ControlId::Remove, true, &CMainDlg::OnBnClickedRemovetoken},
-    {ControlId::Clear, true, &CMainDlg::OnBnClickedClear},
-    {ControlId::Reset, true, &CMainDlg::OnBnClickedReset},
-};
 
 constexpr int kColumnWidths[] = {180, 60, 60, 60, 60};
 
@@ -81,7 +57,7 @@ void CMainDlg::createControls()
 {
     const DialogUnits du(font());
 
-    addButton(ControlId::About, QStringLiteral("&About"), 378, 311, true);
+    addButton(ControlId::About, QStringLiteral("&About"), 378, 311, true, &CMainDlg::OnAppAbout);
 
     m_messages = new QPlainTextEdit(this);
     m_messages->setGeometry(du.rect(26, 178, 343, 149));
@@ -98,7 +74,8 @@ void CMainDlg::createControls()
     m_messages->setAccessibleName(QStringLiteral("Messages"));
     m_controls[ControlId::Messages] = m_messages;
 
-    addButton(ControlId::Refresh, QStringLiteral("Refresh"), 378, 80, false);
+    addButton(ControlId::Refresh, QStringLiteral("Refresh"), 378, 80, false,
+              &CMainDlg::OnBnClickedRefresh);
 
     m_tokenList = new QTreeWidget(this);
     m_tokenList->setGeometry(du.rect(26, 24, 343, 115));
@@ -115,11 +92,16 @@ void CMainDlg::createControls()
     m_tokenList->setAccessibleName(QStringLiteral("Tokens"));
     m_controls[ControlId::TokenList] = m_tokenList;
 
-    addButton(ControlId::Remove, QStringLiteral("Remove"), 438, 52, false);
-    addButton(ControlId::Clear, QStringLiteral("Clear"), 378, 180, true);
-    addButton(ControlId::Reset, QStringLiteral("Reset"), 438, 80, false);
-    addButton(ControlId::GetOtp, QStringLiteral("Get OTP"), 378, 52, false);
-    addButton(ControlId::NewToken, QStringLiteral("New Token"), 378, 24, false);
+    addButton(ControlId::Remove, QStringLiteral("Remove"), 438, 52, false,
+              &CMainDlg::OnBnClickedRemovetoken);
+    addButton(ControlId::Clear, QStringLiteral("Clear"), 378, 180, true,
+              &CMainDlg::OnBnClickedClear);
+    addButton(ControlId::Reset, QStringLiteral("Reset"), 438, 80, false,
+              &CMainDlg::OnBnClickedReset);
+    addButton(ControlId::GetOtp, QStringLiteral("Get OTP"), 378, 52, false,
+              &CMainDlg::OnBnClickedGetOTP);
+    addButton(ControlId::NewToken, QStringLiteral("New Token"), 378, 24, false,
+              &CMainDlg::OnNewToken);
 
     auto* tokensLabel = new QLabel(QStringLiteral("Tokens:"), this);
     tokensLabel->setGeometry(du.rect(26, 13, 58, 8));
@@ -128,7 +110,8 @@ void CMainDlg::createControls()
     messagesLabel->setGeometry(du.rect(26, 162, 58, 8));
     messagesLabel->setBuddy(m_messages);
 
-    addButton(ControlId::SetEnter, QStringLiteral("Set ENTER"), 438, 24, false);
+    addButton(ControlId::SetEnter, QStringLiteral("Set ENTER"), 438, 24, false,
+              &CMainDlg::OnSetEnter);
 
     m_statusLine = new QLabel(this);
     m_statusLine->setGeometry(du.rect(26, 147, 343, 8));
@@ -143,8 +126,10 @@ void CMainDlg::createControls()
     m_statusLine->setAccessibleDescription(QStringLiteral("Status"));
     m_controls[ControlId::StatusLine] = m_statusLine;
 
-    addButton(ControlId::PinPolicy, QStringLiteral("PIN Policy"), 378, 108, false);
-    addButton(ControlId::UpdatePin, QStringLiteral("Update PIN"), 438, 108, false);
+    addButton(ControlId::PinPolicy, QStringLiteral("PIN Policy"), 378, 108, false,
+              &CMainDlg::OnBnClickedPinPolicy);
+    addButton(ControlId::UpdatePin, QStringLiteral("Update PIN"), 438, 108, false,
+              &CMainDlg::OnBnClickedUpdatePin);
 
     // Tab order as the template lists the controls (labels and the status
     // line take no focus).
@@ -156,7 +141,8 @@ void CMainDlg::createControls()
         setTabOrder(control(order[i - 1]), control(order[i]));
 }
 
-QPushButton* CMainDlg::addButton(int id, const QString& caption, int x, int y, bool enabled)
+QPushButton* CMainDlg::addButton(int id, const QString& caption, int x, int y, bool enabled,
+                                 void (CMainDlg::*handler)())
 {
     auto* button = new QPushButton(caption, this);
     button->setGeometry(DialogUnits(font()).rect(x, y, 55, 14));
@@ -167,7 +153,10 @@ QPushButton* CMainDlg::addButton(int id, const QString& caption, int x, int y, b
     button->setEnabled(enabled);
     button->setAccessibleName(withoutMnemonic(caption));
     button->setObjectName(QStringLiteral("button%1").arg(id));
-    connect(button, &QPushButton::clicked, this, [this, id] { OnCommand(id, kClicked); });
+    connect(button, &QPushButton::clicked, this, [this, handler] {
+        if (!m_destroyed)
+            (this->*handler)();
+    });
     m_controls[id] = button;
     return button;
 }
@@ -186,12 +175,10 @@ void CMainDlg::OnInitDialog()
     registerForDeviceNotifications();
     centreOnWorkArea();
     setWindowIcon(appIcon());
-    if (m_options.loop != nullptr) {
-        m_options.loop->AddMessageFilter(this);
-        m_options.loop->AddIdleHandler(this);
-    }
+    // Enter on no push button is command 1, Escape command 2: both end the program.
+    new DialogKeys(this, [this] { CloseMainWindow(ControlId::Ok); },
+                   [this] { CloseMainWindow(ControlId::Cancel); });
     setUpTokenColumns();
-    selectedToken = -1;
 
     {
         BusyCursor busy;
@@ -218,11 +205,11 @@ void CMainDlg::registerForDeviceNotifications()
         return;
     }
     m_deviceNotification = watcher;
-    connect(watcher, &KeyDirWatcher::deviceChange, this,
-            [this](uint32_t eventCode, const DeviceInterfaceBroadcast& header) {
-                BusyCursor busy; // the settle wait and the discovery block the window
-                OnDeviceChange(*this, eventCode, &header, m_options.arrivalWait);
-            });
+    connect(watcher, &KeyDirWatcher::keyArrived, this, [this] {
+        BusyCursor busy; // the settle wait and the discovery block the window
+        OnKeyArrival(*this, m_options.arrivalWait);
+    });
+    connect(watcher, &KeyDirWatcher::keyRemoved, this, [this] { OnKeyRemoval(*this); });
 }
 
 void CMainDlg::centreOnWorkArea()
@@ -255,10 +242,6 @@ void CMainDlg::OnDestroy()
         m_deviceNotification->deleteLater();
         m_deviceNotification = nullptr;
     }
-    if (m_options.loop != nullptr) {
-        m_options.loop->RemoveMessageFilter(this);
-        m_options.loop->RemoveIdleHandler(this);
-    }
 }
 
 void CMainDlg::CloseMainWindow(int command)
@@ -268,56 +251,14 @@ void CMainDlg::CloseMainWindow(int command)
     QCoreApplication::exit(command);
 }
 
-void CMainDlg::OnCommand(int id, int notifyCode)
-{
-    if (m_destroyed)
-        return;
-    for (const Route& route : kRoutes) {
-        if (route.id != id || (route.clickedOnly && notifyCode != kClicked))
-            continue;
-        (this->*route.handler)();
-        return;
-    }
-}
-
-bool CMainDlg::PreTranslateMessage(QObject* receiver, QEvent* event)
-{
-    if (event->type() != QEvent::KeyPress)
-        return false;
-    auto* widget = qobject_cast<QWidget*>(receiver);
-    if (widget == nullptr || widget->window() != this)
-        return false;
-
-    const auto* key = static_cast<QKeyEvent*>(event);
-    if ((key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
-        return false;
-    switch (key->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        // A focused push button takes Enter as its own click.
-        if (auto* button = qobject_cast<QPushButton*>(widget)) {
-            if (button->isEnabled())
-                button->click();
-            return true;
-        }
-        OnCommand(ControlId::Ok);
-        return true;
-    case Qt::Key_Escape:
-        OnCommand(ControlId::Cancel);
-        return true;
-    default:
-        return false;
-    }
-}
-
 void CMainDlg::accept()
 {
-    OnCommand(ControlId::Ok);
+    CloseMainWindow(ControlId::Ok);
 }
 
 void CMainDlg::reject()
 {
-    OnCommand(ControlId::Cancel);
+    CloseMainWindow(ControlId::Cancel);
 }
 
 void CMainDlg::closeEvent(QCloseEvent* event)
@@ -325,7 +266,7 @@ void CMainDlg::closeEvent(QCloseEvent* event)
     // The close box and the system menu's Close are command 2; the window
     // goes away through CloseMainWindow, not through Qt's close.
     event->ignore();
-    OnCommand(ControlId::Cancel);
+    CloseMainWindow(ControlId::Cancel);
 }
 
 // ---- Messages panel and status line ----
@@ -427,6 +368,11 @@ QWidget* CMainDlg::dialogParent()
     return active != nullptr ? active : this;
 }
 
+std::time_t CMainDlg::now()
+{
+    return std::time(nullptr);
+}
+
 // ---- Command handlers ----
 
 void CMainDlg::OnAppAbout()
@@ -443,16 +389,6 @@ void CMainDlg::OnNewToken()
 void CMainDlg::OnSetEnter()
 {
     ::OnSetEnter(*this);
-}
-
-void CMainDlg::OnOK()
-{
-    CloseMainWindow(ControlId::Ok);
-}
-
-void CMainDlg::OnCancel()
-{
-    CloseMainWindow(ControlId::Cancel);
 }
 
 void CMainDlg::OnBnClickedPinPolicy()
@@ -502,11 +438,9 @@ void CMainDlg::change_pin_button_status()
     ::change_pin_button_status(m_device, qobject_cast<QPushButton*>(control(ControlId::UpdatePin)));
 }
 
-std::unique_ptr<QWidget> createMainWindow(DeviceApi& device, MessageLoop& loop)
+std::unique_ptr<QWidget> createMainWindow(DeviceApi& device)
 {
-    CMainDlg::Options options;
-    options.loop = &loop;
-    auto window = std::make_unique<CMainDlg>(device, std::move(options));
+    auto window = std::make_unique<CMainDlg>(device);
     if (!window->Create())
         return nullptr;
     return window;

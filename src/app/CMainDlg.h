@@ -2,12 +2,11 @@
 
 // The tool's only top-level window: the token list, one button per operation,
 // the Messages panel and the red status line. It owns the state that lives
-// longer than one command and routes every command to its operation; the
+// longer than one command and connects every button to its operation; the
 // operations themselves are free functions over MainWindowPort.
 
-#include "app/MessageLoop.h"
-#include "window/MainWindowPort.h"
-#include "window/WindowDiscovery.h"
+#include "app/KeyDiscovery.h"
+#include "app/MainWindowPort.h"
 
 #include <QDialog>
 
@@ -21,27 +20,19 @@ class QPlainTextEdit;
 class QPushButton;
 class QTreeWidget;
 
-class CMainDlg final : public QDialog,
-                       public MainWindowPort,
-                       public MessageFilter,
-                       public IdleHandler
+class CMainDlg final : public QDialog, public MainWindowPort
 {
     Q_OBJECT
 
 public:
     struct Options
     {
-        // The loop whose message filter and idle handler the window becomes.
-        MessageLoop* loop = nullptr;
         // Folder watched for keys being plugged in; by default the one the
         // device library uses. An empty text means no hot-plug.
         std::optional<QString> keyDir;
         // The settle wait after a key is plugged in.
         ArrivalWait arrivalWait = sleepOnThisThread;
     };
-
-    // Notification code of a button click.
-    static constexpr int kClicked = 0;
 
     explicit CMainDlg(DeviceApi& device);
     CMainDlg(DeviceApi& device, Options options);
@@ -54,6 +45,7 @@ public:
 
     // MainWindowPort
     DeviceApi& device() override { return m_device; }
+    WindowState& state() override { return m_state; }
     void AppendMessage(const QString& text) override;
     void SetStatusText(const QString& text) override;
     void setControlEnabled(int controlId, bool enabled) override;
@@ -67,10 +59,10 @@ public:
     void RefreshTokenList() override;
     void change_pin_button_status() override;
     QWidget* dialogParent() override;
+    std::time_t now() override;
 
-    // Runs the command as the dialog manager would deliver it.
-    void OnCommand(int id, int notifyCode = kClicked);
-    // Ends the program with the command's number as exit code.
+    // Ends the program with the command's number as exit code: 1 for Enter
+    // with no push button focused, 2 for Escape, the close box and Close.
     void CloseMainWindow(int command);
 
     // The control with this ID, or null.
@@ -81,25 +73,6 @@ public:
     // The hot-plug registration; null when there is none.
     KeyDirWatcher* deviceNotification() const { return m_deviceNotification; }
 
-    // MessageFilter: the dialog keyboard handling of Enter and Escape.
-    bool PreTranslateMessage(QObject* receiver, QEvent* event) override;
-    // IdleHandler: there are no user-interface elements to update when idle.
-    bool OnIdle() override { return false; }
-
-    // Command handlers, in the order of the routing table.
-    void OnAppAbout();
-    void OnNewToken();
-    void OnSetEnter();
-    void OnOK();
-    void OnCancel();
-    void OnBnClickedPinPolicy();
-    void OnBnClickedUpdatePin();
-    void OnBnClickedRefresh();
-    void OnBnClickedGetOTP();
-    void OnBnClickedRemovetoken();
-    void OnBnClickedClear();
-    void OnBnClickedReset();
-
 public slots:
     void accept() override;
     void reject() override;
@@ -109,15 +82,29 @@ protected:
 
 private:
     void createControls();
-    QPushButton* addButton(int id, const QString& caption, int x, int y, bool enabled);
+    QPushButton* addButton(int id, const QString& caption, int x, int y, bool enabled,
+                           void (CMainDlg::*handler)());
     void OnInitDialog();
     void OnDestroy();
     void registerForDeviceNotifications();
     void setUpTokenColumns();
     void centreOnWorkArea();
 
+    // Button handlers.
+    void OnAppAbout();
+    void OnNewToken();
+    void OnSetEnter();
+    void OnBnClickedPinPolicy();
+    void OnBnClickedUpdatePin();
+    void OnBnClickedRefresh();
+    void OnBnClickedGetOTP();
+    void OnBnClickedRemovetoken();
+    void OnBnClickedClear();
+    void OnBnClickedReset();
+
     DeviceApi& m_device;
     Options m_options;
+    WindowState m_state;
     bool m_destroyed = false;
 
     std::map<int, QWidget*> m_controls;
@@ -129,4 +116,4 @@ private:
 
 // The production main window over the linked device library, or null when it
 // could not be created.
-std::unique_ptr<QWidget> createMainWindow(DeviceApi& device, MessageLoop& loop);
+std::unique_ptr<QWidget> createMainWindow(DeviceApi& device);

@@ -1,6 +1,6 @@
 #include "app/CommandLine.h"
 
-#include "programming/SeedDirectory.h"
+#include "records/SeedFolder.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -52,11 +52,11 @@ QString helpText(const QCommandLineParser& parser, const QString& program)
         text.replace(at, called.size(), program);
     text += QStringLiteral(
         "\nSeed files (hseeds.xml, hseeds.csv, tseeds.xml, tseeds.csv) go to\n"
-        "$VNOTP_SEED_DIR when it is set; else beside the program when that folder is\n"
-        "writable; else $XDG_DATA_HOME/vnotp (by default ~/.local/share/vnotp),\n"
-        "created readable by its owner only.\n");
+        "$VNOTP_SEED_DIR when it is set; else, for a program run from its build tree,\n"
+        "beside the program; else $XDG_DATA_HOME/vnotp (by default\n"
+        "~/.local/share/vnotp), created readable by its owner only.\n");
     text += QStringLiteral("Seed folder in use: %1\n")
-                .arg(QDir::toNativeSeparators(default_seed_directory()));
+                .arg(QDir::toNativeSeparators(QString::fromStdString(default_seed_folder().string())));
     return text;
 }
 

@@ -1,6 +1,6 @@
 #include "app/CMainDlg.h"
 #include "app/CommandLine.h"
-#include "app/MessageLoop.h"
+#include "app/Startup.h"
 #include "device/DeviceApi.h"
 #include "ui/AppIcon.h"
 
@@ -14,7 +14,6 @@ int main(int argc, char* argv[])
     QApplication application(argc, argv);
     QApplication::setWindowIcon(appIcon());
 
-    AppModule module;
     LinkedDeviceApi device;
-    return Run(module, [&device](MessageLoop& loop) { return createMainWindow(device, loop); });
+    return Run([&device] { return createMainWindow(device); });
 }

@@ -1,7 +1,6 @@
 #include "cli/Batch.h"
 
 #include "cli/ExitCode.h"
-#include "device/Discovery.h"
 
 #include <ostream>
 #include <set>
@@ -15,25 +14,23 @@ namespace {
 std::optional<std::string> wait_for_new_key(CliContext& context, const BatchSettings& settings,
                                             const std::set<std::string>& done, int number)
 {
-    QString said;
-    auto say = [&](const QString& text) {
+    std::string said;
+    auto say = [&](const std::string& text) {
         if (text != said)
-            context.err << text.toStdString() << std::endl;
+            context.err << text << std::endl;
         said = text;
     };
     while (!context.interrupted()) {
-        const auto key = find_the_key(context.device);
+        const auto key = KeySession(context.device).find_key();
         if (key && !done.contains(*key))
             return *key;
         if (key)
-            say(QStringLiteral("key %1 was already programmed in this run; remove it")
-                    .arg(QString::fromStdString(*key)));
+            say("key " + *key + " was already programmed in this run; remove it");
         else if (key.error().fault == Fault::MultipleKeys)
-            say(QStringLiteral("more than one key is plugged in; leave only the next one"));
+            say("more than one key is plugged in; leave only the next one");
         else
-            say(QStringLiteral("waiting for key %1 of %2: plug it in")
-                    .arg(number)
-                    .arg(settings.keys));
+            say("waiting for key " + std::to_string(number) + " of " +
+                std::to_string(settings.keys) + ": plug it in");
         std::this_thread::sleep_for(settings.poll);
     }
     return std::nullopt;
@@ -42,7 +39,7 @@ std::optional<std::string> wait_for_new_key(CliContext& context, const BatchSett
 void wait_for_removal(CliContext& context, const BatchSettings& settings, const std::string& serial)
 {
     while (!context.interrupted()) {
-        const auto key = find_the_key(context.device);
+        const auto key = KeySession(context.device).find_key();
         // With several keys plugged in the one just programmed may still be among them.
         const bool stillIn = key ? *key == serial : key.error().fault == Fault::MultipleKeys;
         if (!stillIn)
@@ -54,7 +51,7 @@ void wait_for_removal(CliContext& context, const BatchSettings& settings, const 
 } // namespace
 
 BatchSummary run_batch(CliContext& context, const BatchSettings& settings,
-                       std::span<TokenRecorder* const> recorders)
+                       std::span<Recorder* const> recorders)
 {
     BatchSummary summary;
     auto failed = [&](int code) {
@@ -62,7 +59,7 @@ BatchSummary run_batch(CliContext& context, const BatchSettings& settings,
             summary.exitCode = code;
     };
     std::set<std::string> done;
-    const OtpHash hash = settings.token.hash == "sha1" ? OtpHash::Sha1 : OtpHash::Sha256;
+    const OtpHash hash = hash_of(settings.token);
 
     for (int number = 1; number <= settings.keys; ++number) {
         const auto serial = wait_for_new_key(context, settings, done, number);
@@ -71,26 +68,25 @@ BatchSummary run_batch(CliContext& context, const BatchSettings& settings,
             break;
         }
         done.insert(*serial);
-        if (settings.keyStarted)
-            settings.keyStarted(*serial);
 
         nlohmann::json keyJson = {{"key", *serial}, {"tokens", nlohmann::json::array()}};
         int programmedHere = 0;
         int failedHere = 0;
-        const auto access = context.access();
+        KeySession key(context.device);
+        const auto access = context.access(key);
         if (!access) {
             context.fail(access.error());
             failed(exit_code_for(access.error().fault));
             failedHere = settings.tokensPerKey;
         }
         for (int i = 0; access && i < settings.tokensPerKey; ++i) {
-            const auto tokenSerial = propose_serial(context.device);
+            const auto tokenSerial = propose_serial(key, *serial);
             const auto seed = generate_seed_text(hash);
             OpResult<ProgrammedToken> programmed =
                 !tokenSerial ? std::unexpected(tokenSerial.error())
-                : !seed
-                    ? std::unexpected(seed.error())
-                    : program_one(context, settings.token, *access, *tokenSerial, *seed, recorders);
+                : !seed      ? std::unexpected(seed.error())
+                             : program_one(context, key, settings.token, *serial, *access,
+                                           *tokenSerial, *seed, recorders);
             if (!programmed) {
                 context.fail(programmed.error());
                 failed(exit_code_for(programmed.error().fault));
@@ -99,17 +95,13 @@ BatchSummary run_batch(CliContext& context, const BatchSettings& settings,
                 failedHere += settings.tokensPerKey - i - 1;
                 break;
             }
-            if (!programmed->recordFailures.isEmpty()) {
+            if (!programmed->recorded()) {
                 failed(ExitCode::SeedFile);
                 ++failedHere;
             } else {
                 ++programmedHere;
             }
-            QStringList recordedIn;
-            for (TokenRecorder* recorder : recorders)
-                recordedIn += recorder->destinations(programmed->token);
-            keyJson["tokens"].push_back(
-                token_json(*programmed, recordedIn, settings.token.showSeed));
+            keyJson["tokens"].push_back(token_json(*programmed, settings.token.showSeed));
         }
 
         summary.tokensProgrammed += programmedHere;

@@ -12,14 +12,14 @@
 #include <span>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 struct BatchSettings
 {
     int keys = 1;
     int tokensPerKey = 1;
     TokenOptions token;
     std::chrono::milliseconds poll{100};
-    // Told each key's serial number before its tokens are programmed.
-    std::function<void(const std::string&)> keyStarted;
 };
 
 struct BatchSummary
@@ -34,4 +34,4 @@ struct BatchSummary
 };
 
 BatchSummary run_batch(CliContext& context, const BatchSettings& settings,
-                       std::span<TokenRecorder* const> recorders);
+                       std::span<Recorder* const> recorders);

@@ -24,10 +24,9 @@ void add_batch_command(CLI::App& app, CliContext& context)
         }
         auto recorders = Recorders::open(settings->token);
         if (!recorders) {
-            context.fail(ExitCode::Usage, recorders.error());
+            context.fail(recorders.error());
             return;
         }
-        settings->keyStarted = [&](const std::string& key) { (*recorders)->setKeySerial(key); };
         const BatchSummary summary = run_batch(context, *settings, (*recorders)->all());
 
         const std::string line = std::to_string(summary.keysProgrammed) + " keys programmed, " +

@@ -5,14 +5,26 @@
 
 #include <ostream>
 
+namespace {
+
+std::string trimmed(const std::string& text)
+{
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+} // namespace
+
 int CliContext::fail(const OpError& error)
 {
-    return fail(exit_code_for(error.fault), error.message.trimmed().toStdString());
+    return fail(exit_code_for(error.fault), trimmed(error.detail));
 }
 
 int CliContext::fail(const OpError& error, const std::string& doing)
 {
-    return fail(exit_code_for(error.fault), doing + ": " + error.message.trimmed().toStdString());
+    return fail(exit_code_for(error.fault), doing + ": " + trimmed(error.detail));
 }
 
 int CliContext::fail(int code, const std::string& message)
@@ -27,17 +39,17 @@ void CliContext::touchPrompt() const
     err << "Please touch the key..." << std::endl;
 }
 
-OpResult<std::string> CliContext::access()
+OpResult<std::string> CliContext::access(KeySession& key)
 {
     if (!m_pins)
         m_pins = std::make_unique<PinSource>(pinFile, pinStdin);
     bool missing = false;
-    auto access = access_for_operation(device, std::string(), [&] {
+    auto access = access_for_operation(key, std::string(), [&] {
         auto pin = m_pins->read();
         missing = !pin;
         return pin.value_or(std::string());
     });
     if (!access && missing)
-        return std::unexpected(OpError{Fault::Pin, 0, QString::fromStdString(m_pins->missing())});
+        return ::fail(Fault::Pin, m_pins->missing());
     return access;
 }

@@ -5,8 +5,8 @@
 // error), the PIN source and the exit code the run ends with.
 
 #include "cli/PinSource.h"
-#include "device/DeviceApi.h"
-#include "device/OpResult.h"
+#include "core/Error.h"
+#include "device/KeySession.h"
 
 #include <functional>
 #include <iosfwd>
@@ -40,7 +40,7 @@ struct CliContext
 
     // The access text for the key's protected calls: empty when the key has
     // no PIN, otherwise the PIN from the PIN source, checked by the key first.
-    OpResult<std::string> access();
+    OpResult<std::string> access(KeySession& key);
 
 private:
     std::unique_ptr<PinSource> m_pins;

@@ -1,6 +1,5 @@
 #include "cli/Commands.h"
 
-#include "device/Discovery.h"
 #include "tokens/TokenCommands.h"
 
 void add_enter_command(CLI::App& app, CliContext& context)
@@ -12,11 +11,12 @@ void add_enter_command(CLI::App& app, CliContext& context)
         ->required()
         ->check(CLI::IsMember({"on", "off"}));
     command->callback([&context, choice] {
-        if (auto key = find_the_key(context.device); !key) {
-            context.fail(key.error());
+        KeySession key(context.device);
+        if (auto serial = key.find_key(); !serial) {
+            context.fail(serial.error());
             return;
         }
-        if (auto set = set_enter_flag(context.device, *choice == "on"); !set) {
+        if (auto set = key.set_enter(*choice == "on"); !set) {
             context.fail(set.error(), "Failed to set C/R");
             return;
         }

@@ -2,7 +2,7 @@
 
 // The exit codes of vnotp-cli; scripts branch on them, so they never change.
 
-#include "device/OpResult.h"
+#include "core/Error.h"
 
 namespace ExitCode {
 inline constexpr int Success = 0;
@@ -27,23 +27,36 @@ inline constexpr const char* kExitCodeHelp =
     "  6  PIN missing or wrong\n"
     "  130 batch interrupted by Ctrl-C between keys";
 
+// Anything refused before the key was touched is a usage error, whatever
+// the file or container said; what the key did is its own code.
 inline int exit_code_for(Fault fault)
 {
     switch (fault) {
     case Fault::NoKey:
     case Fault::MultipleKeys:
         return ExitCode::NoSingleKey;
-    case Fault::Refused:
-    case Fault::StaleList:
-        return ExitCode::Usage;
-    case Fault::Pin:
-        return ExitCode::Pin;
-    case Fault::SeedFile:
-        return ExitCode::SeedFile;
     case Fault::KeyUnreadable:
     case Fault::Device:
     case Fault::Mismatch:
+        return ExitCode::KeyFailed;
+    case Fault::Pin:
+        return ExitCode::Pin;
+    case Fault::Unrecorded:
+        return ExitCode::SeedFile;
+    case Fault::StaleList:
+    case Fault::Refused:
+    case Fault::Cancelled:
+    case Fault::Io:
+    case Fault::NotPskc:
+    case Fault::Unsupported:
+    case Fault::WrongPassword:
+    case Fault::WrongKey:
+    case Fault::WrongProtection:
+    case Fault::Tampered:
+    case Fault::Conflict:
+    case Fault::UnknownDigits:
+    case Fault::Crypto:
         break;
     }
-    return ExitCode::KeyFailed;
+    return ExitCode::Usage;
 }

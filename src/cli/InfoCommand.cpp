@@ -11,7 +11,8 @@ void add_info_command(CLI::App& app, CliContext& context)
     auto json = std::make_shared<bool>(false);
     command->add_flag("--json", *json, "One JSON document on standard output");
     command->callback([&context, json] {
-        const auto info = describe_key(context.device);
+        KeySession key(context.device);
+        const auto info = describe_key(key);
         if (!info) {
             context.fail(info.error());
             return;

@@ -1,8 +1,6 @@
 #include "cli/Commands.h"
 
-#include "device/Discovery.h"
 #include "tokens/TokenCommands.h"
-#include "tokens/TokenList.h"
 
 #include <nlohmann/json.hpp>
 
@@ -15,11 +13,12 @@ void add_list_command(CLI::App& app, CliContext& context)
     auto json = std::make_shared<bool>(false);
     command->add_flag("--json", *json, "One JSON document on standard output");
     command->callback([&context, json] {
-        if (auto key = find_the_key(context.device); !key) {
-            context.fail(key.error());
+        KeySession key(context.device);
+        if (auto serial = key.find_key(); !serial) {
+            context.fail(serial.error());
             return;
         }
-        const auto tokens = list_tokens(context.device);
+        const auto tokens = key.tokens();
         if (!tokens) {
             context.fail(tokens.error());
             return;
@@ -27,18 +26,17 @@ void add_list_command(CLI::App& app, CliContext& context)
         static const char* const kColumns[] = {"serial", "type", "hash", "digits", "interval"};
         nlohmann::json rows = nlohmann::json::array();
         for (const OtpTokenRecord& record : *tokens) {
-            const QStringList cells = tokenRowCells(record);
+            const auto cells = token_cells(record);
             if (*json) {
                 nlohmann::json row;
-                for (int i = 0; i < 5; ++i)
-                    row[kColumns[i]] = cells[i].toStdString();
+                for (std::size_t i = 0; i < cells.size(); ++i)
+                    row[kColumns[i]] = cells[i];
                 rows.push_back(row);
             } else {
                 char line[160];
-                std::snprintf(line, sizeof line, "%-14s %-6s %-8s %-6s %s\n",
-                              cells[0].toLocal8Bit().constData(), cells[1].toUtf8().constData(),
-                              cells[2].toUtf8().constData(), cells[3].toUtf8().constData(),
-                              cells[4].toUtf8().constData());
+                std::snprintf(line, sizeof line, "%-14s %-6s %-8s %-6s %s\n", cells[0].c_str(),
+                              cells[1].c_str(), cells[2].c_str(), cells[3].c_str(),
+                              cells[4].c_str());
                 context.out << line;
             }
         }

@@ -11,12 +11,13 @@ void add_otp_command(CLI::App& app, CliContext& context)
     auto serial = std::make_shared<std::string>();
     command->add_option("SERIAL", *serial, "Serial number of the token")->required();
     command->callback([&context, serial] {
-        const auto target = find_token_target(context, *serial);
+        KeySession key(context.device);
+        const auto target = find_token_target(context, key, *serial);
         if (!target)
             return;
+        const Challenge challenge = challenge_for(target->record, std::time(nullptr));
         context.touchPrompt();
-        const auto otp =
-            compute_otp(context.device, target->record, target->access, std::time(nullptr));
+        const auto otp = key.calculate(target->record, challenge, target->access);
         if (!otp) {
             context.fail(otp.error(), "Failed to get OTP");
             return;

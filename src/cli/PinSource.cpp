@@ -1,6 +1,7 @@
 #include "cli/PinSource.h"
 
-#include <termios.h>
+#include "cli/Terminal.h"
+
 #include <unistd.h>
 
 #include <fstream>
@@ -19,19 +20,8 @@ std::string first_line(std::istream& in)
 
 std::optional<std::string> ask_terminal()
 {
-    std::cerr << "PIN: " << std::flush;
-    termios saved{};
-    const bool tty = tcgetattr(STDIN_FILENO, &saved) == 0;
-    if (tty) {
-        termios quiet = saved;
-        quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-    }
-    std::string pin = first_line(std::cin);
-    if (tty)
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-    std::cerr << '\n';
-    return pin;
+    auto pin = read_secret_line("PIN: ");
+    return pin ? std::optional<std::string>(std::string(pin->text())) : std::nullopt;
 }
 
 } // namespace

@@ -3,8 +3,7 @@
 #include "cli/ExitCode.h"
 #include "cli/Recorders.h"
 #include "cli/TokenOptions.h"
-#include "device/Discovery.h"
-#include "programming/SeedHandling.h"
+#include "core/Codecs.h"
 
 #include <fstream>
 #include <iostream>
@@ -20,7 +19,7 @@ struct ProgramOptions
 
 // The seed's hexadecimal text from the first line of a file, "-" for standard
 // input. A seed never travels as an option value: the process list shows those.
-std::optional<QString> read_seed_text(const std::string& path)
+std::optional<std::string> read_seed_text(const std::string& path)
 {
     std::string line;
     if (path == "-") {
@@ -31,15 +30,18 @@ std::optional<QString> read_seed_text(const std::string& path)
             return std::nullopt;
         std::getline(file, line);
     }
-    return QString::fromStdString(line).trimmed();
+    const auto first = line.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos)
+        return std::string();
+    return line.substr(first, line.find_last_not_of(" \t\r\n") - first + 1);
 }
 
 // "a, b and c"
-std::string listed(const QStringList& items)
+std::string listed(const std::vector<std::string>& items)
 {
     std::string text;
-    for (qsizetype i = 0; i < items.size(); ++i)
-        text += (i == 0 ? "" : i + 1 == items.size() ? " and " : ", ") + items[i].toStdString();
+    for (std::size_t i = 0; i < items.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == items.size() ? " and " : ", ") + items[i];
     return text;
 }
 
@@ -54,7 +56,7 @@ void run_program(CliContext& context, const ProgramOptions& options)
                      "--seed-file - and --pin-stdin cannot both read standard input");
         return;
     }
-    QString seedText;
+    std::string seedText;
     if (!options.seedFile.empty()) {
         auto text = read_seed_text(options.seedFile);
         if (!text) {
@@ -66,32 +68,31 @@ void run_program(CliContext& context, const ProgramOptions& options)
 
     auto recorders = Recorders::open(options.token);
     if (!recorders) {
-        context.fail(ExitCode::Usage, recorders.error());
+        context.fail(recorders.error());
         return;
     }
-    const auto key = find_the_key(context.device);
-    if (!key) {
-        context.fail(key.error());
+    KeySession key(context.device);
+    const auto keySerial = key.find_key();
+    if (!keySerial) {
+        context.fail(keySerial.error());
         return;
     }
-    (*recorders)->setKeySerial(*key);
-    const auto access = context.access();
+    const auto access = context.access(key);
     if (!access) {
         context.fail(access.error());
         return;
     }
     std::string serial = options.serial;
     if (serial.empty()) {
-        auto proposed = propose_serial(context.device);
+        auto proposed = propose_serial(key, *keySerial);
         if (!proposed) {
             context.fail(proposed.error());
             return;
         }
         serial = *proposed;
     }
-    if (seedText.isEmpty()) {
-        auto generated =
-            generate_seed_text(options.token.hash == "sha1" ? OtpHash::Sha1 : OtpHash::Sha256);
+    if (seedText.empty()) {
+        auto generated = generate_seed_text(hash_of(options.token));
         if (!generated) {
             context.fail(generated.error());
             return;
@@ -99,23 +100,22 @@ void run_program(CliContext& context, const ProgramOptions& options)
         seedText = *generated;
     }
 
-    const auto programmed =
-        program_one(context, options.token, *access, serial, seedText, (*recorders)->all());
+    const auto programmed = program_one(context, key, options.token, *keySerial, *access, serial,
+                                        seedText, (*recorders)->all());
     if (!programmed) {
         context.fail(programmed.error());
         return;
     }
-    const QStringList recordedIn = (*recorders)->destinations(programmed->token);
 
     if (options.token.json) {
-        context.out << token_json(*programmed, recordedIn, options.token.showSeed).dump(2) << '\n';
+        context.out << token_json(*programmed, options.token.showSeed).dump(2) << '\n';
         return;
     }
     context.out << "SN=" << programmed->token.serial << '\n';
     if (options.token.showSeed)
-        context.out << "SEED=" << to_hex_upper(programmed->token.seed) << '\n';
-    if (programmed->recordFailures.isEmpty())
-        context.out << "Recorded in " << listed(recordedIn) << '\n';
+        context.out << "SEED=" << to_hex_upper(programmed->token.seed.view()) << '\n';
+    if (programmed->recorded())
+        context.out << "Recorded in " << listed(recorded_in(*programmed)) << '\n';
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 #include "cli/Commands.h"
 #include "cli/ExitCode.h"
 #include "cli/PskcOptions.h"
-#include "export/ContainerConversion.h"
+#include "records/ContainerConversion.h"
 
 #include <ostream>
 
@@ -20,20 +20,20 @@ void run_convert(CliContext& context, const ConvertOptions& options)
 {
     auto credential = read_pskc_credential(options.credential, options.out);
     if (!credential) {
-        context.fail(ExitCode::Usage, credential.error().message);
+        context.fail(credential.error());
         return;
     }
-    pskc::ConversionRequest request;
+    ConversionRequest request;
     request.sources.assign(options.sources.begin(), options.sources.end());
     request.out = options.out;
     if (options.digits != 0)
         request.options.digits = options.digits;
     request.removeSources = options.removeSources;
 
-    const auto report = pskc::convert_to_container(request, *credential);
+    const auto report = convert_to_container(request, *credential);
     if (!report) {
-        context.fail(report.error().writing ? ExitCode::SeedFile : ExitCode::Usage,
-                     report.error().error.message +
+        context.fail(exit_code_for(report.error().fault),
+                     report.error().detail +
                          (options.removeSources ? "; the seed files are kept" : ""));
         return;
     }

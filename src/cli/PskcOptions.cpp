@@ -1,6 +1,7 @@
 #include "cli/PskcOptions.h"
 
-#include "export/Credentials.h"
+#include "cli/Terminal.h"
+#include "pskc/Credentials.h"
 
 #include <fmt/format.h>
 
@@ -20,24 +21,28 @@ void add_pskc_credential_options(CLI::App& command, PskcCredentialOptions& optio
     }
 }
 
-std::expected<pskc::Credential, pskc::Error>
+OpResult<pskc::Credential>
 read_pskc_credential(const PskcCredentialOptions& options, const std::filesystem::path& file)
 {
     if (!options.keyFile.empty())
         return pskc::read_key_file(options.keyFile);
     if (!options.passwordFile.empty())
         return pskc::read_password_file(options.passwordFile);
-    auto password = pskc::prompt_password(fmt::format("Password of {}: ", file.string()));
+    auto password = read_secret_line(fmt::format("Password of {}: ", file.string()));
+    if (!password && password.error().fault == Fault::Cancelled)
+        return fail(Fault::Cancelled, "no password was entered");
     if (!password)
-        return std::unexpected(password.error());
+        return fail(Fault::Refused, "there is no terminal to ask for the password on; give a "
+                                    "password file instead");
+    if (password->empty())
+        return fail(Fault::Refused, "the password is empty");
     std::error_code error;
     if (std::filesystem::exists(file, error))
         return *password;
-    auto again = pskc::prompt_password("Repeat the password: ");
+    auto again = read_secret_line("Repeat the password: ");
     if (!again)
         return std::unexpected(again.error());
     if (again->text() != password->text())
-        return std::unexpected(
-            pskc::Error{pskc::ErrorKind::InvalidInput, "the two passwords differ"});
+        return fail(Fault::Refused, "the two passwords differ");
     return *password;
 }

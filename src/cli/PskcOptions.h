@@ -4,7 +4,7 @@
 // one takes it: --pskc-password-file (its first line), --pskc-key-file
 // (hexadecimal AES key), or else a prompt without echo on the terminal.
 
-#include "export/PskcContainer.h"
+#include "pskc/PskcContainer.h"
 
 #include <CLI/CLI.hpp>
 
@@ -24,5 +24,5 @@ void add_pskc_credential_options(CLI::App& command, PskcCredentialOptions& optio
 
 // Asks for the password when no file is given: twice when `file` does not
 // exist yet, since a mistyped password would lock its tokens away.
-std::expected<pskc::Credential, pskc::Error>
+OpResult<pskc::Credential>
 read_pskc_credential(const PskcCredentialOptions& options, const std::filesystem::path& file);

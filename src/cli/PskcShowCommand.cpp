@@ -1,7 +1,8 @@
 #include "cli/Commands.h"
 #include "cli/ExitCode.h"
 #include "cli/PskcOptions.h"
-#include "export/PskcFile.h"
+#include "core/Codecs.h"
+#include "pskc/PskcFile.h"
 
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
@@ -18,31 +19,23 @@ struct ShowOptions
     bool json = false;
 };
 
-std::string hex_upper(const pskc::SecretBytes& bytes)
-{
-    std::string text;
-    for (uint8_t b : bytes.view())
-        text += fmt::format("{:02X}", b);
-    return text;
-}
-
 void run_show(CliContext& context, const ShowOptions& options)
 {
     auto credential = read_pskc_credential(options.credential, options.file);
     if (!credential) {
-        context.fail(ExitCode::Usage, credential.error().message);
+        context.fail(credential.error());
         return;
     }
     // Every MAC is verified before anything is shown.
     const auto container = pskc::load_container(options.file, *credential);
     if (!container) {
-        context.fail(ExitCode::Usage, container.error().message);
+        context.fail(container.error());
         return;
     }
     nlohmann::json rows = nlohmann::json::array();
     for (const pskc::KeyPackage& p : container->packages()) {
-        const std::string type = p.kind == pskc::OtpKind::Hotp ? "HOTP" : "TOTP";
-        const std::string hash = p.hash == pskc::OtpHash::Sha1 ? "SHA-1" : "SHA-256";
+        const std::string type = p.algorithm == OtpAlgorithm::Hotp ? "HOTP" : "TOTP";
+        const std::string hash = p.hash == OtpHash::Sha1 ? "SHA-1" : "SHA-256";
         if (options.json) {
             nlohmann::json row = {{"serial", p.keyId},
                                   {"type", type},
@@ -51,7 +44,7 @@ void run_show(CliContext& context, const ShowOptions& options)
                                   {"interval", p.interval ? nlohmann::json(*p.interval) : nullptr},
                                   {"user", p.userId}};
             if (options.showSeed)
-                row["seed"] = hex_upper(p.secret);
+                row["seed"] = to_hex_upper(p.secret.view());
             rows.push_back(row);
             continue;
         }
@@ -59,7 +52,7 @@ void run_show(CliContext& context, const ShowOptions& options)
                                        p.digits ? std::to_string(*p.digits) : "-",
                                        p.interval ? std::to_string(*p.interval) : "-", p.userId);
         if (options.showSeed)
-            line += (p.userId.empty() ? "" : " ") + std::string("SEED=") + hex_upper(p.secret);
+            line += (p.userId.empty() ? "" : " ") + std::string("SEED=") + to_hex_upper(p.secret.view());
         line.erase(line.find_last_not_of(' ') + 1);
         context.out << line << '\n';
     }

@@ -9,11 +9,12 @@ void add_remove_command(CLI::App& app, CliContext& context)
     auto serial = std::make_shared<std::string>();
     command->add_option("SERIAL", *serial, "Serial number of the token")->required();
     command->callback([&context, serial] {
-        const auto target = find_token_target(context, *serial);
+        KeySession key(context.device);
+        const auto target = find_token_target(context, key, *serial);
         if (!target)
             return;
         context.touchPrompt();
-        if (auto removed = remove_token(context.device, target->record, target->access); !removed) {
+        if (auto removed = key.remove(target->record, target->access); !removed) {
             context.fail(removed.error(), "Failed to delete the OTP token SN=" + *serial);
             return;
         }

@@ -1,7 +1,6 @@
 #include "cli/Commands.h"
 
 #include "cli/ExitCode.h"
-#include "device/Discovery.h"
 #include "tokens/TokenCommands.h"
 
 void add_reset_command(CLI::App& app, CliContext& context)
@@ -17,12 +16,13 @@ void add_reset_command(CLI::App& app, CliContext& context)
                          "add --yes to go ahead");
             return;
         }
-        if (auto key = find_the_key(context.device); !key) {
-            context.fail(key.error());
+        KeySession key(context.device);
+        if (auto serial = key.find_key(); !serial) {
+            context.fail(serial.error());
             return;
         }
         context.touchPrompt();
-        if (auto reset = reset_key(context.device); !reset) {
+        if (auto reset = key.reset(); !reset) {
             context.fail(reset.error(), "Failed to reset the device");
             return;
         }

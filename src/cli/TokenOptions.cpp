@@ -1,20 +1,28 @@
 #include "cli/TokenOptions.h"
 
 #include "cli/ExitCode.h"
-#include "programming/SeedDirectory.h"
-#include "programming/SeedHandling.h"
-#include "tokens/TokenCommands.h"
+#include "core/Codecs.h"
+#include "programming/NewToken.h"
+#include "records/SeedFolder.h"
 
-#include <ctime>
+#include <algorithm>
 #include <ostream>
 
 void add_token_options(CLI::App& command, TokenOptions& options)
 {
-    command.add_option("--type", options.type, "OTP type")
-        ->check(CLI::IsMember({"hotp", "totp"}))
+    command.add_option("--type", options.type, "OTP type: hotp or totp")
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                return parse_algorithm(text) ? std::string() : "hotp or totp, not '" + text + "'";
+            },
+            "hotp|totp"))
         ->capture_default_str();
-    command.add_option("--hash", options.hash, "Hash")
-        ->check(CLI::IsMember({"sha1", "sha256"}))
+    command.add_option("--hash", options.hash, "Hash: sha1 or sha256")
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                return parse_hash(text) ? std::string() : "sha1 or sha256, not '" + text + "'";
+            },
+            "sha1|sha256"))
         ->capture_default_str();
     command.add_option("--digits", options.digits, "Digits of an OTP")
         ->check(CLI::IsMember({6, 8}))
@@ -41,83 +49,111 @@ void add_token_options(CLI::App& command, TokenOptions& options)
     command.add_flag("--json", options.json, "One JSON document on standard output");
 }
 
+OtpAlgorithm algorithm_of(const TokenOptions& options)
+{
+    return parse_algorithm(options.type).value_or(OtpAlgorithm::Totp);
+}
+
+OtpHash hash_of(const TokenOptions& options)
+{
+    return parse_hash(options.hash).value_or(OtpHash::Sha1);
+}
+
 std::optional<std::string> token_options_problem(const TokenOptions& options)
 {
-    if (options.verify && options.type == "hotp")
+    if (options.verify && algorithm_of(options) == OtpAlgorithm::Hotp)
         return "--verify works on TOTP tokens only: it would move a HOTP token's counter";
     return std::nullopt;
 }
 
-QString seed_directory(const TokenOptions& options)
+std::filesystem::path seed_directory(const TokenOptions& options)
 {
-    return options.outDir.empty() ? default_seed_directory()
-                                  : QString::fromStdString(options.outDir);
+    return options.outDir.empty() ? default_seed_folder() : std::filesystem::path(options.outDir);
 }
 
-OpResult<ProgrammedToken> program_one(CliContext& context, const TokenOptions& options,
-                                      const std::string& access, const std::string& serial,
-                                      const QString& seedText,
-                                      std::span<TokenRecorder* const> recorders)
-{
-    NewTokenForm form;
-    form.algorithmChoice = options.type == "hotp" ? 0 : 1;
-    form.hashChoice = options.hash == "sha1" ? 0 : 1;
-    form.digitsChoice = options.digits == 6 ? 0 : 1;
-    form.intervalChoice = options.interval == 30 ? 0 : 1;
-    form.appendEnter = options.enter;
-    form.serialText = QString::fromLocal8Bit(serial);
-    form.seedText = seedText;
-    form.userName = QString::fromStdString(options.user);
+namespace {
 
-    auto programmed =
-        program_token(context.device, access, form, recorders, [&] { context.touchPrompt(); });
+// On standard error, so that the administrator can still record the token.
+void report_unrecorded(CliContext& context, const TokenSpec& token,
+                       const std::vector<RecordOutcome>& outcomes)
+{
+    for (const RecordOutcome& outcome : outcomes)
+        if (outcome.failure)
+            context.err << "Failed to record the new token in " << outcome.destination.string()
+                        << ": " << outcome.failure->detail << '\n';
+    context.err << "The token is on the key but its seed is not recorded; record it by hand:\n"
+                << "SN=" << token.serial << ", SEED=" << to_hex_upper(token.seed.view())
+                << std::endl;
+    context.exitCode = ExitCode::SeedFile;
+}
+
+} // namespace
+
+OpResult<ProgrammedToken> program_one(CliContext& context, KeySession& key,
+                                      const TokenOptions& options, const std::string& keySerial,
+                                      const std::string& access, const std::string& serial,
+                                      const std::string& seedHex,
+                                      std::span<Recorder* const> recorders)
+{
+    auto token = check_new_token({.algorithm = algorithm_of(options),
+                                  .hash = hash_of(options),
+                                  .digits = options.digits,
+                                  .interval = options.interval,
+                                  .serial = serial,
+                                  .seedHex = seedHex,
+                                  .user = options.user});
+    if (!token)
+        return std::unexpected(token.error());
+    auto programmed = program_token(
+        key,
+        {.token = std::move(*token),
+         .keySerial = keySerial,
+         .access = access,
+         .appendEnter = options.enter,
+         .verify = options.verify},
+        recorders,
+        {.touch = [&] { context.touchPrompt(); },
+         .keyTookToken = {},
+         // Before anything else can fail: the seed must not get lost.
+         .recorded =
+             [&](const TokenSpec& taken, const std::vector<RecordOutcome>& outcomes) {
+                 if (std::ranges::any_of(outcomes, [](const auto& o) { return !o.recorded(); }))
+                     report_unrecorded(context, taken, outcomes);
+             }});
     if (!programmed)
         return programmed;
-    // Before anything else can fail: the seed must not get lost.
-    if (!programmed->recordFailures.isEmpty())
-        report_unrecorded(context, *programmed);
-    // As the window does after every saved token.
-    if (auto enter = set_enter_flag(context.device, options.enter); !enter)
-        return std::unexpected(OpError{Fault::Device, enter.error().status,
-                                       QStringLiteral("Failed to set C/R (error = %1)")
-                                           .arg(status_hex(enter.error().status))});
-    if (options.verify) {
-        context.touchPrompt();
-        if (auto verified =
-                verify_token(context.device, programmed->token, access, std::time(nullptr));
-            !verified)
-            return std::unexpected(verified.error());
-    }
+    if (!programmed->enter)
+        return fail(Fault::Device,
+                    "Failed to set C/R (error = " + status_hex(programmed->enter.error().status) +
+                        ")",
+                    programmed->enter.error().status);
+    if (programmed->verification && !*programmed->verification)
+        return std::unexpected(programmed->verification->error());
     return programmed;
 }
 
-nlohmann::json token_json(const ProgrammedToken& programmed, const QStringList& recordedIn,
-                          bool showSeed)
+std::vector<std::string> recorded_in(const ProgrammedToken& programmed)
 {
-    const SeedFileToken& t = programmed.token;
+    std::vector<std::string> paths;
+    for (const RecordOutcome& outcome : programmed.records)
+        if (outcome.recorded())
+            paths.push_back(outcome.destination.string());
+    return paths;
+}
+
+nlohmann::json token_json(const ProgrammedToken& programmed, bool showSeed)
+{
+    const TokenSpec& t = programmed.token;
     nlohmann::json json = {
         {"serial", t.serial},
         {"type", t.algorithm == OtpAlgorithm::Hotp ? "hotp" : "totp"},
         {"hash", t.hash == OtpHash::Sha1 ? "sha1" : "sha256"},
         {"digits", t.digits},
         {"interval", t.interval},
-        {"recorded", programmed.recordFailures.isEmpty()},
-        {"recordedIn", nlohmann::json::array()},
+        {"recorded", programmed.recorded()},
+        {"recordedIn", recorded_in(programmed)},
     };
-    for (const QString& path : recordedIn)
-        json["recordedIn"].push_back(path.toStdString());
     if (showSeed)
-        json["seed"] = to_hex_upper(t.seed);
+        json["seed"] = to_hex_upper(t.seed.view());
     return json;
-}
-
-void report_unrecorded(CliContext& context, const ProgrammedToken& programmed)
-{
-    context.err << QString(programmed.recordFailures)
-                       .replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
-                       .toStdString();
-    context.err << "The token is on the key but its seed is not recorded; record it by hand:\n"
-                << "SN=" << programmed.token.serial
-                << ", SEED=" << to_hex_upper(programmed.token.seed) << std::endl;
-    context.exitCode = ExitCode::SeedFile;
 }

@@ -2,7 +2,7 @@
 
 // The options that describe a new token, shared by `program` and `batch`, and
 // the programming of one token with them: the same checks, key record and
-// seed files as the New Token dialog, then the ENTER flag and, if asked, the
+// records as the New Token dialog, the ENTER flag and, if asked, the
 // verification.
 
 #include "cli/CliContext.h"
@@ -17,7 +17,7 @@
 
 struct TokenOptions
 {
-    std::string type = "totp";
+    std::string type = "totp"; // any case; checked and mapped once by choices()
     std::string hash = "sha1";
     int digits = 6;
     int interval = 30;
@@ -34,22 +34,26 @@ struct TokenOptions
 
 void add_token_options(CLI::App& command, TokenOptions& options);
 
+// The typed choices of the options (the texts are checked when parsed).
+OtpAlgorithm algorithm_of(const TokenOptions& options);
+OtpHash hash_of(const TokenOptions& options);
+
 // Refuses option combinations the key could not honour (--verify on HOTP).
 std::optional<std::string> token_options_problem(const TokenOptions& options);
 
-QString seed_directory(const TokenOptions& options);
+std::filesystem::path seed_directory(const TokenOptions& options);
 
-// Programs one token with the given serial number and seed text. A token the
-// key took but that could not be recorded is reported on standard error at
-// once (exit code 5) and comes back with recordFailures set.
-OpResult<ProgrammedToken> program_one(CliContext& context, const TokenOptions& options,
+// Programs one token with the given serial number and seed text on the key
+// `keySerial`. A token the key took but that could not be recorded is
+// reported on standard error at once (exit code 5); the answer then says so.
+OpResult<ProgrammedToken> program_one(CliContext& context, KeySession& key,
+                                      const TokenOptions& options, const std::string& keySerial,
                                       const std::string& access, const std::string& serial,
-                                      const QString& seedText,
-                                      std::span<TokenRecorder* const> recorders);
+                                      const std::string& seedHex,
+                                      std::span<Recorder* const> recorders);
 
 // The token as --json shows it; the seed only with --show-seed.
-nlohmann::json token_json(const ProgrammedToken& token, const QStringList& recordedIn,
-                          bool showSeed);
+nlohmann::json token_json(const ProgrammedToken& token, bool showSeed);
 
-// On standard error, so that the administrator can still record the token.
-void report_unrecorded(CliContext& context, const ProgrammedToken& token);
+// The files the token went to.
+std::vector<std::string> recorded_in(const ProgrammedToken& token);

@@ -1,23 +1,24 @@
 #include "cli/TokenTarget.h"
 
-#include "device/Discovery.h"
 #include "tokens/TokenCommands.h"
 
-std::optional<TokenTarget> find_token_target(CliContext& context, const std::string& serial)
+std::optional<TokenTarget> find_token_target(CliContext& context, KeySession& key,
+                                             const std::string& serial)
 {
-    if (auto key = find_the_key(context.device); !key) {
-        context.fail(key.error());
+    auto keySerial = key.find_key();
+    if (!keySerial) {
+        context.fail(keySerial.error());
         return std::nullopt;
     }
-    auto access = context.access();
+    auto access = context.access(key);
     if (!access) {
         context.fail(access.error());
         return std::nullopt;
     }
-    const auto record = token_with_serial(context.device, serial);
+    const auto record = token_with_serial(key, serial);
     if (!record) {
         context.fail(record.error());
         return std::nullopt;
     }
-    return TokenTarget{std::move(*access), *record};
+    return TokenTarget{std::move(*keySerial), std::move(*access), *record};
 }

@@ -13,10 +13,12 @@
 
 struct TokenTarget
 {
+    std::string keySerial;
     std::string access;
     OtpTokenRecord record{};
 };
 
 // Reports the failure through the context and answers nothing when the key,
 // the PIN or the token is missing.
-std::optional<TokenTarget> find_token_target(CliContext& context, const std::string& serial);
+std::optional<TokenTarget> find_token_target(CliContext& context, KeySession& key,
+                                             const std::string& serial);

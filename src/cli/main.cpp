@@ -2,8 +2,6 @@
 
 #include "cli/Commands.h"
 
-#include <QCoreApplication>
-
 #include <csignal>
 #include <iostream>
 
@@ -20,8 +18,6 @@ void on_interrupt(int)
 
 int main(int argc, char** argv)
 {
-    // The default seed folder is the executable's, which Qt Core finds.
-    QCoreApplication application(argc, argv);
     std::signal(SIGINT, on_interrupt);
 
     LinkedDeviceApi device;

@@ -96,7 +96,7 @@ void KeyDirWatcher::onFolderChanged()
     m_plugged = now;
 
     for (const QString& serial : removed)
-        emit deviceChange(DeviceEvent::RemoveComplete, keyInterfaceBroadcast(serial));
+        emit keyRemoved(serial);
     for (const QString& serial : arrived)
-        emit deviceChange(DeviceEvent::Arrival, keyInterfaceBroadcast(serial));
+        emit keyArrived(serial);
 }

@@ -5,10 +5,7 @@
 // so a key being plugged in or pulled out is a file appearing or vanishing in
 // that folder. Every plug writes a marker with new content (its generation),
 // so a key pulled and plugged again while the window was busy still shows as
-// a changed marker. The watcher turns each such change into the device-change
-// events a real key of the family would raise: a removal, then an arrival.
-
-#include "device/DeviceChange.h"
+// a changed marker: a removal, then an arrival.
 
 #include <QByteArray>
 #include <QFileSystemWatcher>
@@ -45,7 +42,8 @@ public:
     QStringList plugged() const { return m_plugged.keys(); }
 
 signals:
-    void deviceChange(uint32_t eventCode, const DeviceInterfaceBroadcast& header);
+    void keyArrived(const QString& serial);
+    void keyRemoved(const QString& serial);
 
 private:
     void onFolderChanged();

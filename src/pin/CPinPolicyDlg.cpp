@@ -1,10 +1,10 @@
 #include "pin/CPinPolicyDlg.h"
 
-#include "device/DeviceApi.h"
+#include "device/KeySession.h"
 #include "diag/FileLog.h"
 #include "pin/PinPolicyRecord.h"
 #include "ui/BusyCursor.h"
-#include "ui/DialogButton.h"
+#include "ui/DialogKeys.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -100,6 +100,7 @@ CPinPolicyDlg::CPinPolicyDlg(DeviceApi& device, QWidget* parent, FileLog fileLog
 
     m_ok = makeDialogButton(QStringLiteral("OK"), "okButton", this);
     m_ok->setDefault(true);
+    DialogKeys::install(this);
     m_cancel = makeDialogButton(QStringLiteral("Cancel"), "cancelButton", this);
 
     auto* buttons = new QHBoxLayout;
@@ -122,7 +123,8 @@ CPinPolicyDlg::CPinPolicyDlg(DeviceApi& device, QWidget* parent, FileLog fileLog
     PolicyValues values;
     {
         BusyCursor busy;
-        values = policy_values_of(read_pin_policy_or_zero(m_device));
+        KeySession key(m_device);
+        values = policy_values_of(read_pin_policy_or_zero(key));
     }
     showValues(values);
     setMessage(QString());
@@ -169,12 +171,13 @@ void CPinPolicyDlg::OnSaveCmd()
         values[text.field] = *value;
     }
 
+    KeySession key(m_device);
     PinResult<PinPolicyRecord> stored;
     {
         BusyCursor busy;
         // The PIN state (digest, set time) is carried over; a key without a
         // record starts with none.
-        stored = read_pin_policy_to_update(m_device);
+        stored = read_pin_policy_to_update(key);
     }
     if (!stored) {
         m_fileLog("[OnSaveCmd] " + stored.error().message);
@@ -190,7 +193,7 @@ void CPinPolicyDlg::OnSaveCmd()
     PinResult<void> written;
     {
         BusyCursor busy;
-        written = write_pin_policy(m_device, record);
+        written = write_pin_policy(key, record);
     }
     if (written) {
         accept();

@@ -18,18 +18,6 @@ Err general(std::string message)
     return Err{ErrCode::General, std::move(message)};
 }
 
-uint32_t length(std::string_view text)
-{
-    return static_cast<uint32_t>(text.size());
-}
-
-// Never a null pointer, even for an empty PIN: the key may take null as a
-// missing argument rather than as an empty code.
-const char* bytes(std::string_view text)
-{
-    return text.empty() ? "" : text.data();
-}
-
 int64_t now()
 {
     return static_cast<int64_t>(std::time(nullptr));
@@ -42,7 +30,7 @@ bool digestIsEmpty(const PinPolicyRecord& record)
 
 // Reads the record and checks the new PIN against it: the rules applied are
 // always the ones on the key at the moment of the change.
-PinResult<PinPolicyRecord> policyAdmitting(DeviceApi& device, std::string_view newPin)
+PinResult<PinPolicyRecord> policyAdmitting(KeySession& device, std::string_view newPin)
 {
     auto record = read_pin_policy(device);
     if (!record)
@@ -62,21 +50,21 @@ std::array<uint8_t, kPinDigestSize> pin_digest(std::string_view pin)
     unsigned int size = 0;
     // MD5 cannot fail for in-memory input with the default provider; should
     // it ever, the zero digest reads as "no PIN" rather than as a PIN.
-    if (EVP_Digest(bytes(pin), pin.size(), digest.data(), &size, EVP_md5(), nullptr) != 1 ||
+    if (EVP_Digest(pin.data(), pin.size(), digest.data(), &size, EVP_md5(), nullptr) != 1 ||
         size != digest.size())
         digest.fill(0);
     return digest;
 }
 
-PinResult<bool> is_hwmaccess_empty(DeviceApi& device)
+PinResult<bool> is_hwmaccess_empty(KeySession& device)
 {
-    uint8_t hasAccess = 0;
-    if (device.OtpHasAccess(VN_SLOT_ALL, &hasAccess) != VN_OK)
+    const auto hasAccess = device.has_access();
+    if (!hasAccess)
         return std::unexpected(general("Failed to check if OTP is protected by PIN."));
-    return hasAccess == 0;
+    return !*hasAccess;
 }
 
-bool is_simaccess_empty(DeviceApi& device)
+bool is_simaccess_empty(KeySession& device)
 {
     auto record = read_pin_policy(device);
     if (!record) {
@@ -86,19 +74,19 @@ bool is_simaccess_empty(DeviceApi& device)
     return digestIsEmpty(*record);
 }
 
-PinResult<bool> is_access_empty(DeviceApi& device)
+PinResult<bool> is_access_empty(KeySession& device)
 {
-    if (is_hwmaccess_supported(device))
+    if (device.is_hwmaccess_supported())
         return is_hwmaccess_empty(device);
     return is_simaccess_empty(device);
 }
 
-bool is_pin_policy_enabled(DeviceApi& device)
+bool is_pin_policy_enabled(KeySession& device)
 {
     return read_pin_policy(device).has_value();
 }
 
-PinResult<bool> verify_simaccess(DeviceApi& device, std::string_view pin)
+PinResult<bool> verify_simaccess(KeySession& device, std::string_view pin)
 {
     auto record = read_pin_policy(device);
     if (!record)
@@ -106,21 +94,20 @@ PinResult<bool> verify_simaccess(DeviceApi& device, std::string_view pin)
     return pin_digest(pin) == record->pinDigest;
 }
 
-PinResult<bool> verify_pin(DeviceApi& device, std::string_view pin)
+PinResult<bool> verify_pin(KeySession& device, std::string_view pin)
 {
-    if (!is_hwmaccess_supported(device))
+    if (!device.is_hwmaccess_supported())
         return verify_simaccess(device, pin);
     // Changing the code to itself is the key's only way of checking it.
-    const uint32_t status =
-        device.OtpChangeAccess(VN_SLOT_ALL, bytes(pin), length(pin), bytes(pin), length(pin));
-    if (status == VN_OK)
+    const auto checked = device.change_access(pin, pin);
+    if (checked)
         return true;
-    if (status == VN_ERR_WRONG_ACCESS)
+    if (checked.error().status == VN_ERR_WRONG_ACCESS)
         return false;
     return std::unexpected(general("Failed to verify PIN."));
 }
 
-PinResult<void> set_hwmaccess(DeviceApi& device, std::string_view newPin)
+PinResult<void> set_hwmaccess(KeySession& device, std::string_view newPin)
 {
     auto empty = is_hwmaccess_empty(device);
     if (!empty)
@@ -135,15 +122,14 @@ PinResult<void> set_hwmaccess(DeviceApi& device, std::string_view newPin)
     // time stays behind and the key keeps no access code.
     if (auto written = write_pin_policy(device, *record); !written)
         return written;
-    const uint32_t status = device.OtpSetAccess(VN_SLOT_ALL, bytes(newPin), length(newPin));
-    if (status != VN_OK) {
-        spdlog::error("[set_hwmaccess] Failed to set access. rv={}", status);
+    if (const auto set = device.set_access(newPin); !set) {
+        spdlog::error("[set_hwmaccess] Failed to set access. rv={}", set.error().status);
         return std::unexpected(general("Failed to set access."));
     }
     return {};
 }
 
-PinResult<void> set_simaccess(DeviceApi& device, std::string_view newPin)
+PinResult<void> set_simaccess(KeySession& device, std::string_view newPin)
 {
     if (!is_simaccess_empty(device))
         return std::unexpected(general(kHasPinAlready));
@@ -155,7 +141,7 @@ PinResult<void> set_simaccess(DeviceApi& device, std::string_view newPin)
     return write_pin_policy(device, *record);
 }
 
-PinResult<void> change_hwmaccess(DeviceApi& device, std::string_view newPin,
+PinResult<void> change_hwmaccess(KeySession& device, std::string_view newPin,
                                  std::string_view oldPin)
 {
     if (oldPin.empty())
@@ -168,16 +154,15 @@ PinResult<void> change_hwmaccess(DeviceApi& device, std::string_view newPin,
     // leaves the new set time on the key.
     if (auto written = write_pin_policy(device, *record); !written)
         return written;
-    const uint32_t status = device.OtpChangeAccess(VN_SLOT_ALL, bytes(oldPin), length(oldPin),
-                                                   bytes(newPin), length(newPin));
-    if (status == VN_OK)
+    const auto changed = device.change_access(oldPin, newPin);
+    if (changed)
         return {};
-    if (status == VN_ERR_WRONG_ACCESS)
+    if (changed.error().status == VN_ERR_WRONG_ACCESS)
         return std::unexpected(err_from_code(ErrCode::WrongPin));
     return std::unexpected(general("Failed to change PIN."));
 }
 
-PinResult<void> change_simaccess(DeviceApi& device, std::string_view newPin,
+PinResult<void> change_simaccess(KeySession& device, std::string_view newPin,
                                  std::string_view oldPin)
 {
     if (oldPin.empty())
@@ -195,14 +180,14 @@ PinResult<void> change_simaccess(DeviceApi& device, std::string_view newPin,
     return write_pin_policy(device, *record);
 }
 
-PinResult<void> change_pin(DeviceApi& device, std::string_view newPin, std::string_view oldPin)
+PinResult<void> change_pin(KeySession& device, std::string_view newPin, std::string_view oldPin)
 {
-    if (is_hwmaccess_supported(device))
+    if (device.is_hwmaccess_supported())
         return change_hwmaccess(device, newPin, oldPin);
     return change_simaccess(device, newPin, oldPin);
 }
 
-PinResult<std::string> query_pin(DeviceApi& device, const std::string& cachedPinUtf8,
+PinResult<std::string> query_pin(KeySession& device, const std::string& cachedPinUtf8,
                                  const PinPrompt& askPin)
 {
     auto empty = is_access_empty(device);
@@ -225,7 +210,7 @@ PinResult<std::string> query_pin(DeviceApi& device, const std::string& cachedPin
     return entered;
 }
 
-OpResult<std::string> access_for_operation(DeviceApi& device, const std::string& cachedPinUtf8,
+OpResult<std::string> access_for_operation(KeySession& device, const std::string& cachedPinUtf8,
                                            const PinPrompt& askPin)
 {
     bool asked = false;
@@ -234,7 +219,6 @@ OpResult<std::string> access_for_operation(DeviceApi& device, const std::string&
         return askPin ? askPin() : std::string();
     });
     if (!access)
-        return std::unexpected(OpError{asked ? Fault::Pin : Fault::Device, 0,
-                                       QString::fromStdString(access.error().message)});
+        return fail(asked ? Fault::Pin : Fault::Device, access.error().message);
     return std::move(*access);
 }

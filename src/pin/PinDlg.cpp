@@ -1,5 +1,7 @@
 #include "pin/PinDlg.h"
 
+#include "ui/DialogKeys.h"
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,6 +23,7 @@ PinDlg::PinDlg(QWidget* parent) : QDialog(parent)
     m_ok = new QPushButton(QStringLiteral("OK"), this);
     m_ok->setObjectName(QStringLiteral("okButton"));
     m_ok->setDefault(true);
+    DialogKeys::install(this);
     m_ok->setAccessibleName(m_ok->text());
     connect(m_ok, &QPushButton::clicked, this, &PinDlg::accept);
 

@@ -33,12 +33,12 @@ template <class T> T getLittleEndian(const uint8_t* in)
 enum class ReadFailure { Device, NotInitialised };
 
 // The steps both readers share; an `enabled` of 0 is left for them to judge.
-std::expected<PinPolicyRecord, ReadFailure> readStored(DeviceApi& device)
+std::expected<PinPolicyRecord, ReadFailure> readStored(KeySession& device)
 {
-    OtpTokenRecord token{};
-    if (device.OtpList(VN_SLOT_PIN_RECORD, &token) != VN_OK)
+    const auto token = device.pin_record();
+    if (!token)
         return std::unexpected(ReadFailure::Device);
-    const std::string_view text(token.serial, strnlen(token.serial, sizeof token.serial));
+    const std::string_view text(token->serial, strnlen(token->serial, sizeof token->serial));
     auto bytes = base64_decode(text);
     if (!bytes || bytes->size() != kPinPolicyRecordSize)
         return std::unexpected(ReadFailure::NotInitialised);
@@ -151,7 +151,7 @@ OtpTokenRecord pin_policy_token(const PinPolicyRecord& record)
     return token;
 }
 
-PinResult<PinPolicyRecord> read_pin_policy(DeviceApi& device)
+PinResult<PinPolicyRecord> read_pin_policy(KeySession& device)
 {
     auto stored = readStored(device);
     if (!stored)
@@ -163,12 +163,12 @@ PinResult<PinPolicyRecord> read_pin_policy(DeviceApi& device)
     return *stored;
 }
 
-PinPolicyRecord read_pin_policy_or_zero(DeviceApi& device)
+PinPolicyRecord read_pin_policy_or_zero(KeySession& device)
 {
     return readStored(device).value_or(PinPolicyRecord{});
 }
 
-PinResult<PinPolicyRecord> read_pin_policy_to_update(DeviceApi& device)
+PinResult<PinPolicyRecord> read_pin_policy_to_update(KeySession& device)
 {
     auto stored = readStored(device);
     if (!stored && stored.error() == ReadFailure::Device)
@@ -176,13 +176,13 @@ PinResult<PinPolicyRecord> read_pin_policy_to_update(DeviceApi& device)
     return stored.value_or(PinPolicyRecord{});
 }
 
-PinResult<void> write_pin_policy(DeviceApi& device, const PinPolicyRecord& record)
+PinResult<void> write_pin_policy(KeySession& device, const PinPolicyRecord& record)
 {
-    const uint32_t status = device.OtpPersonalize(pin_policy_token(record), nullptr, 0, 1);
-    if (status == VN_OK)
+    const auto written = device.write_pin_record(pin_policy_token(record));
+    if (written)
         return {};
     // Deliberately not err_from_code(1): this message has no full stop.
-    if (status == VN_ERR_TOUCH_TIMEOUT)
+    if (written.error().status == VN_ERR_TOUCH_TIMEOUT)
         return std::unexpected(Err{ErrCode::Timeout, "Token timed out"});
     return std::unexpected(Err{ErrCode::General, kWriteFailed});
 }

@@ -4,7 +4,7 @@
 // pseudo-token in slot 1: 34 bytes, base64-encoded. Nothing about the PIN is
 // kept in the program; every operation reads the record afresh.
 
-#include "device/DeviceApi.h"
+#include "device/KeySession.h"
 #include "pin/PinResult.h"
 
 #include <array>
@@ -51,14 +51,14 @@ OtpTokenRecord pin_policy_token(const PinPolicyRecord& record);
 
 // Fails (code 0) when the key cannot be read, or the record is missing,
 // malformed or switched off.
-PinResult<PinPolicyRecord> read_pin_policy(DeviceApi& device);
+PinResult<PinPolicyRecord> read_pin_policy(KeySession& device);
 // A missing or unreadable record reads as all zeros; one that is switched off
 // comes back with its stored values.
-PinPolicyRecord read_pin_policy_or_zero(DeviceApi& device);
+PinPolicyRecord read_pin_policy_or_zero(KeySession& device);
 // The record a policy save builds on: as read_pin_policy_or_zero, but a key
 // that answers the read with an error status fails ("Failed to read PIN
 // policy."), since a zero record would erase the PIN it may hold.
-PinResult<PinPolicyRecord> read_pin_policy_to_update(DeviceApi& device);
+PinResult<PinPolicyRecord> read_pin_policy_to_update(KeySession& device);
 // Replaces the pseudo-token; the key waits for a touch, so callers show their
 // prompt first. Never passes an access code.
-PinResult<void> write_pin_policy(DeviceApi& device, const PinPolicyRecord& record);
+PinResult<void> write_pin_policy(KeySession& device, const PinPolicyRecord& record);

@@ -4,11 +4,11 @@
 #include "pin/PinDlg.h"
 #include "ui/BusyCursor.h"
 
-std::expected<std::string, Err> query_pin_ifn(DeviceApi& device, QWidget* parent,
-                                              const std::string& cachedPinUtf8)
+OpResult<std::string> query_pin_ifn(KeySession& device, QWidget* parent,
+                                    const std::string& cachedPinUtf8)
 {
     BusyCursor busy;
-    return query_pin(device, cachedPinUtf8, [parent] {
+    return access_for_operation(device, cachedPinUtf8, [parent] {
         BusyCursor arrow(Qt::ArrowCursor); // the user types while the device waits
         PinDlg dialog(parent);
         dialog.exec();                     // the result does not matter: the member is the answer

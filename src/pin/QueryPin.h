@@ -2,16 +2,15 @@
 
 // The PIN a protected operation (Get OTP, Remove, New Token) passes to the key
 // as its access code, asking the user with PinDlg when a PIN is set and none
-// is cached. On a value the caller caches it; on an Err the caller logs and
-// shows err.message and skips its device call.
+// is cached. On a value the caller caches it; on a failure the caller logs
+// and shows its detail (the PIN check's message) and skips its device call.
 
-#include "device/DeviceApi.h"
-#include "pin/PinResult.h"
+#include "core/Error.h"
+#include "device/KeySession.h"
 
-#include <expected>
 #include <string>
 
 class QWidget;
 
-std::expected<std::string, Err> query_pin_ifn(DeviceApi& device, QWidget* parent,
-                                              const std::string& cachedPinUtf8);
+OpResult<std::string> query_pin_ifn(KeySession& device, QWidget* parent,
+                                    const std::string& cachedPinUtf8);

@@ -1,10 +1,10 @@
 #include "pin/UpdatePinDlg.h"
 
-#include "device/DeviceApi.h"
+#include "device/KeySession.h"
 #include "pin/PinAccess.h"
 #include "pin/PinComplexity.h"
 #include "ui/BusyCursor.h"
-#include "ui/DialogButton.h"
+#include "ui/DialogKeys.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -49,6 +49,7 @@ UpdatePinDlg::UpdatePinDlg(DeviceApi& device, QWidget* parent) : QDialog(parent)
 
     m_ok = makeDialogButton(QStringLiteral("OK"), "okButton", this);
     m_ok->setDefault(true);
+    DialogKeys::install(this);
     m_cancel = makeDialogButton(QStringLiteral("Cancel"), "cancelButton", this);
     connect(m_ok, &QPushButton::clicked, this, &UpdatePinDlg::OnOK);
     connect(m_cancel, &QPushButton::clicked, this, &UpdatePinDlg::reject);
@@ -83,7 +84,8 @@ void UpdatePinDlg::OnInitDialog()
     PinResult<bool> empty;
     {
         BusyCursor busy;
-        empty = is_access_empty(m_device);
+        KeySession key(m_device);
+        empty = is_access_empty(key);
     }
     if (!empty) {
         spdlog::error("[UpdatePinDlg::OnInitDialog] Failed to query is_access_empty");
@@ -121,10 +123,11 @@ void UpdatePinDlg::OnOK()
         return;
     }
 
+    KeySession key(m_device);
     PinResult<PinPolicyRecord> policy;
     {
         BusyCursor busy;
-        policy = read_pin_policy(m_device);
+        policy = read_pin_policy(key);
     }
     if (!policy) {
         showMessage(policy.error().message);
@@ -142,7 +145,7 @@ void UpdatePinDlg::OnOK()
     PinResult<void> changed;
     {
         BusyCursor busy;
-        changed = change_pin(m_device, newPin, currentPin);
+        changed = change_pin(key, newPin, currentPin);
     }
     if (!changed) {
         showMessage("Failed to change PIN. Error: " + changed.error().message);

@@ -1,12 +1,11 @@
 #include "programming/CNewTokenDlg.h"
 
-#include "programming/SeedDirectory.h"
-
-#include "device/AnsiText.h"
-#include "programming/ProgramToken.h"
+#include "core/Codecs.h"
+#include "programming/NewToken.h"
 #include "programming/SeedHandling.h"
+#include "ui/AnsiText.h"
 #include "ui/BusyCursor.h"
-#include "ui/DialogButton.h"
+#include "ui/DialogKeys.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -14,7 +13,6 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -69,17 +67,40 @@ void selectChoice(QButtonGroup* group, int choice)
     group->setExclusive(true);
 }
 
+// The radio buttons' ids in their groups are the values they stand for.
+int algorithmId(OtpAlgorithm algorithm)
+{
+    return algorithm == OtpAlgorithm::Hotp ? 0 : 1;
+}
+
+int hashId(OtpHash hash)
+{
+    return hash == OtpHash::Sha1 ? 0 : 1;
+}
+
+// UTF-8 as the core checks it; a character without a UTF-8 form (a lone
+// surrogate) is marked so that the check refuses it.
+std::string utf8(const QString& text)
+{
+    return utf16_to_utf8(std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()),
+                                             static_cast<std::size_t>(text.size())));
+}
+
 } // namespace
 
-CNewTokenDlg::CNewTokenDlg(DeviceApi& device, std::string access, std::string suggestedSerial,
-                           QWidget* parent, QString seedDirectory)
-    : QDialog(parent), m_device(device), m_access(std::move(access)),
-      m_suggestedSerial(std::move(suggestedSerial)),
-      m_seedDirectory(seedDirectory.isEmpty() ? default_seed_directory() : std::move(seedDirectory))
+CNewTokenDlg::CNewTokenDlg(DeviceApi& device, std::string keySerial, std::string access,
+                           std::string suggestedSerial, std::span<Recorder* const> recorders,
+                           QWidget* parent)
+    : QDialog(parent), m_device(device), m_keySerial(std::move(keySerial)),
+      m_access(std::move(access)), m_suggestedSerial(std::move(suggestedSerial)),
+      m_recorders(recorders.begin(), recorders.end())
 {
     setWindowTitle(QStringLiteral("New Token"));
     setObjectName(QStringLiteral("CNewTokenDlg"));
     buildControls();
+    // Enter on no push button is the window system's OK command: it closes
+    // the dialog without saving.
+    new DialogKeys(this, [this] { done(NewTokenId::Ok); }, [this] { reject(); });
 
     m_form = NewTokenForm{}; // TOTP, SHA-1, 6 digits, 30 seconds, ENTER on
     m_saveResult = kNotSaved;
@@ -178,10 +199,10 @@ void CNewTokenDlg::readControls()
     m_form.serialText = m_serialEdit->text();
     m_form.seedText = m_seedEdit->text();
     m_form.userName = m_userNameEdit->text();
-    m_form.hashChoice = m_hash->checkedId();
-    m_form.digitsChoice = m_digits->checkedId();
-    m_form.algorithmChoice = m_algorithm->checkedId();
-    m_form.intervalChoice = m_interval->checkedId();
+    m_form.hash = m_hash->checkedId() == 1 ? OtpHash::Sha256 : OtpHash::Sha1;
+    m_form.digits = m_digits->checkedId() == 1 ? 8 : 6;
+    m_form.algorithm = m_algorithm->checkedId() == 0 ? OtpAlgorithm::Hotp : OtpAlgorithm::Totp;
+    m_form.interval = m_interval->checkedId() == 1 ? 60 : 30;
     m_form.appendEnter = m_appendEnter->isChecked();
 }
 
@@ -190,10 +211,10 @@ void CNewTokenDlg::writeControls()
     m_serialEdit->setText(m_form.serialText);
     m_seedEdit->setText(m_form.seedText);
     m_userNameEdit->setText(m_form.userName);
-    selectChoice(m_hash, m_form.hashChoice);
-    selectChoice(m_digits, m_form.digitsChoice);
-    selectChoice(m_algorithm, m_form.algorithmChoice);
-    selectChoice(m_interval, m_form.intervalChoice);
+    selectChoice(m_hash, hashId(m_form.hash));
+    selectChoice(m_digits, m_form.digits == 8 ? 1 : 0);
+    selectChoice(m_algorithm, algorithmId(m_form.algorithm));
+    selectChoice(m_interval, m_form.interval == 60 ? 1 : 0);
     m_appendEnter->setChecked(m_form.appendEnter);
 }
 
@@ -218,59 +239,68 @@ void CNewTokenDlg::OnBnClickedGenerateSeed()
     readControls();
     // The length follows the hash chosen now; a seed drawn earlier is not
     // adjusted when the hash changes afterwards.
-    const auto seed = generate_seed_text(m_form.hashChoice == 0 ? OtpHash::Sha1 : OtpHash::Sha256);
+    const auto seed = generate_seed_text(m_form.hash);
     if (!seed) {
-        setStatusText(seed.error().message);
+        setStatusText(QString::fromStdString(seed.error().detail));
         return;
     }
-    m_form.seedText = *seed;
+    m_form.seedText = QString::fromStdString(*seed);
     writeControls();
 }
 
 void CNewTokenDlg::OnBnClickedSave()
 {
     readControls();
-    SeedFileRecorder seedFiles(m_seedDirectory);
-    TokenRecorder* const recorders[] = {&seedFiles};
+    auto token = check_new_token({.algorithm = m_form.algorithm,
+                                  .hash = m_form.hash,
+                                  .digits = m_form.digits,
+                                  .interval = m_form.interval,
+                                  .serial = utf8(m_form.serialText),
+                                  .seedHex = utf8(m_form.seedText),
+                                  .user = utf8(m_form.userName)});
+    if (!token) {
+        setStatusText(QString::fromStdString(token.error().detail));
+        return;
+    }
+
+    KeySession key(m_device);
     OpResult<ProgrammedToken> programmed;
     {
         BusyCursor busy;
-        programmed = program_token(m_device, m_access, m_form, recorders, [this] {
-            // The call that follows blocks until the key is touched; the note
-            // must be on screen before it starts, not whenever the event loop
-            // next paints.
-            setStatusText(QStringLiteral("Please touch the key..."));
-            m_status->repaint();
-        });
+        programmed = program_token(
+            key,
+            {.token = std::move(*token),
+             .keySerial = m_keySerial,
+             .access = m_access,
+             .appendEnter = m_form.appendEnter},
+            m_recorders,
+            {.touch =
+                 [this] {
+                     // The call that follows blocks until the key is touched;
+                     // the note must be on screen before it starts, not
+                     // whenever the event loop next paints.
+                     setStatusText(QStringLiteral("Please touch the key..."));
+                     m_status->repaint();
+                 },
+             .keyTookToken = [this] { setStatusText(QString()); }});
     }
-    if (!programmed && programmed.error().fault == Fault::Refused) {
-        setStatusText(programmed.error().message);
+    // Refused before the key was touched (a recorder's check, a lock): the
+    // user can mend it and press Save again.
+    if (!programmed && programmed.error().fault != Fault::Device) {
+        setStatusText(QString::fromStdString(programmed.error().detail));
         return;
     }
     setStatusText(QString());
 
     m_saveResult = programmed ? kProgrammingSucceeded : kProgrammingFailed;
-    m_resultText = programmed ? programmed->resultText : programmed.error().message;
+    if (programmed)
+        m_programmed = std::move(*programmed);
+    else
+        m_failure = programmed.error();
     done(NewTokenId::Save);
 }
 
 void CNewTokenDlg::reject()
 {
     done(NewTokenId::Cancel);
-}
-
-void CNewTokenDlg::keyPressEvent(QKeyEvent* event)
-{
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        // As in a native dialog: Enter presses the push button that has the
-        // focus, and anywhere else it is the OK command, which closes the
-        // dialog without saving.
-        if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
-            button->click();
-            return;
-        }
-        done(NewTokenId::Ok);
-        return;
-    }
-    QDialog::keyPressEvent(event);
 }

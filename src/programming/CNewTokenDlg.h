@@ -2,15 +2,17 @@
 
 // The New Token dialog: the user describes one HOTP or TOTP token, draws or
 // types its serial number and seed, and Save programs it into the key and
-// records it in the seed files. The main window reads saveResult(),
-// resultText() and appendEnter() once it has closed.
+// records it with the recorders it was given. The main window reads
+// saveResult() and what it refers to once the dialog has closed.
 
 #include "device/DeviceApi.h"
-#include "programming/NewToken.h"
-#include "programming/SeedFiles.h"
+#include "programming/ProgramToken.h"
 
 #include <QDialog>
+#include <QString>
 
+#include <optional>
+#include <span>
 #include <string>
 
 class QAbstractButton;
@@ -45,18 +47,40 @@ inline constexpr int Note = 1033;
 inline constexpr int StatusLine = 1060;
 } // namespace NewTokenId
 
+// Save results, as the main window reads them once the dialog has closed.
+inline constexpr int kNotSaved = 0;
+inline constexpr int kProgrammingFailed = 1;
+inline constexpr int kProgrammingSucceeded = 2;
+
+// The dialog's fields as read from its controls.
+struct NewTokenForm
+{
+    OtpAlgorithm algorithm = OtpAlgorithm::Totp;
+    OtpHash hash = OtpHash::Sha1;
+    int digits = 6;
+    int interval = 30;
+    bool appendEnter = true;
+    QString serialText;
+    QString seedText;
+    QString userName;
+};
+
 class CNewTokenDlg : public QDialog
 {
 public:
-    // `access` goes to the key with the new token; `suggestedSerial` fills the
-    // serial edit. The seed files live in `seedDirectory`, by default the
-    // executable's own directory.
-    CNewTokenDlg(DeviceApi& device, std::string access, std::string suggestedSerial,
-                 QWidget* parent = nullptr, QString seedDirectory = QString());
+    // The token goes to the key `keySerial` with `access`; `suggestedSerial`
+    // fills the serial edit; the recorders take its seed.
+    CNewTokenDlg(DeviceApi& device, std::string keySerial, std::string access,
+                 std::string suggestedSerial, std::span<Recorder* const> recorders,
+                 QWidget* parent = nullptr);
 
     int saveResult() const { return m_saveResult; }
-    const QString& resultText() const { return m_resultText; }
-    bool appendEnter() const { return m_form.appendEnter; }
+    // The fields as they stood when Save was pressed.
+    const NewTokenForm& form() const { return m_form; }
+    // Once the key has taken the token (saveResult() 2).
+    const std::optional<ProgrammedToken>& programmed() const { return m_programmed; }
+    // Why the key did not take it (saveResult() 1).
+    const OpError& failure() const { return m_failure; }
 
     // Button handlers, public so that the flow and the tests can press them
     // the way the buttons do.
@@ -71,9 +95,6 @@ public:
     // Cancel command.
     void reject() override;
 
-protected:
-    void keyPressEvent(QKeyEvent* event) override;
-
 private:
     void buildControls();
     // Data exchange between the controls and m_form, in the order serial,
@@ -82,13 +103,15 @@ private:
     void writeControls();
 
     DeviceApi& m_device;
+    const std::string m_keySerial;
     const std::string m_access;
     const std::string m_suggestedSerial;
-    const QString m_seedDirectory;
+    const std::vector<Recorder*> m_recorders;
 
     NewTokenForm m_form;
     int m_saveResult = kNotSaved;
-    QString m_resultText;
+    std::optional<ProgrammedToken> m_programmed;
+    OpError m_failure;
 
     QButtonGroup* m_algorithm = nullptr;
     QButtonGroup* m_hash = nullptr;

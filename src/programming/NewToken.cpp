@@ -1,89 +1,71 @@
 #include "programming/NewToken.h"
 
-#include "device/AnsiText.h"
-#include "device/OpResult.h"
-#include "programming/SeedFileLock.h"
+#include "core/Codecs.h"
 #include "programming/SeedHandling.h"
-
-#include <QDir>
 
 #include <algorithm>
 #include <cstring>
 
 namespace {
 
-bool breaks_csv_row(const QString& text)
+// C0 controls and DEL.
+bool has_control(std::string_view text)
 {
-    return std::ranges::any_of(
-        text, [](QChar c) { return c == u',' || c == u'"' || c == u'\r' || c == u'\n'; });
-}
-
-// The key and the XML file hold 8-bit text that ends at the first zero byte.
-// Text the code page cannot carry (a lone surrogate, a character outside a
-// narrow code page) or that holds a NUL would reach them as something other
-// than what was typed, and other than what the CSV file records.
-bool fits_8bit_field(const QString& text)
-{
-    const std::string ansi = toAnsi(text);
-    return ansi.find('\0') == std::string::npos && fromAnsi(ansi) == text;
-}
-
-QString file_failure_line(const QString& path, const QString& reason)
-{
-    return QStringLiteral("Failed to record the new token in %1: %2\r\n")
-        .arg(QDir::toNativeSeparators(path), reason);
+    return std::ranges::any_of(text, [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte == 0x7F;
+    });
 }
 
 } // namespace
 
-std::expected<SeedFileToken, QString> check_new_token(const NewTokenForm& form)
+OpResult<TokenSpec> check_new_token(const NewTokenInput& input)
 {
-    SeedFileToken token;
-    token.algorithm = form.algorithmChoice == 0 ? OtpAlgorithm::Hotp : OtpAlgorithm::Totp;
-    token.hash = form.hashChoice == 0 ? OtpHash::Sha1 : OtpHash::Sha256;
-    token.digits = form.digitsChoice == 0 ? 6 : 8;
-    token.interval = form.intervalChoice == 0 ? 30 : 60;
-    token.userName = form.userName;
+    TokenSpec token;
+    token.algorithm = input.algorithm;
+    token.hash = input.hash;
+    token.digits = input.digits;
+    token.interval = input.interval;
 
     // The key lists its tokens up to the first empty serial number, so a
     // token without one could never be seen or removed again.
-    token.serial = toAnsi(form.serialText);
+    token.serial = input.serial;
     if (token.serial.empty())
-        return std::unexpected(QStringLiteral("Please enter a serial number."));
+        return fail(Fault::Refused, "Please enter a serial number.");
     if (token.serial.size() > kSerialNumberLength)
-        return std::unexpected(
-            QStringLiteral("The serial number is too long (at most 13 characters)."));
-    if (breaks_csv_row(form.serialText))
-        return std::unexpected(QStringLiteral(
-            "The serial number must not contain a comma, a double quote or a line break."));
-    if (!fits_8bit_field(form.serialText))
-        return std::unexpected(
-            QStringLiteral("The serial number holds characters the key cannot store."));
+        return fail(Fault::Refused, "The serial number is too long (at most 13 characters).");
+    if (!is_valid_utf8(token.serial))
+        return fail(Fault::Refused, "The serial number holds characters the key cannot store.");
+    if (has_control(token.serial))
+        return fail(Fault::Refused,
+                    "The serial number must not contain a control character such as a line "
+                    "break.");
 
-    uint8_t seed[kSeedBufferSize] = {};
-    std::size_t seedLength = 0;
-    if (!hex_to_bytes(form.seedText, seed, sizeof seed, &seedLength))
-        return std::unexpected(QString::fromUtf8(kInvalidSeedFormat));
+    auto seed = hex_decode(input.seedHex);
+    if (!seed)
+        return fail(Fault::Refused, kInvalidSeedFormat);
     // The key takes exactly 20 or 32 bytes; a shorter text would be padded
     // with zeros and program a seed different from the one exported.
-    const std::size_t wanted = token.hash == OtpHash::Sha1 ? kSha1SeedLength : kSha256SeedLength;
-    if (seedLength != wanted)
-        return std::unexpected(
-            token.hash == OtpHash::Sha1
-                ? QStringLiteral("SHA-1 needs a seed of 40 hexadecimal digits.")
-                : QStringLiteral("SHA-256 needs a seed of 64 hexadecimal digits."));
-    token.seed.assign(seed, seed + seedLength);
+    if (seed->size() != seed_length(token.hash))
+        return fail(Fault::Refused, token.hash == OtpHash::Sha1
+                                        ? "SHA-1 needs a seed of 40 hexadecimal digits."
+                                        : "SHA-256 needs a seed of 64 hexadecimal digits.");
+    if (std::ranges::all_of(seed->view(), [](uint8_t b) { return b == 0; }))
+        return fail(Fault::Refused,
+                    "A seed of zeros only is refused: no generator gives one. Generate a seed "
+                    "or enter another.");
+    token.seed = std::move(*seed);
 
-    if (breaks_csv_row(form.userName))
-        return std::unexpected(QStringLiteral(
-            "The user name must not contain a comma, a double quote or a line break."));
-    if (!fits_8bit_field(form.userName))
-        return std::unexpected(
-            QStringLiteral("The user name holds characters the seed files cannot store."));
+    token.user = input.user;
+    if (!is_valid_utf8(token.user))
+        return fail(Fault::Refused, "The user name holds characters the seed files cannot store.");
+    if (has_control(token.user))
+        return fail(Fault::Refused,
+                    "The user name must not contain a control character such as a line break.");
     return token;
 }
 
-OtpTokenRecord make_token_record(const SeedFileToken& token)
+OtpTokenRecord make_token_record(const TokenSpec& token)
 {
     OtpTokenRecord record{};
     record.slot = VN_SLOT_ALL;
@@ -97,33 +79,4 @@ OtpTokenRecord make_token_record(const SeedFileToken& token)
     std::memcpy(record.seed, token.seed.data(), std::min(token.seed.size(), kSeedBufferSize));
     record.seedLength = static_cast<uint32_t>(token.seed.size());
     return record;
-}
-
-QString save_result_text(uint32_t status, const NewTokenForm& form)
-{
-    if (status != 0)
-        return QStringLiteral("Failed to save the new token (error = %1)\r\n")
-            .arg(status_hex(status));
-    return QStringLiteral("Save new token succeeded!\r\n") + QStringLiteral("SN=") +
-           form.serialText + QStringLiteral(", SEED=") + form.seedText + QStringLiteral("\r\n");
-}
-
-QString export_seed_files(const QString& directory, const SeedFileToken& token)
-{
-    const QString xmlPath = seed_xml_path(token.algorithm, directory);
-    const QString csvPath = seed_csv_path(xmlPath);
-    // Writing without the lock could drop another writer's token, so neither
-    // file is touched when it cannot be had.
-    const auto lock = SeedFileLock::acquire(directory);
-    if (!lock)
-        return file_failure_line(xmlPath, lock.error().reason) +
-               file_failure_line(csvPath, lock.error().reason);
-
-    QString failures;
-    if (auto written = write_seed_xml(directory, token); !written)
-        failures += file_failure_line(xmlPath, written.error());
-    QString reason;
-    if (write_seed_csv(csvPath, token, &reason) != kCsvWritten)
-        failures += file_failure_line(csvPath, reason);
-    return failures;
 }

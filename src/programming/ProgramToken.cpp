@@ -1,65 +1,112 @@
 #include "programming/ProgramToken.h"
 
-#include "device/Discovery.h"
+#include "core/Codecs.h"
+#include "programming/NewToken.h"
 #include "programming/SeedHandling.h"
 #include "programming/SerialProposal.h"
-#include "tokens/TokenCommands.h"
+#include "records/FolderLock.h"
 
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <array>
 
-OpResult<ProgrammedToken> program_token(DeviceApi& device, std::string_view access,
-                                        const NewTokenForm& form,
-                                        std::span<TokenRecorder* const> recorders,
-                                        const TouchPrompt& touchPrompt)
+namespace {
+
+// The key's OTP for the token it just took, against the one its seed gives.
+OpResult<Verification> verify(KeySession& key, const TokenSpec& token, std::string_view access,
+                              const ProgramEvents& events)
 {
-    auto token = check_new_token(form);
-    if (!token)
-        return std::unexpected(OpError{Fault::Refused, 0, token.error()});
+    if (token.algorithm != OtpAlgorithm::Totp)
+        return fail(Fault::Refused, "Only a TOTP token can be verified.");
+    Verification verification;
+    verification.at = std::time(nullptr);
+    const OtpTokenRecord record = make_token_record(token);
+    if (events.touch)
+        events.touch();
+    auto onKey = key.calculate(record, challenge_for(record, verification.at), access);
+    if (!onKey)
+        return std::unexpected(onKey.error());
+    verification.keyOtp = *onKey;
+    verification.seedOtp = expected_totp(token, verification.at);
+    if (verification.keyOtp != verification.seedOtp)
+        return fail(Fault::Mismatch,
+                    "The key's OTP for SN=" + token.serial + " does not match its seed.");
+    return verification;
+}
 
-    const OtpTokenRecord record = make_token_record(*token);
-    if (touchPrompt)
-        touchPrompt();
-    const uint32_t status = device.OtpPersonalize(record, access.empty() ? "" : access.data(),
-                                                  static_cast<uint32_t>(access.size()), 1);
-    if (status != VN_OK)
-        return std::unexpected(OpError{Fault::Device, status, save_result_text(status, form)});
+} // namespace
 
-    ProgrammedToken programmed{*token, save_result_text(status, form), {}};
-    for (TokenRecorder* recorder : recorders) {
-        if (auto recorded = recorder->record(*token); !recorded)
-            programmed.recordFailures += recorded.error();
+bool ProgrammedToken::recorded() const
+{
+    return std::ranges::all_of(records, &RecordOutcome::recorded);
+}
+
+OpResult<ProgrammedToken> program_token(KeySession& key, const ProgramRequest& request,
+                                        std::span<Recorder* const> recorders,
+                                        const ProgramEvents& events)
+{
+    const TokenSpec& token = request.token;
+    std::vector<std::filesystem::path> folders;
+    for (const Recorder* recorder : recorders) {
+        const auto more = recorder->folders();
+        folders.insert(folders.end(), more.begin(), more.end());
     }
-    programmed.resultText += programmed.recordFailures;
+    // Held until the token is recorded: another writer of these files must
+    // neither change what the checks found nor lose its tokens to ours.
+    const auto locks = acquire_folder_locks(folders, request.lockPatience);
+    if (!locks)
+        return std::unexpected(locks.error());
+    for (Recorder* recorder : recorders)
+        if (auto checked = recorder->check(token); !checked)
+            return std::unexpected(checked.error());
+
+    if (events.touch)
+        events.touch();
+    if (auto taken = key.personalize(make_token_record(token), request.access); !taken)
+        return std::unexpected(taken.error());
+    if (events.keyTookToken)
+        events.keyTookToken();
+
+    ProgrammedToken programmed{token, request.keySerial, {}, {}, std::nullopt};
+    for (Recorder* recorder : recorders) {
+        auto outcomes = recorder->record(token, request.keySerial);
+        std::ranges::move(outcomes, std::back_inserter(programmed.records));
+    }
+    if (events.recorded)
+        events.recorded(token, programmed.records);
+
+    programmed.enter = key.set_enter(request.appendEnter);
+    if (request.verify)
+        programmed.verification = verify(key, token, request.access, events);
     return programmed;
 }
 
-OpResult<QString> generate_seed_text(OtpHash hash)
+OpResult<std::string> generate_seed_text(OtpHash hash)
 {
-    const std::size_t length = hash == OtpHash::Sha1 ? kSha1SeedLength : kSha256SeedLength;
+    const std::size_t length = seed_length(hash);
     std::array<uint8_t, kSeedBufferSize> seed{};
-    if (generate_seed(seed.data(), static_cast<int>(length)) != 0)
-        return std::unexpected(
-            OpError{Fault::Refused, 0, QStringLiteral("Failed to generate a seed.")});
-    return QString::fromLatin1(to_hex_upper({seed.data(), length}));
+    const bool generated = generate_seed(seed.data(), static_cast<int>(length)) == 0;
+    std::string text = generated ? to_hex_upper({seed.data(), length}) : std::string();
+    OPENSSL_cleanse(seed.data(), seed.size());
+    if (!generated)
+        return fail(Fault::Crypto, "Failed to generate a seed.");
+    return text;
 }
 
-OpResult<std::string> propose_serial(DeviceApi& device)
+OpResult<std::string> propose_serial(KeySession& key, const std::string& keySerial)
 {
-    auto key = find_the_key(device);
-    if (!key)
-        return std::unexpected(key.error());
-    auto tokens = list_tokens(device);
+    auto tokens = key.tokens();
     if (!tokens)
         return std::unexpected(tokens.error());
     std::vector<std::string> serials;
     for (const OtpTokenRecord& record : *tokens)
         serials.push_back(token_serial(record));
-    return next_serial_number(serials, *key);
+    return next_serial_number(serials, keySerial);
 }
 
-std::string expected_totp(const SeedFileToken& token, std::time_t now)
+std::string expected_totp(const TokenSpec& token, std::time_t now)
 {
     uint64_t step = static_cast<uint64_t>(now) / static_cast<uint64_t>(token.interval);
     std::array<uint8_t, 8> counter{};
@@ -86,21 +133,4 @@ std::string expected_totp(const SeedFileToken& token, std::time_t now)
     std::string value = std::to_string(binary % modulus);
     value.insert(0, static_cast<std::size_t>(token.digits) - value.size(), '0');
     return value;
-}
-
-OpResult<void> verify_token(DeviceApi& device, const SeedFileToken& token, std::string_view access,
-                            std::time_t now)
-{
-    if (token.algorithm != OtpAlgorithm::Totp)
-        return std::unexpected(
-            OpError{Fault::Refused, 0, QStringLiteral("Only a TOTP token can be verified.")});
-    const auto onKey = compute_otp(device, make_token_record(token), access, now);
-    if (!onKey)
-        return std::unexpected(onKey.error());
-    if (*onKey != expected_totp(token, now))
-        return std::unexpected(
-            OpError{Fault::Mismatch, 0,
-                    QStringLiteral("The key's OTP for SN=%1 does not match its seed.")
-                        .arg(QString::fromStdString(token.serial))});
-    return {};
 }

@@ -1,54 +1,84 @@
 #pragma once
 
-// Programming one token, as the New Token dialog's Save and the command line
-// do it: the checks of the form, the record sent to the key, the recording of
-// the seed and the result. The asking for input stays with the front end.
+// Programming one token on the key already found, as the New Token dialog's
+// Save and the command line's program and batch do it: the recorders' locks
+// and checks, the key, the records, the ENTER flag and, when asked, the
+// verification. It says what happened and leaves the wording to each front
+// end.
 
-#include "device/DeviceApi.h"
-#include "device/OpResult.h"
-#include "programming/NewToken.h"
-#include "programming/TokenRecorder.h"
+#include "core/Error.h"
+#include "core/TokenSpec.h"
+#include "device/KeySession.h"
+#include "records/Recorder.h"
 
+#include <chrono>
 #include <ctime>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
-#include <string_view>
+#include <vector>
 
-// Called right before the call that waits for the key's touch.
-using TouchPrompt = std::function<void()>;
+struct ProgramRequest
+{
+    TokenSpec token;
+    std::string keySerial; // of the key found for this operation
+    std::string access;    // what the key takes as its access code; empty without a PIN
+    bool appendEnter = true;
+    bool verify = false; // TOTP only: compare the key's OTP with the seed's afterwards
+    // How long to wait for another writer of the recorders' folders.
+    std::chrono::milliseconds lockPatience{10'000};
+};
+
+// What --verify compared: the OTP the key computed and the one the seed gives.
+struct Verification
+{
+    std::time_t at = 0;
+    std::string keyOtp;
+    std::string seedOtp;
+};
 
 struct ProgrammedToken
 {
-    SeedFileToken token;
-    // The Messages-panel lines: the success line with SN and SEED, then one
-    // line per seed record that could not be written.
-    QString resultText;
-    // Empty when every recorder took the token. Otherwise the token is on the
-    // key but not (fully) recorded: the administrator must copy it by hand.
-    QString recordFailures;
+    TokenSpec token;
+    std::string keySerial;
+    std::vector<RecordOutcome> records; // every recorder's files, in order
+    OpResult<void> enter;               // setting the key's ENTER flag
+    std::optional<OpResult<Verification>> verification; // when asked for
+
+    // False when a record could not be written: the token is on the key but
+    // its seed must be copied by hand, or the authentication server never
+    // learns it.
+    bool recorded() const;
 };
 
-// Refused with the status-line text when the form does not pass
-// check_new_token; Device (message: the failure line for the Messages panel)
-// when the key does not take the token. On success every recorder has been
-// asked to record the token.
-OpResult<ProgrammedToken> program_token(DeviceApi& device, std::string_view access,
-                                        const NewTokenForm& form,
-                                        std::span<TokenRecorder* const> recorders,
-                                        const TouchPrompt& touchPrompt);
+struct ProgramEvents
+{
+    // Right before each call that waits for the key's touch.
+    std::function<void()> touch;
+    // The key took the token; the records are written next.
+    std::function<void()> keyTookToken;
+    // The records are written (or could not be), before anything else can
+    // fail or wait: a front end reports an unrecorded seed here.
+    std::function<void(const TokenSpec&, const std::vector<RecordOutcome>&)> recorded;
+};
+
+// Takes the recorders' locks and asks each to check the token, then
+// programs the key, records the token (the locks are held until then), sets
+// the ENTER flag and verifies when asked. Fails before the key is touched
+// when a lock cannot be had or a recorder refuses; fails with Device when the
+// key does not take the token, and nothing is recorded. Once the key has
+// taken the token the answer is a ProgrammedToken, whatever failed after.
+OpResult<ProgrammedToken> program_token(KeySession& key, const ProgramRequest& request,
+                                        std::span<Recorder* const> recorders,
+                                        const ProgramEvents& events = {});
 
 // A fresh random seed of the length the hash needs, as uppercase hexadecimal.
-OpResult<QString> generate_seed_text(OtpHash hash);
+OpResult<std::string> generate_seed_text(OtpHash hash);
 
-// The next serial number for a token on the one plugged-in key.
-OpResult<std::string> propose_serial(DeviceApi& device);
+// The next serial number for a token on the key `keySerial`, whose tokens are
+// listed afresh.
+OpResult<std::string> propose_serial(KeySession& key, const std::string& keySerial);
 
 // The OTP a TOTP token gives at `now`, computed from its seed apart from the key.
-std::string expected_totp(const SeedFileToken& token, std::time_t now);
-
-// Asks the key for the token's current value and compares it with the value
-// its seed gives: Mismatch when they differ, Refused for a HOTP token (its
-// counter would move). The key waits for a touch.
-OpResult<void> verify_token(DeviceApi& device, const SeedFileToken& token, std::string_view access,
-                            std::time_t now);
+std::string expected_totp(const TokenSpec& token, std::time_t now);

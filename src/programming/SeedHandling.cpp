@@ -1,8 +1,9 @@
 #include "programming/SeedHandling.h"
 
+#include "core/Codecs.h"
+
 #include <openssl/rand.h>
 
-#include <algorithm>
 #include <random>
 
 int generate_serial_number(char* buffer)
@@ -36,83 +37,19 @@ int generate_seed(uint8_t* out, int length)
     return RAND_bytes(out, length) == 1 ? 0 : -1;
 }
 
-namespace {
-
-int hex_value(char16_t c)
+bool hex_to_bytes(std::u16string_view text, uint8_t* out, std::size_t capacity,
+                  std::size_t* count)
 {
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
-    if (c >= u'A' && c <= u'F')
-        return c - u'A' + 10;
-    if (c >= u'a' && c <= u'f')
-        return c - u'a' + 10;
-    return -1;
-}
-
-std::string to_hex(std::span<const uint8_t> bytes, const char* digits)
-{
-    std::string text;
-    text.reserve(bytes.size() * 2);
-    for (uint8_t b : bytes) {
-        text.push_back(digits[b >> 4]);
-        text.push_back(digits[b & 0x0F]);
-    }
-    return text;
-}
-
-} // namespace
-
-bool hex_to_bytes(const QString& text, uint8_t* out, std::size_t capacity, std::size_t* count)
-{
-    const auto n = static_cast<std::size_t>(text.size());
+    const std::size_t n = text.size();
     if (n % 2 != 0 || n / 2 > capacity)
         return false;
     for (std::size_t i = 0; i < n; i += 2) {
-        const int high = hex_value(text[static_cast<qsizetype>(i)].unicode());
-        const int low = hex_value(text[static_cast<qsizetype>(i + 1)].unicode());
+        const int high = hex_digit_value(text[i]);
+        const int low = hex_digit_value(text[i + 1]);
         if (high < 0 || low < 0)
             return false;
         out[i / 2] = static_cast<uint8_t>(high * 16 + low);
     }
     *count = n / 2;
     return true;
-}
-
-std::string to_hex_upper(std::span<const uint8_t> bytes)
-{
-    return to_hex(bytes, "0123456789ABCDEF");
-}
-
-std::string to_hex_lower(std::span<const uint8_t> bytes)
-{
-    return to_hex(bytes, "0123456789abcdef");
-}
-
-std::size_t base32_length(std::size_t length)
-{
-    return (length + 4) / 5 * 8;
-}
-
-void base32_encode(const uint8_t* data, std::size_t length, char* out)
-{
-    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ234567";
-    std::size_t written = 0;
-    for (std::size_t group = 0; group < length; group += 5) {
-        const std::size_t take = std::min<std::size_t>(5, length - group);
-        uint64_t bits = 0;
-        for (std::size_t i = 0; i < 5; ++i)
-            bits = (bits << 8) | (i < take ? data[group + i] : 0u);
-        // Only the characters that the group's bits reach carry data; the
-        // rest of the eight are padding.
-        const std::size_t used = (take * 8 + 4) / 5;
-        for (std::size_t i = 0; i < 8; ++i)
-            out[written++] = i < used ? kAlphabet[(bits >> (35 - 5 * i)) & 0x1F] : '=';
-    }
-}
-
-std::string base32_encode(std::span<const uint8_t> bytes)
-{
-    std::string text(base32_length(bytes.size()), '\0');
-    base32_encode(bytes.data(), bytes.size(), text.data());
-    return text;
 }

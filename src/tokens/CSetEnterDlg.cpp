@@ -1,7 +1,6 @@
 #include "tokens/CSetEnterDlg.h"
 
-#include "ui/DialogButton.h"
-#include "window/MainWindowPort.h"
+#include "ui/DialogKeys.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -30,6 +29,7 @@ CSetEnterDlg::CSetEnterDlg(QWidget* parent) : QDialog(parent)
 
     m_save = makeDialogButton(QStringLiteral("Save"), "saveButton", this);
     m_save->setDefault(true);
+    DialogKeys::install(this);
     m_cancel = makeDialogButton(QStringLiteral("Cancel"), "cancelButton", this);
 
     auto* buttons = new QHBoxLayout;
@@ -53,11 +53,11 @@ CSetEnterDlg::CSetEnterDlg(QWidget* parent) : QDialog(parent)
 void CSetEnterDlg::accept()
 {
     m_enterChoice = m_appendEnter->isChecked() ? 1 : 0;
-    done(ControlId::Ok);
+    done(kSave);
 }
 
 // Escape and the close box land here too.
 void CSetEnterDlg::reject()
 {
-    done(ControlId::Cancel);
+    done(kCancel);
 }

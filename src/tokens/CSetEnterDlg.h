@@ -1,9 +1,8 @@
 #pragma once
 
 // The Set ENTER dialog (template 204): one check box, "Append ENTER to OTP",
-// with Save and Cancel. exec() answers ControlId::Ok (1) for Save and
-// ControlId::Cancel (2) for Cancel, Escape and the close box; enterChoice()
-// then holds 1 or 0.
+// with Save and Cancel. exec() answers kSave (1) for Save and kCancel (2) for
+// Cancel, Escape and the close box; enterChoice() then holds 1 or 0.
 
 #include <QDialog>
 
@@ -15,6 +14,9 @@ class QPushButton;
 class CSetEnterDlg : public QDialog
 {
 public:
+    static constexpr int kSave = 1;
+    static constexpr int kCancel = 2;
+
     explicit CSetEnterDlg(QWidget* parent = nullptr);
 
     // 1 when the key should type ENTER after an OTP, else 0. Starts at 1: the

@@ -1,107 +1,59 @@
 #include "tokens/TokenCommands.h"
 
-#include "device/AnsiText.h"
-#include "device/Discovery.h"
-#include "pin/HwModeProbe.h"
 #include "pin/PinAccess.h"
 
 #include <algorithm>
+#include <initializer_list>
 
 namespace {
 
-uint32_t length(std::string_view text)
+const std::string kNotAvailable = "N/A";
+
+std::string type_text(uint32_t type)
 {
-    return static_cast<uint32_t>(text.size());
+    switch (type) {
+    case VN_TYPE_HOTP:
+        return "HOTP";
+    case VN_TYPE_TOTP:
+        return "TOTP";
+    case VN_TYPE_STATIC_PASSWORD:
+        return "STATIC_PASSWORD";
+    case VN_TYPE_CHALLENGE_RESPONSE:
+        return "CHALLENGE_RESPONSE";
+    default:
+        return kNotAvailable;
+    }
 }
 
-// Never a null pointer, even for an empty access text.
-const char* bytes(std::string_view text)
+std::string hash_text(uint32_t hash)
 {
-    return text.empty() ? "" : text.data();
+    switch (hash) {
+    case VN_HASH_SHA1:
+        return "SHA-1";
+    case VN_HASH_SHA256:
+        return "SHA-256";
+    default:
+        return kNotAvailable;
+    }
 }
 
-OpResult<void> done(uint32_t status)
+std::string number_from_set(uint32_t value, std::initializer_list<uint32_t> known)
 {
-    if (status != VN_OK)
-        return std::unexpected(device_fault(status));
-    return {};
+    return std::ranges::find(known, value) != known.end() ? std::to_string(value) : kNotAvailable;
 }
 
 } // namespace
 
-OpResult<std::vector<OtpTokenRecord>> list_tokens(DeviceApi& device)
+std::array<std::string, 5> token_cells(const OtpTokenRecord& record)
 {
-    std::array<OtpTokenRecord, VN_MAX_TOKENS> listing{};
-    if (const uint32_t status = device.OtpList(VN_SLOT_ALL, listing.data()); status != VN_OK)
-        return std::unexpected(device_fault(status));
-    const auto end = std::ranges::find_if(
-        listing, [](const OtpTokenRecord& record) { return record.serial[0] == '\0'; });
-    return std::vector<OtpTokenRecord>(listing.begin(), end);
-}
-
-std::string token_serial(const OtpTokenRecord& record)
-{
-    return fieldText(record.serial, sizeof record.serial);
-}
-
-OpResult<OtpTokenRecord> token_with_serial(DeviceApi& device, std::string_view serial)
-{
-    auto tokens = list_tokens(device);
-    if (!tokens)
-        return std::unexpected(tokens.error());
-    const auto found = std::ranges::find_if(
-        *tokens, [&](const OtpTokenRecord& record) { return token_serial(record) == serial; });
-    if (found == tokens->end())
-        return std::unexpected(OpError{
-            Fault::Refused, 0,
-            QStringLiteral("The key holds no token SN=%1.").arg(fromAnsi(std::string(serial)))});
-    return *found;
-}
-
-Challenge challenge_for(const OtpTokenRecord& record, std::time_t now)
-{
-    Challenge challenge;
-    if (record.type != VN_TYPE_TOTP)
-        return challenge;
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
-    challenge.length = static_cast<uint32_t>(
-        std::strftime(challenge.text.data(), challenge.text.size(), "%Y-%m-%d %H:%M:%S", &local));
-    return challenge;
-}
-
-OpResult<std::string> compute_otp(DeviceApi& device, const OtpTokenRecord& record,
-                                  std::string_view access, std::time_t now)
-{
-    const Challenge challenge = challenge_for(record, now);
-    std::array<char, VN_OTP_BUFFER_SIZE> otp{};
-    uint32_t reserved = 0;
-    const uint32_t status =
-        device.OtpCalculate(record, challenge.text.data(), challenge.length, otp.data(), &reserved,
-                            bytes(access), length(access));
-    if (status != VN_OK)
-        return std::unexpected(device_fault(status));
-    return fieldText(otp.data(), otp.size());
-}
-
-OpResult<void> remove_token(DeviceApi& device, OtpTokenRecord record, std::string_view access)
-{
-    record.slot = VN_SLOT_ALL;
-    return done(device.OtpDelete(record, bytes(access), length(access)));
-}
-
-OpResult<void> reset_key(DeviceApi& device)
-{
-    return done(device.OtpReset());
-}
-
-OpResult<void> set_enter_flag(DeviceApi& device, bool appendEnter)
-{
-    return done(device.OtpSetValueWithEnter(appendEnter ? 1 : 0));
+    return {
+        token_serial(record),
+        type_text(record.type),
+        hash_text(record.hash),
+        number_from_set(record.digits, {6, 8}),
+        // By value for every type: a HOTP token's interval is shown as stored.
+        number_from_set(record.interval, {30, 60}),
+    };
 }
 
 const char* otp_label(const OtpTokenRecord& record)
@@ -109,23 +61,45 @@ const char* otp_label(const OtpTokenRecord& record)
     return record.type == VN_TYPE_TOTP ? "TOTP = " : "HOTP = ";
 }
 
-OpResult<KeyInfo> describe_key(DeviceApi& device)
+OpResult<OtpTokenRecord> token_with_serial(KeySession& key, std::string_view serial)
 {
-    auto serial = find_the_key(device);
-    if (!serial)
-        return std::unexpected(serial.error());
-    auto tokens = list_tokens(device);
+    auto tokens = key.tokens();
     if (!tokens)
         return std::unexpected(tokens.error());
-    auto empty = is_access_empty(device);
+    const auto found = std::ranges::find_if(
+        *tokens, [&](const OtpTokenRecord& record) { return token_serial(record) == serial; });
+    if (found == tokens->end())
+        return fail(Fault::Refused, "The key holds no token SN=" + std::string(serial) + ".");
+    return *found;
+}
+
+OpResult<OtpTokenRecord> listed_token_at(KeySession& key, int row, std::string_view shownSerial)
+{
+    auto tokens = key.tokens();
+    if (!tokens)
+        return std::unexpected(tokens.error());
+    if (row < 0 || static_cast<std::size_t>(row) >= tokens->size() ||
+        token_serial((*tokens)[static_cast<std::size_t>(row)]) != shownSerial)
+        return fail(Fault::StaleList, "The token list is out of date.");
+    return (*tokens)[static_cast<std::size_t>(row)];
+}
+
+OpResult<KeyInfo> describe_key(KeySession& key)
+{
+    auto serial = key.find_key();
+    if (!serial)
+        return std::unexpected(serial.error());
+    auto tokens = key.tokens();
+    if (!tokens)
+        return std::unexpected(tokens.error());
+    auto empty = is_access_empty(key);
     if (!empty)
-        return std::unexpected(
-            OpError{Fault::Device, 0, QString::fromStdString(empty.error().message)});
+        return fail(Fault::Device, empty.error().message);
 
     KeyInfo info;
     info.serial = *serial;
-    info.pinMode = is_hwmaccess_supported(device) ? 0 : 1;
-    info.pinPolicyOn = is_pin_policy_enabled(device);
+    info.pinMode = key.is_hwmaccess_supported() ? 0 : 1;
+    info.pinPolicyOn = is_pin_policy_enabled(key);
     info.pinSet = !*empty;
     info.tokenCount = static_cast<int>(tokens->size());
     return info;

@@ -1,48 +1,35 @@
 #pragma once
 
-// The key's token commands without any window: listing, computing an OTP,
-// removing a token, resetting the key, the ENTER flag and what a key reports
-// about itself. The main window and the command line call these; the asking
-// for a PIN and the showing of results stay with them.
+// The key's tokens without any window: how a listed token reads, finding the
+// token the user named, and what a key reports about itself. The main window
+// and the command line call these; asking for a PIN and showing results stay
+// with them.
 
-#include "device/DeviceApi.h"
-#include "device/OpResult.h"
+#include "core/Error.h"
+#include "device/KeySession.h"
 
 #include <array>
-#include <ctime>
 #include <string>
 #include <string_view>
-#include <vector>
 
-// The tokens in the order the key lists them, up to the first empty serial.
-OpResult<std::vector<OtpTokenRecord>> list_tokens(DeviceApi& device);
-
-std::string token_serial(const OtpTokenRecord& record);
-
-// The listed token with this serial number; Refused when the key has none.
-OpResult<OtpTokenRecord> token_with_serial(DeviceApi& device, std::string_view serial);
-
-// The challenge buffer of VN_OTP_Calculate: the key derives the time step of a
-// TOTP token from the local time we send; every other token gets nothing.
-struct Challenge
-{
-    std::array<char, VN_CHALLENGE_BUFFER_SIZE> text{};
-    uint32_t length = 0;
-};
-Challenge challenge_for(const OtpTokenRecord& record, std::time_t now);
-
-// The key waits for a touch in each of these; the caller shows its prompt first.
-OpResult<std::string> compute_otp(DeviceApi& device, const OtpTokenRecord& record,
-                                  std::string_view access, std::time_t now);
-OpResult<void> remove_token(DeviceApi& device, OtpTokenRecord record, std::string_view access);
-OpResult<void> reset_key(DeviceApi& device);
-
-// Whether the key types ENTER after an OTP; the flag is the key's, not a token's.
-OpResult<void> set_enter_flag(DeviceApi& device, bool appendEnter);
+// The five texts of a listed token: serial, OTP type, hash, digits, interval.
+// A value the tool does not know reads "N/A", so that a damaged record is
+// recognisable instead of showing a plausible number.
+std::array<std::string, 5> token_cells(const OtpTokenRecord& record);
 
 // "TOTP = " for time-based tokens; static-password and challenge-response
 // tokens share the HOTP label.
 const char* otp_label(const OtpTokenRecord& record);
+
+// The listed token with this serial number; Refused when the key has none.
+OpResult<OtpTokenRecord> token_with_serial(KeySession& key, std::string_view serial);
+
+// The record behind row `row` of a list the user saw, from a fresh listing.
+// Row i showed record i of the listing at the last refresh; the serial shown
+// in the row proves that this still holds. StaleList when someone changed
+// the key behind the list: acting on the record now at that position would
+// compute from, or delete, a token the user never selected.
+OpResult<OtpTokenRecord> listed_token_at(KeySession& key, int row, std::string_view shownSerial);
 
 struct KeyInfo
 {
@@ -54,4 +41,4 @@ struct KeyInfo
 };
 
 // Everything the key says about itself; fails when there is not exactly one key.
-OpResult<KeyInfo> describe_key(DeviceApi& device);
+OpResult<KeyInfo> describe_key(KeySession& key);

@@ -1,6 +1,7 @@
 #include "support/FakeMainWindow.h"
 
-#include "device/AnsiText.h"
+#include "device/KeySession.h"
+#include "ui/AnsiText.h"
 
 #include <array>
 
@@ -13,6 +14,7 @@ void FakeMainWindow::AppendMessage(const QString& text)
 void FakeMainWindow::SetStatusText(const QString& text)
 {
     statusText = text;
+    clock += 3600;
     events << "<status:" + text + ">";
 }
 
@@ -45,15 +47,15 @@ void FakeMainWindow::RefreshTokenList()
     ++refreshes;
     events << "<refresh>";
     clearTokenRows();
-    listedSerials.clear();
+    windowState.listedSerials.clear();
     std::array<OtpTokenRecord, VN_MAX_TOKENS> listing{};
     if (m_device.OtpList(VN_SLOT_ALL, listing.data()) != VN_OK)
         return;
     for (const auto& r : listing) {
         if (r.serial[0] == '\0')
             break;
-        const std::string serial = fieldText(r.serial, sizeof r.serial);
-        listedSerials.push_back(serial);
+        const std::string serial = token_serial(r);
+        windowState.listedSerials.push_back(serial);
         rows.push_back({fromAnsi(serial), r.type == VN_TYPE_TOTP ? "TOTP" : "HOTP",
                         QString::number(r.hash), QString::number(r.digits),
                         QString::number(r.interval)});

@@ -4,7 +4,7 @@
 // buttons and token rows.
 
 #include "support/QtPrinters.h"
-#include "window/MainWindowPort.h"
+#include "app/MainWindowPort.h"
 
 #include <map>
 #include <utility>
@@ -16,6 +16,7 @@ public:
     explicit FakeMainWindow(DeviceApi& device) : m_device(device) {}
 
     DeviceApi& device() override { return m_device; }
+    WindowState& state() override { return windowState; }
     void AppendMessage(const QString& text) override;
     void SetStatusText(const QString& text) override;
     void setControlEnabled(int id, bool enabled) override;
@@ -31,11 +32,16 @@ public:
     void RefreshTokenList() override;
     void change_pin_button_status() override { ++pinButtonUpdates; }
     QWidget* dialogParent() override { return nullptr; }
+    // The clock moves on by an hour whenever the status line changes, so that
+    // a test sees when a TOTP challenge was taken.
+    std::time_t now() override { return clock; }
 
     QStringList serialColumn() const;
     // Forgets the records, not the rows or the buttons' states.
     void clearRecords();
 
+    WindowState windowState;
+    std::time_t clock = 1'700'000'000;
     QStringList messages;
     QString statusText;
     QStringList events; // messages, "<status:TEXT>" and "<refresh>"

@@ -1,0 +1,72 @@
+#include "app/KeyDiscovery.h"
+
+#include "device/KeySession.h"
+#include "ui/AnsiText.h"
+
+#include <thread>
+
+namespace {
+
+// The buttons that need a key, in the order they are enabled. Update PIN is
+// not among them: it follows the key's PIN policy instead.
+constexpr int kKeyButtons[] = {
+    ControlId::NewToken, ControlId::SetEnter, ControlId::Refresh,   ControlId::GetOtp,
+    ControlId::Remove,   ControlId::Reset,    ControlId::PinPolicy,
+};
+
+const QString kFound = QStringLiteral("Found a Vornik/Tessel device.\r\n");
+
+} // namespace
+
+void DetectDevice(MainWindowPort& window)
+{
+    KeySession session(window.device());
+    const auto key = session.find_key();
+
+    if (key) {
+        window.state().keySerialNumber = *key;
+        window.AppendMessage(kFound);
+        for (const int id : kKeyButtons)
+            window.setControlEnabled(id, true);
+        window.RefreshTokenList();
+        return;
+    }
+
+    switch (key.error().fault) {
+    case Fault::KeyUnreadable:
+        window.AppendMessage(kFound);
+        break;
+    case Fault::NoKey:
+        window.AppendMessage(QStringLiteral("Vornik/Tessel device not found.\r\n"
+                                            "You may need to run this tool as administrator "
+                                            "(error= %1)\r\n")
+                                 .arg(statusHex(key.error().status)));
+        break;
+    case Fault::MultipleKeys:
+        window.AppendMessage(QStringLiteral("Multiple Vornik/Tessel devices found (Error= %1)\r\n")
+                                 .arg(statusHex(key.error().status)));
+        break;
+    default:
+        // A status we cannot explain to the user: better to show nothing than
+        // a list refresh that would only repeat the same failure.
+        return;
+    }
+    // Also without a usable key: the refresh reports its own outcome.
+    window.RefreshTokenList();
+}
+
+void sleepOnThisThread(std::chrono::milliseconds duration)
+{
+    std::this_thread::sleep_for(duration);
+}
+
+void OnKeyArrival(MainWindowPort& window, const ArrivalWait& wait)
+{
+    wait(kArrivalSettleTime);
+    DetectDevice(window);
+}
+
+void OnKeyRemoval(MainWindowPort& window)
+{
+    window.clearTokenRows();
+}

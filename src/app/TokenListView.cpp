@@ -1,0 +1,38 @@
+#include "app/TokenListView.h"
+
+#include "tokens/TokenCommands.h"
+#include "ui/AnsiText.h"
+
+void RefreshTokenList(MainWindowPort& window)
+{
+    window.clearTokenRows();
+    window.state().listedSerials.clear();
+
+    KeySession key(window.device());
+    const auto tokens = key.tokens();
+    if (!tokens) {
+        window.AppendMessage(QStringLiteral("Failed to list tokens (error = %1)\r\n"
+                                            "You must run this tool as administrator!\r\n")
+                                 .arg(statusHex(tokens.error().status)));
+        window.SetStatusText(QStringLiteral("You must run this tool as administrator!"));
+        return;
+    }
+
+    window.AppendMessage(QStringLiteral("List tokens succeeded!\r\n"));
+    window.AppendMessage(key.is_hwmaccess_supported()
+                             ? QStringLiteral("The device is in PIN protection mode 0.\r\n")
+                             : QStringLiteral("The device is in PIN protection mode 1.\r\n"));
+
+    if (tokens->empty()) {
+        window.AppendMessage(QStringLiteral("No OTP token in the device!\r\n"));
+        return;
+    }
+
+    for (const OtpTokenRecord& record : *tokens) {
+        const auto cells = token_cells(record);
+        window.appendTokenRow({fromAnsi(cells[0]), QString::fromStdString(cells[1]),
+                               QString::fromStdString(cells[2]), QString::fromStdString(cells[3]),
+                               QString::fromStdString(cells[4])});
+        window.state().listedSerials.push_back(token_serial(record));
+    }
+}

@@ -1,0 +1,14 @@
+#pragma once
+
+// Reading a secret (a PIN, a password) from the terminal without echo.
+
+#include "core/Error.h"
+#include "core/Secret.h"
+
+#include <string_view>
+
+// Shows `prompt` on the controlling terminal (or on `terminal` when it is not
+// -1) and reads one line with echo off; the terminal's settings come back
+// however the read ends. Cancelled when the input ended without a line,
+// Refused when there is no terminal to ask on.
+OpResult<Password> read_secret_line(std::string_view prompt, int terminal = -1);

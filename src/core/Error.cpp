@@ -1,0 +1,15 @@
+#include "core/Error.h"
+
+#include <cstdio>
+
+std::string status_hex(uint32_t status)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", status);
+    return text;
+}
+
+OpError device_fault(uint32_t status)
+{
+    return OpError{Fault::Device, status, status_hex(status)};
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+// One OTP token as a PSKC key package (RFC 6030): what the tool writes for a
+// programmed token and what it reads back from any container.
+
+#include "core/Secret.h"
+#include "core/TokenSpec.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace pskc {
+
+
+inline constexpr std::string_view kManufacturer = "Halvorn Security";
+inline constexpr std::string_view kModel = "Vornik";
+inline constexpr std::string_view kHotpAlgorithm = "urn:ietf:params:xml:ns:keyprov:pskc:hotp";
+inline constexpr std::string_view kTotpAlgorithm = "urn:ietf:params:xml:ns:keyprov:pskc:totp";
+// The Suite text of a SHA-256 token; a key package without Suite is SHA-1.
+inline constexpr std::string_view kSha256Suite = "HMAC-SHA256";
+
+struct KeyPackage
+{
+    std::string keyId; // the token's serial number
+    OtpAlgorithm algorithm = OtpAlgorithm::Hotp;
+    OtpHash hash = OtpHash::Sha1;
+    std::optional<int> digits;       // ResponseFormat Length
+    std::optional<uint64_t> counter; // HOTP moving factor
+    std::optional<int> interval;     // TOTP time step in seconds
+    std::string userId;              // empty when no user name was given
+    std::string deviceSerial;        // the key's serial number, empty when unknown
+    std::string manufacturer{kManufacturer};
+    std::string model{kModel};
+    SecretBytes secret;
+
+    friend bool operator==(const KeyPackage&, const KeyPackage&) = default;
+};
+
+// A token as programmed into the key: manufacturer and model of this tool's
+// key, Counter 0 for HOTP and the interval for TOTP only.
+KeyPackage make_key_package(const TokenSpec& token, std::string deviceSerial = {});
+
+} // namespace pskc

@@ -1,0 +1,88 @@
+#pragma once
+
+// A PSKC key container (RFC 6030) with every secret encrypted: AES-CBC under
+// a key derived from a password with PBKDF2 (section 6.2) or under a
+// pre-shared AES key (section 6.1), each encrypted value followed by an HMAC
+// over its IV and cipher text (section 6.1.1) whose key travels encrypted in
+// the container.
+//
+// A container is either new or parsed from existing XML. A parsed container
+// keeps its XML as it was, including what this tool does not model, and new
+// key packages are added with the same keys, so extending a file written by
+// another program leaves its keys readable by that program.
+
+#include "pskc/KeyPackage.h"
+#include "pskc/PskcCrypto.h"
+#include "core/Error.h"
+#include "core/Secret.h"
+
+#include <chrono>
+#include <expected>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace pskc {
+
+struct PresharedKey
+{
+    SecretBytes key;  // 16, 24 or 32 bytes: AES-128, -192 or -256
+    std::string name; // written as the container's KeyName, so the reader knows which key
+};
+
+using Credential = std::variant<Password, PresharedKey>;
+
+inline constexpr int kMinimumIterations = 100'000;
+// Reading stops here, so that a crafted file cannot keep the tool busy for hours.
+inline constexpr int kMaximumIterations = 10'000'000;
+inline constexpr std::size_t kSaltLength = 16;
+
+struct ContainerSettings
+{
+    int iterations = kMinimumIterations; // at least kMinimumIterations
+    CipherAlgorithm passwordCipher =
+        CipherAlgorithm::Aes256Cbc; // a pre-shared key's length decides
+};
+
+struct ContainerState;
+
+class Container
+{
+public:
+    // An empty container: with a password, a fresh salt and the key derived
+    // from it; with either credential, a fresh MAC key.
+    static OpResult<Container> create(const Credential& credential,
+                                                  const ContainerSettings& settings = {});
+    // Parses the XML, derives or takes the key, and decrypts and verifies
+    // every encrypted value. Anything less is an error: a wrong password or
+    // key, a changed value or MAC, a secret in clear text.
+    static OpResult<Container> parse(std::string_view xml,
+                                                 const Credential& credential);
+
+    Container(Container&&) noexcept;
+    Container& operator=(Container&&) noexcept;
+    ~Container();
+
+    const std::vector<KeyPackage>& packages() const;
+    bool contains(std::string_view keyId) const;
+
+    // Whether a key package with this id can be added: not to a signed
+    // container (the signature would break), not a second time.
+    OpResult<void> can_add(std::string_view keyId) const;
+    // Encrypts the secret with a fresh IV, MACs it and appends a KeyPackage.
+    // Refuses what can_add refuses.
+    OpResult<void> add(const KeyPackage& package);
+    // Takes out the key package `add` appended last for this key id; the
+    // caller's undo when writing the file fails.
+    void remove_added(std::string_view keyId);
+
+    std::string to_xml() const;
+
+private:
+    explicit Container(std::unique_ptr<ContainerState> state);
+    std::unique_ptr<ContainerState> m_state;
+};
+
+} // namespace pskc

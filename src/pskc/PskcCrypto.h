@@ -1,0 +1,58 @@
+#pragma once
+
+// The cryptography of a PSKC container, every primitive from OpenSSL: PBKDF2,
+// AES-CBC with the IV in front of the cipher text (XML Encryption's
+// CipherValue), HMAC, random bytes, base64; and the algorithm URIs that name
+// them in the XML.
+
+#include "core/Error.h"
+#include "core/Secret.h"
+
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pskc {
+
+enum class CipherAlgorithm { Aes128Cbc, Aes192Cbc, Aes256Cbc };
+enum class MacAlgorithm { HmacSha1, HmacSha224, HmacSha256, HmacSha384, HmacSha512 };
+
+inline constexpr std::string_view kPbkdf2Uri =
+    "http://www.rsasecurity.com/rsalabs/pkcs/schemas/pkcs-5v2-0#pbkdf2";
+
+std::size_t key_length(CipherAlgorithm cipher);
+std::string_view uri(CipherAlgorithm cipher);
+std::string_view uri(MacAlgorithm mac);
+std::size_t digest_length(MacAlgorithm mac);
+// Algorithms are recognised by the name after '#', as peers spell the
+// namespace part in more than one way.
+std::optional<CipherAlgorithm> cipher_from_uri(std::string_view uri);
+std::optional<MacAlgorithm> mac_from_uri(std::string_view uri);
+std::optional<CipherAlgorithm> cipher_for_key_length(std::size_t length);
+
+OpResult<SecretBytes> random_bytes(std::size_t count);
+
+OpResult<SecretBytes> pbkdf2(const Password& password, std::span<const uint8_t> salt,
+                                         int iterations, MacAlgorithm prf, std::size_t length);
+
+// A fresh random IV followed by the PKCS#7-padded cipher text.
+OpResult<std::vector<uint8_t>> encrypt(CipherAlgorithm cipher, const SecretBytes& key,
+                                                   std::span<const uint8_t> plain);
+// Nothing when the value is too short or its padding is wrong, which is what
+// a wrong key looks like.
+std::optional<SecretBytes> decrypt(CipherAlgorithm cipher, const SecretBytes& key,
+                                   std::span<const uint8_t> ivAndCipherText);
+
+OpResult<std::vector<uint8_t>> hmac(MacAlgorithm mac, const SecretBytes& key,
+                                                std::span<const uint8_t> data);
+bool equal_in_constant_time(std::span<const uint8_t> a, std::span<const uint8_t> b);
+
+std::string base64_encode(std::span<const uint8_t> bytes);
+// White space inside the text is ignored (values are often wrapped).
+std::optional<std::vector<uint8_t>> base64_decode(std::string_view text);
+
+} // namespace pskc

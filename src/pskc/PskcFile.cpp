@@ -1,0 +1,103 @@
+#include "pskc/PskcFile.h"
+
+#include "core/SecretFile.h"
+
+#include <fmt/format.h>
+
+#include <cstring>
+#include <system_error>
+
+namespace pskc {
+namespace {
+
+OpError in_file(const std::filesystem::path& path, OpError error)
+{
+    // Errors about the file itself already name it.
+    if (!error.detail.starts_with(path.string() + ":"))
+        error.detail = fmt::format("{}: {}", path.string(), error.detail);
+    return error;
+}
+
+} // namespace
+
+OpResult<Container> load_container(const std::filesystem::path& path,
+                                               const Credential& credential)
+{
+    auto xml = read_file(path, kMaximumContainerSize);
+    if (!xml)
+        return std::unexpected(in_file(path, xml.error()));
+    auto container = Container::parse(*xml, credential);
+    if (!container)
+        return std::unexpected(in_file(path, container.error()));
+    return container;
+}
+
+OpResult<void> save_container(const Container& container, const std::filesystem::path& path)
+{
+    return replace_private_file(path, container.to_xml());
+}
+
+ContainerUpdate::ContainerUpdate(std::filesystem::path path, Credential credential,
+                                 ContainerSettings settings, Container container,
+                                 std::optional<std::string> onDisk)
+    : m_path(std::move(path)), m_credential(std::move(credential)), m_settings(settings),
+      m_container(std::move(container)), m_onDisk(std::move(onDisk))
+{
+}
+
+OpResult<ContainerUpdate> ContainerUpdate::open(const std::filesystem::path& path,
+                                                            const Credential& credential,
+                                                            const ContainerSettings& settings)
+{
+    auto bytes = read_private_file(path, kMaximumContainerSize);
+    if (!bytes)
+        return std::unexpected(bytes.error());
+    auto container =
+        *bytes ? Container::parse(**bytes, credential) : Container::create(credential, settings);
+    if (!container)
+        return std::unexpected(in_file(path, container.error()));
+    return ContainerUpdate(path, credential, settings, std::move(*container), std::move(*bytes));
+}
+
+OpResult<void> ContainerUpdate::refresh()
+{
+    auto bytes = read_private_file(m_path, kMaximumContainerSize);
+    if (!bytes)
+        return std::unexpected(bytes.error());
+    if (*bytes == m_onDisk)
+        return {};
+    // Another writer replaced or removed the file since we last saw it.
+    auto current = *bytes ? Container::parse(**bytes, m_credential)
+                          : Container::create(m_credential, m_settings);
+    if (!current)
+        return std::unexpected(in_file(m_path, current.error()));
+    m_container = std::move(*current);
+    m_onDisk = std::move(*bytes);
+    return {};
+}
+
+OpResult<void> ContainerUpdate::can_add(std::string_view keyId)
+{
+    if (auto refreshed = refresh(); !refreshed)
+        return refreshed;
+    if (auto addable = m_container.can_add(keyId); !addable)
+        return std::unexpected(in_file(m_path, addable.error()));
+    return {};
+}
+
+OpResult<void> ContainerUpdate::add(const KeyPackage& package)
+{
+    if (auto refreshed = refresh(); !refreshed)
+        return refreshed;
+    if (auto added = m_container.add(package); !added)
+        return std::unexpected(in_file(m_path, added.error()));
+    std::string xml = m_container.to_xml();
+    if (auto saved = replace_private_file(m_path, xml); !saved) {
+        m_container.remove_added(package.keyId);
+        return saved;
+    }
+    m_onDisk = std::move(xml);
+    return {};
+}
+
+} // namespace pskc

@@ -1,0 +1,66 @@
+#pragma once
+
+// PSKC containers as files: read and verified, written owner-only and
+// replaced atomically, and extended one token at a time while the tool
+// programs a key.
+
+#include "pskc/PskcContainer.h"
+
+#include <expected>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace pskc {
+
+// Large enough for a hundred thousand key packages.
+inline constexpr std::size_t kMaximumContainerSize = 256u << 20;
+
+OpResult<Container> load_container(const std::filesystem::path& path,
+                                               const Credential& credential);
+OpResult<void> save_container(const Container& container,
+                                          const std::filesystem::path& path);
+
+// Adds tokens to a container file as they are programmed. Opening reads,
+// decrypts and verifies an existing file, or prepares a new container when
+// there is none; a file that fails is left as it is and nothing is added to
+// it. Each add replaces the file at once, so a token programmed is a token
+// recorded.
+//
+// The caller holds the seed files' lock of the file's folder
+// (records/FolderLock.h) around every add, so that the seed files beside the
+// container and other writers of it are serialised with it. An add that finds
+// the file changed by another writer since this object last saw it reads it
+// afresh first, so neither writer's tokens are lost; one that finds it gone
+// starts a new container, as the seed files do.
+class ContainerUpdate
+{
+public:
+    static OpResult<ContainerUpdate> open(const std::filesystem::path& path,
+                                                      const Credential& credential,
+                                                      const ContainerSettings& settings = {});
+
+    const Container& container() const { return m_container; }
+    // False while a new container has not been written yet.
+    bool fileExists() const { return m_onDisk.has_value(); }
+
+    // Reads the file again when another writer changed it, then answers
+    // whether a key package with this id can be added.
+    OpResult<void> can_add(std::string_view keyId);
+    // On failure the file stays as it was.
+    OpResult<void> add(const KeyPackage& package);
+
+private:
+    OpResult<void> refresh();
+    ContainerUpdate(std::filesystem::path path, Credential credential, ContainerSettings settings,
+                    Container container, std::optional<std::string> onDisk);
+
+    std::filesystem::path m_path;
+    Credential m_credential;
+    ContainerSettings m_settings;
+    Container m_container;
+    // The file's bytes as this object read or wrote them; none while there is no file.
+    std::optional<std::string> m_onDisk;
+};
+
+} // namespace pskc

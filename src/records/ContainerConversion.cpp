@@ -1,0 +1,110 @@
+#include "records/ContainerConversion.h"
+
+#include "pskc/PskcFile.h"
+#include "records/FolderLock.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cstring>
+
+using pskc::Container;
+using pskc::KeyPackage;
+
+namespace {
+
+std::unexpected<OpError> refused(OpError error)
+{
+    return std::unexpected(std::move(error));
+}
+
+std::unexpected<OpError> unwritten(OpError error)
+{
+    error.fault = Fault::Unrecorded;
+    return std::unexpected(std::move(error));
+}
+
+std::filesystem::path folder_of(const std::filesystem::path& path)
+{
+    return path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+}
+
+const KeyPackage* find(const Container& container, std::string_view keyId)
+{
+    const auto& packages = container.packages();
+    const auto it = std::ranges::find(packages, keyId, &KeyPackage::keyId);
+    return it == packages.end() ? nullptr : &*it;
+}
+
+bool same_token(const KeyPackage& a, const KeyPackage& b)
+{
+    return a.algorithm == b.algorithm && a.hash == b.hash && a.digits == b.digits &&
+           a.interval == b.interval && a.secret == b.secret;
+}
+
+} // namespace
+
+OpResult<ConversionReport> convert_to_container(const ConversionRequest& request, const pskc::Credential& credential,
+                     const pskc::ContainerSettings& settings)
+{
+    std::vector<std::filesystem::path> folders;
+    for (const auto& source : request.sources)
+        folders.push_back(folder_of(source));
+    folders.push_back(folder_of(request.out));
+    const auto locks = acquire_folder_locks(folders, request.lockPatience);
+    if (!locks)
+        return unwritten(locks.error());
+
+    auto conversion = convert_seed_files(request.sources, request.options);
+    if (!conversion)
+        return refused(conversion.error());
+
+    ConversionReport report;
+    report.notes = std::move(conversion->notes);
+    std::error_code error;
+    report.created = !std::filesystem::exists(std::filesystem::symlink_status(request.out, error));
+    auto container = report.created ? Container::create(credential, settings)
+                                    : pskc::load_container(request.out, credential);
+    if (!container)
+        return refused(container.error());
+    for (const KeyPackage& package : conversion->packages) {
+        if (const KeyPackage* held = find(*container, package.keyId)) {
+            if (!same_token(*held, package))
+                return refused({Fault::Conflict, 0,
+                                fmt::format("{}: already holds serial number {} as another token",
+                                            request.out.string(), package.keyId)});
+            report.alreadyPresent.push_back(package.keyId);
+            continue;
+        }
+        if (auto added = container->add(package); !added)
+            return refused(added.error());
+        report.added.push_back(package.keyId);
+    }
+    if (report.created || !report.added.empty())
+        if (auto saved = pskc::save_container(*container, request.out); !saved)
+            return unwritten(saved.error());
+
+    // Read back as a stranger would: from the file, with the same credential.
+    auto readBack = pskc::load_container(request.out, credential);
+    if (!readBack)
+        return unwritten(readBack.error());
+    for (const KeyPackage& package : conversion->packages) {
+        const KeyPackage* stored = find(*readBack, package.keyId);
+        if (!stored || !same_token(*stored, package))
+            return unwritten({Fault::Io, 0, fmt::format("{}: serial number {} does not read back "
+                                                         "as it was converted",
+                                                         request.out.string(), package.keyId)});
+    }
+
+    if (request.removeSources) {
+        for (const auto& source : request.sources) {
+            std::filesystem::remove(source, error);
+            if (error)
+                return unwritten({Fault::Io, 0, fmt::format("{}: cannot be removed ({})",
+                                                             source.string(), error.message())});
+        }
+        report.sourcesRemoved = true;
+    }
+    return report;
+}
+

@@ -1,0 +1,54 @@
+#pragma once
+
+// The advisory lock that serialises every writer of the seed files in one
+// folder: the XML and CSV files, and any PSKC container there. A writer takes
+// it before it reads a file it is about to change and keeps it until the last
+// file is written, so two running tools (or a tool and a script that honours
+// the lock) never drop each other's tokens.
+//
+// The lock is an exclusive flock on ".seedfiles.lock" in the folder, created
+// owner-only on first use and never deleted (deleting it would let a waiter
+// lock a file that a newcomer no longer sees). flock belongs to the open file
+// description, so two FolderLock objects exclude each other even within one
+// process: a process must not take one folder's lock twice.
+
+#include "core/Error.h"
+
+#include <chrono>
+#include <filesystem>
+#include <span>
+#include <utility>
+#include <vector>
+
+class FolderLock
+{
+public:
+    // How long a writer waits for another one to finish before it gives up;
+    // writing even a very large seed file takes well under a second.
+    static constexpr std::chrono::milliseconds kDefaultPatience{10'000};
+
+    static std::filesystem::path lockFilePath(const std::filesystem::path& directory);
+
+    // Takes the lock of `directory`, waiting up to `patience` while another
+    // writer holds it. Fails with Io, naming the lock file: it cannot be
+    // created or opened, the file system refuses flock, or another writer
+    // held it for the whole wait.
+    static OpResult<FolderLock>
+    acquire(const std::filesystem::path& directory,
+            std::chrono::milliseconds patience = kDefaultPatience);
+
+    FolderLock(FolderLock&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    FolderLock& operator=(FolderLock&&) = delete;
+    FolderLock(const FolderLock&) = delete;
+    ~FolderLock();
+
+private:
+    explicit FolderLock(int fd) : m_fd(fd) {}
+    int m_fd;
+};
+
+// The locks of several folders, each taken once however it is spelled, in
+// one order for every caller so that two of them cannot wait on each other.
+OpResult<std::vector<FolderLock>>
+acquire_folder_locks(std::span<const std::filesystem::path> directories,
+                     std::chrono::milliseconds patience = FolderLock::kDefaultPatience);

@@ -1,0 +1,32 @@
+#pragma once
+
+// Records programmed tokens in an encrypted PSKC container (RFC 6030), beside
+// or instead of the clear-text seed files.
+
+#include "pskc/PskcFile.h"
+#include "records/Recorder.h"
+
+class PskcRecorder final : public Recorder
+{
+public:
+    // Reads, decrypts and verifies the file now, so that a file that cannot be
+    // extended refuses the run before any key is touched; a missing file is
+    // created with the first token.
+    static OpResult<PskcRecorder> open(const std::filesystem::path& path,
+                                       const pskc::Credential& credential);
+
+    std::vector<std::filesystem::path> folders() const override;
+    // The container must not be signed and must not hold the serial number.
+    OpResult<void> check(const TokenSpec& token) override;
+    // The key's serial number goes into the key package's DeviceInfo.
+    std::vector<RecordOutcome> record(const TokenSpec& token, std::string_view keySerial) override;
+
+private:
+    PskcRecorder(std::filesystem::path path, pskc::ContainerUpdate update)
+        : m_path(std::move(path)), m_update(std::move(update))
+    {
+    }
+
+    std::filesystem::path m_path;
+    pskc::ContainerUpdate m_update;
+};

@@ -1,0 +1,9 @@
+#include "records/Recorder.h"
+
+OpError failure_at(const std::filesystem::path& destination, OpError error)
+{
+    const std::string prefix = destination.string() + ": ";
+    if (error.detail.starts_with(prefix))
+        error.detail.erase(0, prefix.size());
+    return error;
+}

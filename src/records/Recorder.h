@@ -1,0 +1,54 @@
+#pragma once
+
+// Where a programmed token's seed is recorded so that an authentication
+// server can take it: the clear-text seed files, an encrypted PSKC file, a
+// pam_oath users file. Programming a token (programming/ProgramToken.h) asks
+// every recorder it is given, in this order:
+//
+//   1. folders(): the locks it takes before the key is touched;
+//   2. check(): with the locks held, whether the token can be recorded at
+//      all (the format can hold it, the file is safe to write and does not
+//      hold the serial already), so that nothing knowable fails only after
+//      the key took the token;
+//   3. record(): once the key took the token, with the same locks held.
+
+#include "core/Error.h"
+#include "core/TokenSpec.h"
+
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// One file a token went to, or could not go to.
+struct RecordOutcome
+{
+    std::filesystem::path destination;
+    std::optional<OpError> failure; // none: the token is recorded there
+
+    bool recorded() const { return !failure; }
+};
+
+// A failure for an outcome: the destination is named by the outcome, so a
+// detail that starts with "<destination>: " loses that start.
+OpError failure_at(const std::filesystem::path& destination, OpError error);
+
+class Recorder
+{
+public:
+    virtual ~Recorder() = default;
+
+    // The folders whose seed-file lock (records/FolderLock.h) this recorder
+    // writes under.
+    virtual std::vector<std::filesystem::path> folders() const = 0;
+
+    // Refuses a token this recorder could not record (Refused, or the fault
+    // of a file that cannot be read). Called with the locks held.
+    virtual OpResult<void> check(const TokenSpec& token) = 0;
+
+    // Records a token the key `keySerial` has taken: one outcome per file.
+    virtual std::vector<RecordOutcome> record(const TokenSpec& token,
+                                              std::string_view keySerial) = 0;
+};

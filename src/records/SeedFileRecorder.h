@@ -1,0 +1,61 @@
+#pragma once
+
+// The clear-text seed files of one folder as a recorder: the token's XML
+// file and CSV file (records/SeedFiles.h).
+//
+// A run that records many tokens does not pay for reading what it has just
+// written: the parsed XML documents are kept between tokens, and a file is
+// read again only when it changed since this recorder last wrote or read it
+// (its identity, size or time, looked at under the folder's lock).
+
+#include "records/Recorder.h"
+#include "records/SeedFiles.h"
+
+#include <sys/types.h>
+
+#include <array>
+#include <ctime>
+#include <memory>
+
+class SeedFileRecorder final : public Recorder
+{
+public:
+    explicit SeedFileRecorder(std::filesystem::path folder);
+
+    const std::filesystem::path& folder() const { return m_folder; }
+
+    std::vector<std::filesystem::path> folders() const override { return {m_folder}; }
+    // The folder and both files must be safe to write, the XML file must
+    // parse, and the CSV row must be able to hold the serial number and user
+    // name as they are.
+    OpResult<void> check(const TokenSpec& token) override;
+    std::vector<RecordOutcome> record(const TokenSpec& token, std::string_view keySerial) override;
+
+private:
+    struct FileIdentity
+    {
+        dev_t device = 0;
+        ino_t inode = 0;
+        off_t size = -1;
+        struct timespec modified = {};
+        bool operator==(const FileIdentity& other) const;
+    };
+    struct Cached
+    {
+        std::unique_ptr<SeedDocument> document;
+        FileIdentity identity; // of the file the document was read from or written to
+        bool present = false;  // whether that file existed
+    };
+
+    // The algorithm's document as the file holds it now.
+    SeedDocument& document(OtpAlgorithm algorithm);
+    std::optional<FileIdentity> identity_of(const std::filesystem::path& path) const;
+
+    std::filesystem::path m_folder;
+    std::array<Cached, 2> m_cache; // by algorithm
+};
+
+// Refuses a serial number or user name that a CSV row cannot hold as it is:
+// a comma or double quote would shift or quote the columns, and a leading
+// =, +, - or @ makes a spreadsheet read the cell as a formula.
+OpResult<void> check_csv_fields(const TokenSpec& token);

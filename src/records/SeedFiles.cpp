@@ -1,0 +1,175 @@
+#include "records/SeedFiles.h"
+
+#include "core/Codecs.h"
+#include "core/SecretFile.h"
+
+#include <fmt/format.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// What an authentication server expects in a file that does not exist yet.
+constexpr const char* kHotpTemplate =
+    "<?xml version=\"1.0\"?> <data><header><manufacturerCode>HV</manufacturerCode>"
+    "<productCode>PM</productCode><encode>HEX</encode><encrypt>NONE</encrypt></header>"
+    "<tokens></tokens></data>";
+constexpr const char* kTotpTemplate =
+    "<?xml version=\"1.0\"?> <data><header><manufacturerCode>HV</manufacturerCode>"
+    "<productCode>PW</productCode><encode>HEX</encode><timeWindow>30</timeWindow>"
+    "<encrypt>NONE</encrypt></header><tokens></tokens></data>";
+
+constexpr const char* kTokensPath = "data/tokens";
+
+// Seed files of many thousand tokens stay far below this.
+constexpr std::size_t kSeedFileLimit = 256u << 20;
+
+struct StringWriter final : pugi::xml_writer
+{
+    std::string out;
+    void write(const void* data, size_t size) override
+    {
+        out.append(static_cast<const char*>(data), size);
+    }
+};
+
+// XML forbids a NUL character reference, but pugixml takes it and cuts the
+// text there, so writing the file back would lose what followed it. The
+// offset of the first one, or npos.
+std::size_t nul_reference(std::string_view bytes)
+{
+    for (std::size_t at = bytes.find("&#"); at != std::string_view::npos;
+         at = bytes.find("&#", at + 2)) {
+        std::size_t i = at + 2;
+        if (i < bytes.size() && (bytes[i] == 'x' || bytes[i] == 'X'))
+            ++i;
+        const std::size_t zeros = i;
+        while (i < bytes.size() && bytes[i] == '0')
+            ++i;
+        if (i > zeros && i < bytes.size() && bytes[i] == ';')
+            return at;
+    }
+    return std::string_view::npos;
+}
+
+} // namespace
+
+std::filesystem::path seed_xml_path(OtpAlgorithm algorithm, const std::filesystem::path& folder)
+{
+    return folder / (algorithm == OtpAlgorithm::Hotp ? "hseeds.xml" : "tseeds.xml");
+}
+
+std::filesystem::path seed_csv_path(const std::filesystem::path& xmlPath)
+{
+    std::filesystem::path path = xmlPath;
+    return path.replace_extension(".csv");
+}
+
+SeedDocument parse_seed_document(OtpAlgorithm algorithm, std::string_view bytes)
+{
+    SeedDocument document;
+    if (bytes.empty()) {
+        document.xml.load_string(algorithm == OtpAlgorithm::Hotp ? kHotpTemplate : kTotpTemplate);
+        document.fromTemplate = true;
+        return document;
+    }
+    const pugi::xml_parse_result parsed = document.xml.load_buffer(
+        bytes.data(), bytes.size(), pugi::parse_default, pugi::encoding_auto);
+    const std::size_t nul = nul_reference(bytes);
+    if (!parsed)
+        document.unusableReason =
+            fmt::format("cannot be parsed ({} at byte {})", parsed.description(), parsed.offset);
+    else if (nul != std::string_view::npos)
+        document.unusableReason =
+            fmt::format("cannot be parsed (a NUL character reference at byte {})", nul);
+    else if (!document.xml.first_element_by_path(kTokensPath))
+        document.unusableReason = "has no data/tokens element";
+    return document;
+}
+
+SeedDocument load_seed_document(OtpAlgorithm algorithm, const std::filesystem::path& folder)
+{
+    auto bytes = read_private_file(seed_xml_path(algorithm, folder), kSeedFileLimit);
+    if (!bytes) {
+        SeedDocument document;
+        document.unusableReason = bytes.error().detail;
+        return document;
+    }
+    return parse_seed_document(algorithm, bytes->value_or(std::string()));
+}
+
+std::string seed_document_bytes(const SeedDocument& document)
+{
+    StringWriter writer;
+    document.xml.save(writer, "\t", pugi::format_indent, pugi::encoding_auto);
+    return std::move(writer.out);
+}
+
+std::string append_seed_token(SeedDocument& document, const TokenSpec& token)
+{
+    pugi::xml_node node = document.xml.first_element_by_path(kTokensPath).append_child("token");
+    node.append_child("crypto").text().set(token.hash == OtpHash::Sha1 ? "HmacSHA1" : "HmacSHA256");
+    if (!token.user.empty())
+        node.append_child("name").text().set(token.user.c_str());
+    node.append_child("digits").text().set(token.digits);
+    node.append_child("serial").text().set(token.serial.c_str());
+    node.append_child("seed").text().set(to_hex_upper(token.seed.view()).c_str());
+    return seed_document_bytes(document);
+}
+
+std::string seed_csv_header(OtpAlgorithm algorithm)
+{
+    return utf8_to_utf16le(algorithm == OtpAlgorithm::Hotp
+                               ? "Serial Number, Secret Key\r\n"
+                               : "UPN, Serial Number, Secret Key, Time Interval, "
+                                 "Manufacturer, Model\r\n");
+}
+
+std::string seed_csv_row(const TokenSpec& token)
+{
+    // Fields are not quoted: the CSV recorder refuses serial numbers and user
+    // names that would need it.
+    std::string row;
+    if (token.algorithm == OtpAlgorithm::Totp)
+        row = token.user + ',' + token.serial + ',' + base32_encode(token.seed.view()) + ',' +
+              std::to_string(token.interval) + ",Halvorn Security,Vornik\r\n";
+    else
+        row = token.serial + ',' + to_hex_lower(token.seed.view()) + "\r\n";
+    return utf8_to_utf16le(row);
+}
+
+OpResult<void> write_seed_csv(const std::filesystem::path& path, const TokenSpec& token)
+{
+    auto file = open_private_for_append(path);
+    if (!file)
+        return std::unexpected(file.error());
+    const int fd = file->fd.get();
+    const off_t length = ::lseek(fd, 0, SEEK_END);
+    if (length < 0) {
+        std::fputs("Terminal failure: Unable to set file pointer to end-of-file.\n", stdout);
+        std::fflush(stdout);
+        return fail(Fault::Io, "the end of the file cannot be reached");
+    }
+    const std::string bytes =
+        (file->created ? seed_csv_header(token.algorithm) : std::string()) + seed_csv_row(token);
+    // A full disk may only show when the row reaches the disk.
+    if (write_all(fd, bytes) && ::fsync(fd) == 0)
+        return {};
+
+    std::string reason = std::strerror(errno);
+    // Half a UTF-16 row would shift every later row by a byte or glue it to
+    // this one. Only cut when something was written: at a file size limit a
+    // truncation to the old length could itself fail.
+    struct stat st = {};
+    if (::fstat(fd, &st) == 0 && st.st_size != length && ::ftruncate(fd, length) != 0)
+        reason += fmt::format("; the partial row could not be removed ({})", std::strerror(errno));
+    // A file this append created goes again, or the next append would find it
+    // and leave out the header.
+    if (file->created)
+        ::unlink(path.c_str());
+    return fail(Fault::Io, reason);
+}

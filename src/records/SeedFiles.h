@@ -1,0 +1,61 @@
+#pragma once
+
+// The seed files an authentication server imports: per algorithm one XML
+// file (replaced whole, atomically) and one CSV file (appended to), in one
+// folder. hseeds.* hold HOTP tokens, tseeds.* TOTP tokens. Whoever writes
+// them holds the folder's lock (records/FolderLock.h) from reading the XML
+// file to the last byte of the CSV row; SeedFileRecorder does exactly that.
+
+#include "core/Error.h"
+#include "core/TokenSpec.h"
+
+#include <pugixml.hpp>
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+std::filesystem::path seed_xml_path(OtpAlgorithm algorithm, const std::filesystem::path& folder);
+// The CSV file that goes with an XML file: same name, extension ".csv".
+std::filesystem::path seed_csv_path(const std::filesystem::path& xmlPath);
+
+// An algorithm's seed document as read from its file.
+struct SeedDocument
+{
+    pugi::xml_document xml;
+    // Empty when the document may be written back. Otherwise the file exists
+    // but could not be read or parsed, or lacks data/tokens; such a file
+    // belongs to someone else's tokens and is never overwritten.
+    std::string unusableReason;
+    // True when the document is the built-in template because there was no
+    // file, or only an empty one, to read.
+    bool fromTemplate = false;
+
+    bool usable() const { return unusableReason.empty(); }
+};
+
+// Parses the bytes of an XML seed file. No bytes at all (a file that was
+// created but never written, say by a crash or a full disk) give the
+// algorithm's built-in template, as a missing file does.
+SeedDocument parse_seed_document(OtpAlgorithm algorithm, std::string_view bytes);
+
+// Reads the algorithm's XML file from the folder, or gives its built-in
+// template when the file does not exist or is empty. A file that is not safe
+// to write (a link, another account's file, ...) is unusable.
+SeedDocument load_seed_document(OtpAlgorithm algorithm, const std::filesystem::path& folder);
+
+// Appends the token to a usable document, in the order the importer reads
+// its children, and gives the whole document's bytes as they are saved.
+std::string append_seed_token(SeedDocument& document, const TokenSpec& token);
+// The document's bytes as they are saved.
+std::string seed_document_bytes(const SeedDocument& document);
+
+// Header line and row in the CSV file's encoding (UTF-16LE, no byte-order mark).
+std::string seed_csv_header(OtpAlgorithm algorithm);
+std::string seed_csv_row(const TokenSpec& token);
+
+// Appends the token's row to the CSV file at `path`, with the header line if
+// the file did not exist before; a new file is owner-only. On a short write
+// the file is cut back to where the append began, so no half UTF-16 row is
+// ever left for the next row to be glued onto.
+OpResult<void> write_seed_csv(const std::filesystem::path& path, const TokenSpec& token);
