@@ -35,7 +35,8 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
     m_text->setGeometry(du.rect(45, 7, 154, 32));
     m_text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     // A long seed folder is shortened in the middle to fit; the tooltip has it whole.
-    const QString seedFolder = QDir::toNativeSeparators(QString::fromStdString(default_seed_folder().string()));
+    const QString seedFolder =
+        QDir::toNativeSeparators(QString::fromStdString(default_seed_folder().string()));
     const QString shownFolder =
         m_text->fontMetrics().elidedText(seedFolder, Qt::ElideMiddle, m_text->width());
     m_text->setText(QStringLiteral("Vornik/Tessel OTP Programmer G2 (1.0.0)\n"

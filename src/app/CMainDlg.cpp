@@ -176,8 +176,9 @@ void CMainDlg::OnInitDialog()
     centreOnWorkArea();
     setWindowIcon(appIcon());
     // Enter on no push button is command 1, Escape command 2: both end the program.
-    new DialogKeys(this, [this] { CloseMainWindow(ControlId::Ok); },
-                   [this] { CloseMainWindow(ControlId::Cancel); });
+    new DialogKeys(
+        this, [this] { CloseMainWindow(ControlId::Ok); },
+        [this] { CloseMainWindow(ControlId::Cancel); });
     setUpTokenColumns();
 
     {

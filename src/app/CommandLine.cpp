@@ -55,8 +55,9 @@ QString helpText(const QCommandLineParser& parser, const QString& program)
         "$VNOTP_SEED_DIR when it is set; else, for a program run from its build tree,\n"
         "beside the program; else $XDG_DATA_HOME/vnotp (by default\n"
         "~/.local/share/vnotp), created readable by its owner only.\n");
-    text += QStringLiteral("Seed folder in use: %1\n")
-                .arg(QDir::toNativeSeparators(QString::fromStdString(default_seed_folder().string())));
+    text +=
+        QStringLiteral("Seed folder in use: %1\n")
+            .arg(QDir::toNativeSeparators(QString::fromStdString(default_seed_folder().string())));
     return text;
 }
 

@@ -36,8 +36,7 @@ void OnNewToken(MainWindowPort& window)
 {
     WindowState& state = window.state();
     KeySession key(window.device());
-    auto access =
-        query_pin_ifn(key, window.dialogParent(), state.cachedPin.toUtf8().toStdString());
+    auto access = query_pin_ifn(key, window.dialogParent(), state.cachedPin.toUtf8().toStdString());
     if (!access) {
         spdlog::error("[OnNewToken] Failed to query_pin_ifn. Error={}", access.error().detail);
         window.SetStatusText(QString::fromStdString(access.error().detail));
@@ -46,8 +45,7 @@ void OnNewToken(MainWindowPort& window)
     state.cachedPin = QString::fromStdString(*access);
 
     const std::string serial = next_serial_number(state.listedSerials, state.keySerialNumber);
-    SeedFileRecorder seedFiles(state.seedFolder.empty() ? default_seed_folder()
-                                                         : state.seedFolder);
+    SeedFileRecorder seedFiles(state.seedFolder.empty() ? default_seed_folder() : state.seedFolder);
     Recorder* const recorders[] = {&seedFiles};
     CNewTokenDlg dialog(window.device(), state.keySerialNumber, *access, serial, recorders,
                         window.dialogParent());

@@ -76,7 +76,8 @@ void OnBnClickedGetOTP(MainWindowPort& window)
     // that pass an access text; the answer does not change what follows.
     (void)key.is_hwmaccess_supported();
 
-    const auto otp = key.calculate(*record, challenge, window.state().cachedPin.toUtf8().toStdString());
+    const auto otp =
+        key.calculate(*record, challenge, window.state().cachedPin.toUtf8().toStdString());
     if (otp) {
         window.AppendMessage(QStringLiteral("Get OTP succeeded!\r\n"));
         window.AppendMessage(QString::fromLatin1(otp_label(*record)) + fromAnsi(*otp) +

@@ -85,8 +85,8 @@ BatchSummary run_batch(CliContext& context, const BatchSettings& settings,
             OpResult<ProgrammedToken> programmed =
                 !tokenSerial ? std::unexpected(tokenSerial.error())
                 : !seed      ? std::unexpected(seed.error())
-                             : program_one(context, key, settings.token, *serial, *access,
-                                           *tokenSerial, *seed, recorders);
+                        : program_one(context, key, settings.token, *serial, *access, *tokenSerial,
+                                      *seed, recorders);
             if (!programmed) {
                 context.fail(programmed.error());
                 failed(exit_code_for(programmed.error().fault));

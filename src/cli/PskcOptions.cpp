@@ -21,8 +21,8 @@ void add_pskc_credential_options(CLI::App& command, PskcCredentialOptions& optio
     }
 }
 
-OpResult<pskc::Credential>
-read_pskc_credential(const PskcCredentialOptions& options, const std::filesystem::path& file)
+OpResult<pskc::Credential> read_pskc_credential(const PskcCredentialOptions& options,
+                                                const std::filesystem::path& file)
 {
     if (!options.keyFile.empty())
         return pskc::read_key_file(options.keyFile);

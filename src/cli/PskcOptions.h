@@ -24,5 +24,5 @@ void add_pskc_credential_options(CLI::App& command, PskcCredentialOptions& optio
 
 // Asks for the password when no file is given: twice when `file` does not
 // exist yet, since a mistyped password would lock its tokens away.
-OpResult<pskc::Credential>
-read_pskc_credential(const PskcCredentialOptions& options, const std::filesystem::path& file);
+OpResult<pskc::Credential> read_pskc_credential(const PskcCredentialOptions& options,
+                                                const std::filesystem::path& file);

@@ -52,7 +52,8 @@ void run_show(CliContext& context, const ShowOptions& options)
                                        p.digits ? std::to_string(*p.digits) : "-",
                                        p.interval ? std::to_string(*p.interval) : "-", p.userId);
         if (options.showSeed)
-            line += (p.userId.empty() ? "" : " ") + std::string("SEED=") + to_hex_upper(p.secret.view());
+            line += (p.userId.empty() ? "" : " ") + std::string("SEED=") +
+                    to_hex_upper(p.secret.view());
         line.erase(line.find_last_not_of(' ') + 1);
         context.out << line << '\n';
     }

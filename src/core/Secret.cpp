@@ -47,4 +47,3 @@ bool operator==(const SecretBytes& a, const SecretBytes& b)
 {
     return a.size() == b.size() && CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
 }
-

@@ -63,4 +63,3 @@ private:
 
     std::string m_text;
 };
-

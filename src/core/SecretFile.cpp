@@ -13,8 +13,8 @@ namespace {
 std::unexpected<OpError> io_error(const std::filesystem::path& path, std::string_view what,
                                   int error)
 {
-    return fail(Fault::Io, fmt::format("{}: cannot {} ({})", path.string(), what,
-                                       std::strerror(error)));
+    return fail(Fault::Io,
+                fmt::format("{}: cannot {} ({})", path.string(), what, std::strerror(error)));
 }
 
 std::filesystem::path folder_of(const std::filesystem::path& path)
@@ -38,9 +38,9 @@ std::string unsafe_because(const struct stat& st)
 
 std::unexpected<OpError> refused_file(const std::filesystem::path& path, std::string_view why)
 {
-    return fail(Fault::Refused,
-                fmt::format("{}: {}; it is left alone, and no seed is written to it", path.string(),
-                            why));
+    return fail(
+        Fault::Refused,
+        fmt::format("{}: {}; it is left alone, and no seed is written to it", path.string(), why));
 }
 
 // Opens without following a link; a planted FIFO must not block us either.
@@ -180,9 +180,8 @@ OpResult<AppendFile> open_private_for_append(const std::filesystem::path& path)
 {
     // O_EXCL first, so that "created" is known for certain: a new file gets
     // its header line, an existing one (even an empty one) does not.
-    FileDescriptor fd(
-        ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-               0600));
+    FileDescriptor fd(::open(
+        path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (fd)
         return AppendFile{std::move(fd), true};
     if (errno != EEXIST)

@@ -152,9 +152,8 @@ OpResult<void> KeySession::change_access(std::string_view oldCode, std::string_v
 bool KeySession::is_hwmaccess_supported()
 {
     if (!m_hardwareMode) {
-        const uint32_t status = m_device.OtpChangeAccess(VN_SLOT_ALL, kProbeCode,
-                                                         sizeof kProbeCode - 1, kProbeCode,
-                                                         sizeof kProbeCode - 1);
+        const uint32_t status = m_device.OtpChangeAccess(
+            VN_SLOT_ALL, kProbeCode, sizeof kProbeCode - 1, kProbeCode, sizeof kProbeCode - 1);
         m_hardwareMode = status != VN_ERR_NO_HW_ACCESS;
     }
     return *m_hardwareMode;

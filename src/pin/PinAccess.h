@@ -9,7 +9,6 @@
 //
 // PINs are UTF-8 bytes. None of these functions ever logs a PIN.
 
-#include "device/KeySession.h"
 #include "core/Error.h"
 #include "device/KeySession.h"
 #include "pin/PinPolicyRecord.h"

@@ -100,7 +100,8 @@ CNewTokenDlg::CNewTokenDlg(DeviceApi& device, std::string keySerial, std::string
     buildControls();
     // Enter on no push button is the window system's OK command: it closes
     // the dialog without saving.
-    new DialogKeys(this, [this] { done(NewTokenId::Ok); }, [this] { reject(); });
+    new DialogKeys(
+        this, [this] { done(NewTokenId::Ok); }, [this] { reject(); });
 
     m_form = NewTokenForm{}; // TOTP, SHA-1, 6 digits, 30 seconds, ENTER on
     m_saveResult = kNotSaved;
@@ -267,22 +268,23 @@ void CNewTokenDlg::OnBnClickedSave()
     OpResult<ProgrammedToken> programmed;
     {
         BusyCursor busy;
-        programmed = program_token(
-            key,
-            {.token = std::move(*token),
-             .keySerial = m_keySerial,
-             .access = m_access,
-             .appendEnter = m_form.appendEnter},
-            m_recorders,
-            {.touch =
-                 [this] {
-                     // The call that follows blocks until the key is touched;
-                     // the note must be on screen before it starts, not
-                     // whenever the event loop next paints.
-                     setStatusText(QStringLiteral("Please touch the key..."));
-                     m_status->repaint();
-                 },
-             .keyTookToken = [this] { setStatusText(QString()); }});
+        programmed =
+            program_token(key,
+                          {.token = std::move(*token),
+                           .keySerial = m_keySerial,
+                           .access = m_access,
+                           .appendEnter = m_form.appendEnter},
+                          m_recorders,
+                          {.touch =
+                               [this] {
+                                   // The call that follows blocks until the key is touched;
+                                   // the note must be on screen before it starts, not
+                                   // whenever the event loop next paints.
+                                   setStatusText(QStringLiteral("Please touch the key..."));
+                                   m_status->repaint();
+                               },
+                           .keyTookToken = [this] { setStatusText(QString()); },
+                           .recorded = {}});
     }
     // Refused before the key was touched (a recorder's check, a lock): the
     // user can mend it and press Save again.

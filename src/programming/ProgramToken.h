@@ -42,8 +42,8 @@ struct ProgrammedToken
 {
     TokenSpec token;
     std::string keySerial;
-    std::vector<RecordOutcome> records; // every recorder's files, in order
-    OpResult<void> enter;               // setting the key's ENTER flag
+    std::vector<RecordOutcome> records;                 // every recorder's files, in order
+    OpResult<void> enter;                               // setting the key's ENTER flag
     std::optional<OpResult<Verification>> verification; // when asked for
 
     // False when a record could not be written: the token is on the key but

@@ -37,8 +37,7 @@ int generate_seed(uint8_t* out, int length)
     return RAND_bytes(out, length) == 1 ? 0 : -1;
 }
 
-bool hex_to_bytes(std::u16string_view text, uint8_t* out, std::size_t capacity,
-                  std::size_t* count)
+bool hex_to_bytes(std::u16string_view text, uint8_t* out, std::size_t capacity, std::size_t* count)
 {
     const std::size_t n = text.size();
     if (n % 2 != 0 || n / 2 > capacity)

@@ -29,5 +29,4 @@ int generate_seed(uint8_t* out, int length);
 // `out`. Fails on an odd number of characters, on more than `capacity` bytes
 // and on any other character; bytes before a bad pair stay written. On
 // success sets `*count` and returns true; on failure leaves it alone.
-bool hex_to_bytes(std::u16string_view text, uint8_t* out, std::size_t capacity,
-                  std::size_t* count);
+bool hex_to_bytes(std::u16string_view text, uint8_t* out, std::size_t capacity, std::size_t* count);

@@ -2,9 +2,9 @@
 
 // What a Container keeps between calls; shared by the reader and the writer.
 
+#include "core/Secret.h"
 #include "pskc/KeyPackage.h"
 #include "pskc/PskcCrypto.h"
-#include "core/Secret.h"
 
 #include <pugixml.hpp>
 

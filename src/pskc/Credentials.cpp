@@ -1,7 +1,7 @@
 #include "pskc/Credentials.h"
 
-#include "core/SecretFile.h"
 #include "core/Codecs.h"
+#include "core/SecretFile.h"
 
 #include <fmt/format.h>
 

@@ -13,7 +13,6 @@
 
 namespace pskc {
 
-
 inline constexpr std::string_view kManufacturer = "Halvorn Security";
 inline constexpr std::string_view kModel = "Vornik";
 inline constexpr std::string_view kHotpAlgorithm = "urn:ietf:params:xml:ns:keyprov:pskc:hotp";

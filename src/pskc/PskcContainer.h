@@ -11,10 +11,10 @@
 // key packages are added with the same keys, so extending a file written by
 // another program leaves its keys readable by that program.
 
-#include "pskc/KeyPackage.h"
-#include "pskc/PskcCrypto.h"
 #include "core/Error.h"
 #include "core/Secret.h"
+#include "pskc/KeyPackage.h"
+#include "pskc/PskcCrypto.h"
 
 #include <chrono>
 #include <expected>
@@ -54,12 +54,11 @@ public:
     // An empty container: with a password, a fresh salt and the key derived
     // from it; with either credential, a fresh MAC key.
     static OpResult<Container> create(const Credential& credential,
-                                                  const ContainerSettings& settings = {});
+                                      const ContainerSettings& settings = {});
     // Parses the XML, derives or takes the key, and decrypts and verifies
     // every encrypted value. Anything less is an error: a wrong password or
     // key, a changed value or MAC, a secret in clear text.
-    static OpResult<Container> parse(std::string_view xml,
-                                                 const Credential& credential);
+    static OpResult<Container> parse(std::string_view xml, const Credential& credential);
 
     Container(Container&&) noexcept;
     Container& operator=(Container&&) noexcept;

@@ -150,7 +150,7 @@ OpResult<SecretBytes> random_bytes(std::size_t count)
 }
 
 OpResult<SecretBytes> pbkdf2(const Password& password, std::span<const uint8_t> salt,
-                                         int iterations, MacAlgorithm prf, std::size_t length)
+                             int iterations, MacAlgorithm prf, std::size_t length)
 {
     SecretBytes key(length);
     const EVP_MD* md = EVP_get_digestbyname(info(prf).digest);
@@ -162,7 +162,7 @@ OpResult<SecretBytes> pbkdf2(const Password& password, std::span<const uint8_t> 
 }
 
 OpResult<std::vector<uint8_t>> encrypt(CipherAlgorithm cipher, const SecretBytes& key,
-                                                   std::span<const uint8_t> plain)
+                                       std::span<const uint8_t> plain)
 {
     auto iv = random_bytes(kAesBlock);
     if (!iv)
@@ -207,7 +207,7 @@ std::optional<SecretBytes> decrypt(CipherAlgorithm cipher, const SecretBytes& ke
 }
 
 OpResult<std::vector<uint8_t>> hmac(MacAlgorithm mac, const SecretBytes& key,
-                                                std::span<const uint8_t> data)
+                                    std::span<const uint8_t> data)
 {
     std::vector<uint8_t> out(EVP_MAX_MD_SIZE);
     std::size_t length = 0;

@@ -37,18 +37,18 @@ std::optional<CipherAlgorithm> cipher_for_key_length(std::size_t length);
 OpResult<SecretBytes> random_bytes(std::size_t count);
 
 OpResult<SecretBytes> pbkdf2(const Password& password, std::span<const uint8_t> salt,
-                                         int iterations, MacAlgorithm prf, std::size_t length);
+                             int iterations, MacAlgorithm prf, std::size_t length);
 
 // A fresh random IV followed by the PKCS#7-padded cipher text.
 OpResult<std::vector<uint8_t>> encrypt(CipherAlgorithm cipher, const SecretBytes& key,
-                                                   std::span<const uint8_t> plain);
+                                       std::span<const uint8_t> plain);
 // Nothing when the value is too short or its padding is wrong, which is what
 // a wrong key looks like.
 std::optional<SecretBytes> decrypt(CipherAlgorithm cipher, const SecretBytes& key,
                                    std::span<const uint8_t> ivAndCipherText);
 
 OpResult<std::vector<uint8_t>> hmac(MacAlgorithm mac, const SecretBytes& key,
-                                                std::span<const uint8_t> data);
+                                    std::span<const uint8_t> data);
 bool equal_in_constant_time(std::span<const uint8_t> a, std::span<const uint8_t> b);
 
 std::string base64_encode(std::span<const uint8_t> bytes);

@@ -20,8 +20,7 @@ OpError in_file(const std::filesystem::path& path, OpError error)
 
 } // namespace
 
-OpResult<Container> load_container(const std::filesystem::path& path,
-                                               const Credential& credential)
+OpResult<Container> load_container(const std::filesystem::path& path, const Credential& credential)
 {
     auto xml = read_file(path, kMaximumContainerSize);
     if (!xml)
@@ -46,8 +45,8 @@ ContainerUpdate::ContainerUpdate(std::filesystem::path path, Credential credenti
 }
 
 OpResult<ContainerUpdate> ContainerUpdate::open(const std::filesystem::path& path,
-                                                            const Credential& credential,
-                                                            const ContainerSettings& settings)
+                                                const Credential& credential,
+                                                const ContainerSettings& settings)
 {
     auto bytes = read_private_file(path, kMaximumContainerSize);
     if (!bytes)

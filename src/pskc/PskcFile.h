@@ -16,10 +16,8 @@ namespace pskc {
 // Large enough for a hundred thousand key packages.
 inline constexpr std::size_t kMaximumContainerSize = 256u << 20;
 
-OpResult<Container> load_container(const std::filesystem::path& path,
-                                               const Credential& credential);
-OpResult<void> save_container(const Container& container,
-                                          const std::filesystem::path& path);
+OpResult<Container> load_container(const std::filesystem::path& path, const Credential& credential);
+OpResult<void> save_container(const Container& container, const std::filesystem::path& path);
 
 // Adds tokens to a container file as they are programmed. Opening reads,
 // decrypts and verifies an existing file, or prepares a new container when
@@ -37,8 +35,8 @@ class ContainerUpdate
 {
 public:
     static OpResult<ContainerUpdate> open(const std::filesystem::path& path,
-                                                      const Credential& credential,
-                                                      const ContainerSettings& settings = {});
+                                          const Credential& credential,
+                                          const ContainerSettings& settings = {});
 
     const Container& container() const { return m_container; }
     // False while a new container has not been written yet.

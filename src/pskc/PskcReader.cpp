@@ -140,8 +140,10 @@ private:
 
     OpError wrong_credential() const
     {
-        return usesPassword() ? OpError{Fault::WrongPassword, 0, "the password is wrong: it does not decrypt the container"}
-                              : OpError{Fault::WrongKey, 0, "the key is wrong: it does not decrypt the container"};
+        return usesPassword() ? OpError{Fault::WrongPassword, 0,
+                                        "the password is wrong: it does not decrypt the container"}
+                              : OpError{Fault::WrongKey, 0,
+                                        "the key is wrong: it does not decrypt the container"};
     }
 
     OpResult<void> read_keys(pugi::xml_node root)
@@ -276,8 +278,7 @@ private:
 
     // One Data child: PlainValue, or EncryptedValue with its ValueMAC. A
     // value whose MAC does not match is counted, not decrypted.
-    OpResult<std::optional<SecretBytes>> read_value(pugi::xml_node element,
-                                                                const std::string& what)
+    OpResult<std::optional<SecretBytes>> read_value(pugi::xml_node element, const std::string& what)
     {
         const pugi::xml_node encryptedValue = child(element, "EncryptedValue");
         if (!encryptedValue) {
@@ -432,7 +433,7 @@ OpResult<Container> Container::parse(std::string_view xml, const Credential& cre
         xml.data(), xml.size(), pugi::parse_default | pugi::parse_declaration, pugi::encoding_auto);
     if (!parsed)
         return fail(Fault::NotPskc, fmt::format("not well-formed XML ({} at byte {})",
-                                                    parsed.description(), parsed.offset));
+                                                parsed.description(), parsed.offset));
     const pugi::xml_node root = state->xml.document_element();
     if (local_name(root) != "KeyContainer")
         return fail(Fault::NotPskc, "not a PSKC file: its root is not a KeyContainer");

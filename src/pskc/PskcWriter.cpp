@@ -54,8 +54,8 @@ private:
 };
 
 // <EncryptionMethod/><CipherData><CipherValue/></CipherData> under `parent`.
-OpResult<std::vector<uint8_t>>
-add_encrypted(const ContainerState& state, const Element& parent, std::span<const uint8_t> plain)
+OpResult<std::vector<uint8_t>> add_encrypted(const ContainerState& state, const Element& parent,
+                                             std::span<const uint8_t> plain)
 {
     auto cipherValue = encrypt(state.cipher, state.encryptionKey, plain);
     if (!cipherValue)
@@ -68,7 +68,7 @@ add_encrypted(const ContainerState& state, const Element& parent, std::span<cons
 }
 
 OpResult<void> add_secret(const ContainerState& state, const Element& data,
-                                      const SecretBytes& secret)
+                          const SecretBytes& secret)
 {
     const Element element = data.add("Secret");
     auto cipherValue = add_encrypted(state, element.add("EncryptedValue"), secret.view());
@@ -134,7 +134,7 @@ Container& Container::operator=(Container&&) noexcept = default;
 Container::~Container() = default;
 
 OpResult<Container> Container::create(const Credential& credential,
-                                                  const ContainerSettings& settings)
+                                      const ContainerSettings& settings)
 {
     auto state = std::make_unique<ContainerState>();
     pugi::xml_node declaration = state->xml.append_child(pugi::node_declaration);
@@ -151,7 +151,8 @@ OpResult<Container> Container::create(const Credential& credential,
             return std::unexpected(OpError{Fault::Refused, 0, "the password is empty"});
         if (settings.iterations < kMinimumIterations)
             return std::unexpected(
-                OpError{Fault::Refused, 0, fmt::format("PBKDF2 needs at least {} iterations", kMinimumIterations)});
+                OpError{Fault::Refused, 0,
+                        fmt::format("PBKDF2 needs at least {} iterations", kMinimumIterations)});
         state->cipher = settings.passwordCipher;
         auto salt = random_bytes(kSaltLength);
         if (!salt)
@@ -176,8 +177,9 @@ OpResult<Container> Container::create(const Credential& credential,
         const auto cipher = cipher_for_key_length(preshared.key.size());
         if (!cipher)
             return std::unexpected(
-                OpError{Fault::Refused, 0, fmt::format("a {}-byte key is no AES key (16, 24 or 32 bytes)",
-                                  preshared.key.size())});
+                OpError{Fault::Refused, 0,
+                        fmt::format("a {}-byte key is no AES key (16, 24 or 32 bytes)",
+                                    preshared.key.size())});
         state->cipher = *cipher;
         state->encryptionKey = preshared.key;
         // The schema wants a KeyName; it tells the receiver which key to use.
@@ -236,10 +238,11 @@ OpResult<void> Container::add(const KeyPackage& package)
         deviceInfo.add("SerialNo").text(package.deviceSerial);
     deviceInfo.add("Model").text(package.model);
 
-    const Element key = keyPackage.add("Key")
-                            .attribute("Id", package.keyId)
-                            .attribute("Algorithm", package.algorithm == OtpAlgorithm::Hotp ? kHotpAlgorithm
-                                                                                  : kTotpAlgorithm);
+    const Element key =
+        keyPackage.add("Key")
+            .attribute("Id", package.keyId)
+            .attribute("Algorithm",
+                       package.algorithm == OtpAlgorithm::Hotp ? kHotpAlgorithm : kTotpAlgorithm);
     const Element parameters = key.add("AlgorithmParameters");
     if (package.hash == OtpHash::Sha256)
         parameters.add("Suite").text(kSha256Suite);

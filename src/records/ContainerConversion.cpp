@@ -44,8 +44,9 @@ bool same_token(const KeyPackage& a, const KeyPackage& b)
 
 } // namespace
 
-OpResult<ConversionReport> convert_to_container(const ConversionRequest& request, const pskc::Credential& credential,
-                     const pskc::ContainerSettings& settings)
+OpResult<ConversionReport> convert_to_container(const ConversionRequest& request,
+                                                const pskc::Credential& credential,
+                                                const pskc::ContainerSettings& settings)
 {
     std::vector<std::filesystem::path> folders;
     for (const auto& source : request.sources)
@@ -91,20 +92,21 @@ OpResult<ConversionReport> convert_to_container(const ConversionRequest& request
     for (const KeyPackage& package : conversion->packages) {
         const KeyPackage* stored = find(*readBack, package.keyId);
         if (!stored || !same_token(*stored, package))
-            return unwritten({Fault::Io, 0, fmt::format("{}: serial number {} does not read back "
-                                                         "as it was converted",
-                                                         request.out.string(), package.keyId)});
+            return unwritten({Fault::Io, 0,
+                              fmt::format("{}: serial number {} does not read back "
+                                          "as it was converted",
+                                          request.out.string(), package.keyId)});
     }
 
     if (request.removeSources) {
         for (const auto& source : request.sources) {
             std::filesystem::remove(source, error);
             if (error)
-                return unwritten({Fault::Io, 0, fmt::format("{}: cannot be removed ({})",
-                                                             source.string(), error.message())});
+                return unwritten(
+                    {Fault::Io, 0,
+                     fmt::format("{}: cannot be removed ({})", source.string(), error.message())});
         }
         report.sourcesRemoved = true;
     }
     return report;
 }
-

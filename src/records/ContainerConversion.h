@@ -38,6 +38,6 @@ struct ConversionReport
 // written; with Unrecorded when the container could not be written or read
 // back equal, or a source could not be removed (every source not yet removed
 // is kept).
-OpResult<ConversionReport> convert_to_container(const ConversionRequest& request, const pskc::Credential& credential,
-                     const pskc::ContainerSettings& settings = {});
-
+OpResult<ConversionReport> convert_to_container(const ConversionRequest& request,
+                                                const pskc::Credential& credential,
+                                                const pskc::ContainerSettings& settings = {});

@@ -25,7 +25,8 @@ OpResult<FolderLock> FolderLock::acquire(const std::filesystem::path& directory,
     const int fd =
         ::open(lockFilePath(directory).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
-        return fail(Fault::Io, fmt::format("{}: cannot be opened ({})", lockFile, std::strerror(errno)));
+        return fail(Fault::Io,
+                    fmt::format("{}: cannot be opened ({})", lockFile, std::strerror(errno)));
 
     // Polled rather than blocking, so that a writer that hangs while holding
     // the lock costs the user one failure message instead of a frozen window.
@@ -36,11 +37,14 @@ OpResult<FolderLock> FolderLock::acquire(const std::filesystem::path& directory,
             continue;
         if (err != EWOULDBLOCK) {
             ::close(fd);
-            return fail(Fault::Io, fmt::format("{}: cannot be locked ({})", lockFile, std::strerror(err)));
+            return fail(Fault::Io,
+                        fmt::format("{}: cannot be locked ({})", lockFile, std::strerror(err)));
         }
         if (std::chrono::steady_clock::now() >= deadline) {
             ::close(fd);
-            return fail(Fault::Io, fmt::format("{}: another program is writing the files of its folder", lockFile));
+            return fail(
+                Fault::Io,
+                fmt::format("{}: another program is writing the files of its folder", lockFile));
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -53,7 +57,8 @@ FolderLock::~FolderLock()
         ::close(m_fd); // closing the descriptor releases the flock
 }
 
-OpResult<std::vector<FolderLock>> acquire_folder_locks(std::span<const std::filesystem::path> directories,
+OpResult<std::vector<FolderLock>>
+acquire_folder_locks(std::span<const std::filesystem::path> directories,
                      std::chrono::milliseconds patience)
 {
     std::vector<std::filesystem::path> folders;

@@ -33,9 +33,8 @@ public:
     // writer holds it. Fails with Io, naming the lock file: it cannot be
     // created or opened, the file system refuses flock, or another writer
     // held it for the whole wait.
-    static OpResult<FolderLock>
-    acquire(const std::filesystem::path& directory,
-            std::chrono::milliseconds patience = kDefaultPatience);
+    static OpResult<FolderLock> acquire(const std::filesystem::path& directory,
+                                        std::chrono::milliseconds patience = kDefaultPatience);
 
     FolderLock(FolderLock&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
     FolderLock& operator=(FolderLock&&) = delete;

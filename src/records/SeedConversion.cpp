@@ -41,17 +41,17 @@ std::unexpected<OpError> conflict(const SeedRecord& a, const SeedRecord& b, std:
     const std::string where = a.source == b.source
                                   ? fmt::format("twice in {}", a.source)
                                   : fmt::format("in {} and {}", a.source, b.source);
-    return std::unexpected(
-        OpError{Fault::Conflict, 0, fmt::format("serial number {} {} ({})", a.serial, what, where)});
+    return std::unexpected(OpError{Fault::Conflict, 0,
+                                   fmt::format("serial number {} {} ({})", a.serial, what, where)});
 }
 
 OpResult<void> merge(Token& token, const SeedRecord& record)
 {
     const SeedRecord& first = *token.first;
     if (record.algorithm != first.algorithm)
-        return conflict(
-            first, record,
-            fmt::format("is {} token and {} token", kind_name(first.algorithm), kind_name(record.algorithm)));
+        return conflict(first, record,
+                        fmt::format("is {} token and {} token", kind_name(first.algorithm),
+                                    kind_name(record.algorithm)));
     if (!(record.seed == first.seed))
         return conflict(first, record, "has two different seeds");
     if (record.hash != token.hash)
@@ -86,11 +86,10 @@ OpResult<void> merge(Token& token, const SeedRecord& record)
 } // namespace
 
 OpResult<Conversion> merge_seed_records(std::span<const SeedRecord> records,
-                                                    const ConversionOptions& options)
+                                        const ConversionOptions& options)
 {
     if (options.digits && *options.digits != 6 && *options.digits != 8)
-        return std::unexpected(
-            OpError{Fault::Refused, 0, "the key's tokens have 6 or 8 digits"});
+        return std::unexpected(OpError{Fault::Refused, 0, "the key's tokens have 6 or 8 digits"});
 
     std::vector<Token> tokens;
     std::unordered_map<std::string, std::size_t> bySerial;
@@ -129,19 +128,19 @@ OpResult<Conversion> merge_seed_records(std::span<const SeedRecord> records,
                 guessedSteps[{"RFC 6238", interval}].push_back(first.serial);
             }
         }
-        conversion.packages.push_back(
-            pskc::make_key_package(TokenSpec{.algorithm = first.algorithm,
-                                             .hash = token.hash,
-                                             .digits = digits,
-                                             .interval = interval,
-                                             .serial = first.serial,
-                                             .seed = first.seed,
-                                             .user = token.csvUser.empty() ? token.xmlUser
-                                                                           : token.csvUser}));
+        conversion.packages.push_back(pskc::make_key_package(
+            TokenSpec{.algorithm = first.algorithm,
+                      .hash = token.hash,
+                      .digits = digits,
+                      .interval = interval,
+                      .serial = first.serial,
+                      .seed = first.seed,
+                      .user = token.csvUser.empty() ? token.xmlUser : token.csvUser}));
     }
     if (!unknownDigits.empty())
         return std::unexpected(OpError{
-            Fault::UnknownDigits, 0, fmt::format("the number of digits of {} is unknown: no XML seed file lists {}; give "
+            Fault::UnknownDigits, 0,
+            fmt::format("the number of digits of {} is unknown: no XML seed file lists {}; give "
                         "the number of digits",
                         joined(unknownDigits), unknownDigits.size() == 1 ? "it" : "them")});
     for (const auto& [where, serials] : guessedSteps)
@@ -153,7 +152,7 @@ OpResult<Conversion> merge_seed_records(std::span<const SeedRecord> records,
 }
 
 OpResult<Conversion> convert_seed_files(std::span<const std::filesystem::path> files,
-                                                    const ConversionOptions& options)
+                                        const ConversionOptions& options)
 {
     std::vector<SeedRecord> records;
     for (const std::filesystem::path& file : files) {
@@ -164,4 +163,3 @@ OpResult<Conversion> convert_seed_files(std::span<const std::filesystem::path> f
     }
     return merge_seed_records(records, options);
 }
-

@@ -4,8 +4,8 @@
 // number, whatever mix of hseeds.csv, tseeds.csv, hseeds.xml and tseeds.xml
 // it comes from.
 
-#include "pskc/KeyPackage.h"
 #include "core/Error.h"
+#include "pskc/KeyPackage.h"
 #include "records/SeedFileReader.h"
 
 #include <expected>
@@ -32,8 +32,7 @@ struct Conversion
 // digits. A TOTP time step comes from tseeds.csv, else from tseeds.xml's
 // header (noted, since that header always says 30).
 OpResult<Conversion> merge_seed_records(std::span<const SeedRecord> records,
-                                                    const ConversionOptions& options);
+                                        const ConversionOptions& options);
 
 OpResult<Conversion> convert_seed_files(std::span<const std::filesystem::path> files,
-                                                    const ConversionOptions& options);
-
+                                        const ConversionOptions& options);

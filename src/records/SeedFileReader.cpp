@@ -1,7 +1,7 @@
 #include "records/SeedFileReader.h"
 
-#include "core/SecretFile.h"
 #include "core/Codecs.h"
+#include "core/SecretFile.h"
 
 #include <fmt/format.h>
 #include <pugixml.hpp>
@@ -62,7 +62,7 @@ std::vector<std::string_view> split(std::string_view line, char separator)
 }
 
 OpResult<SeedRecord> hotp_row(const Source& source, std::size_t number,
-                                          const std::vector<std::string_view>& fields)
+                              const std::vector<std::string_view>& fields)
 {
     if (fields.size() != 2)
         return source.fail(number, "an HOTP row has two fields, serial number and seed");
@@ -82,7 +82,7 @@ OpResult<SeedRecord> hotp_row(const Source& source, std::size_t number,
 // quoted, so a comma in the user name makes more fields: those on the left
 // all belong to the name.
 OpResult<SeedRecord> totp_row(const Source& source, std::size_t number,
-                                          const std::vector<std::string_view>& fields)
+                              const std::vector<std::string_view>& fields)
 {
     if (fields.size() < 6)
         return source.fail(number, "a TOTP row has six fields");
@@ -105,8 +105,7 @@ OpResult<SeedRecord> totp_row(const Source& source, std::size_t number,
     return record;
 }
 
-OpResult<std::vector<SeedRecord>> parse_csv(const Source& source,
-                                                        std::string_view bytes)
+OpResult<std::vector<SeedRecord>> parse_csv(const Source& source, std::string_view bytes)
 {
     const auto text = utf16le_to_utf8(bytes);
     if (!text)
@@ -133,7 +132,7 @@ OpResult<std::vector<SeedRecord>> parse_csv(const Source& source,
         if (!algorithm)
             algorithm = fields.size() == 2 ? OtpAlgorithm::Hotp : OtpAlgorithm::Totp;
         auto record = *algorithm == OtpAlgorithm::Hotp ? hotp_row(source, number, fields)
-                                             : totp_row(source, number, fields);
+                                                       : totp_row(source, number, fields);
         if (!record)
             return std::unexpected(record.error());
         record->source = source.name();
@@ -142,8 +141,7 @@ OpResult<std::vector<SeedRecord>> parse_csv(const Source& source,
     return records;
 }
 
-OpResult<std::vector<SeedRecord>> parse_xml(const Source& source,
-                                                        std::string_view bytes)
+OpResult<std::vector<SeedRecord>> parse_xml(const Source& source, std::string_view bytes)
 {
     pugi::xml_document xml;
     const pugi::xml_parse_result parsed =
@@ -212,7 +210,7 @@ OpResult<std::vector<SeedRecord>> parse_xml(const Source& source,
 } // namespace
 
 OpResult<std::vector<SeedRecord>> parse_seed_file(std::string_view bytes,
-                                                              std::string_view sourceName)
+                                                  std::string_view sourceName)
 {
     const Source source(sourceName);
     const auto start = bytes.find_first_not_of(" \t\r\n\xEF\xBB\xBF");
@@ -230,4 +228,3 @@ OpResult<std::vector<SeedRecord>> read_seed_file(const std::filesystem::path& pa
     wipe(bytes->data(), bytes->size());
     return records;
 }
-

@@ -4,8 +4,8 @@
 // (UTF-16LE, CR LF), hseeds.xml and tseeds.xml. The kind of a file is told by
 // its content, not its name, so renamed copies read as well.
 
-#include "pskc/KeyPackage.h"
 #include "core/Error.h"
+#include "pskc/KeyPackage.h"
 
 #include <expected>
 #include <filesystem>
@@ -28,7 +28,5 @@ struct SeedRecord
     std::string userName;
 };
 
-OpResult<std::vector<SeedRecord>> parse_seed_file(std::string_view bytes,
-                                                              std::string_view source);
+OpResult<std::vector<SeedRecord>> parse_seed_file(std::string_view bytes, std::string_view source);
 OpResult<std::vector<SeedRecord>> read_seed_file(const std::filesystem::path& path);
-

@@ -60,11 +60,9 @@ SeedDocument& SeedFileRecorder::document(OtpAlgorithm algorithm)
     Cached& cached = m_cache[index(algorithm)];
     const auto now = identity_of(seed_xml_path(algorithm, m_folder));
     const bool unchanged = cached.document && cached.document->usable() &&
-                           cached.present == now.has_value() &&
-                           (!now || cached.identity == *now);
+                           cached.present == now.has_value() && (!now || cached.identity == *now);
     if (!unchanged) {
-        cached.document =
-            std::make_unique<SeedDocument>(load_seed_document(algorithm, m_folder));
+        cached.document = std::make_unique<SeedDocument>(load_seed_document(algorithm, m_folder));
         cached.present = now.has_value();
         cached.identity = now.value_or(FileIdentity{});
     }
