@@ -1,0 +1,26 @@
+# The pam_oath users file checked against the programs that read it: liboath,
+# pam_oath loaded by libpam, and FreeRADIUS through rlm_pam. Built and
+# registered only where liboath, libpam, pam_oath and oathtool are found.
+# Include it from tests/CMakeLists.txt:
+#   include(${CMAKE_CURRENT_SOURCE_DIR}/records/oath.cmake)
+find_package(PkgConfig QUIET)
+if(PkgConfig_FOUND)
+    pkg_check_modules(LIBOATH QUIET IMPORTED_TARGET liboath)
+endif()
+find_library(PAM_LIBRARY pam)
+find_path(PAM_INCLUDE_DIR security/pam_appl.h)
+find_file(PAM_OATH_MODULE pam_oath.so
+          PATHS /lib/${CMAKE_LIBRARY_ARCHITECTURE}/security /usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}/security
+                /lib/security /usr/lib/security
+          NO_DEFAULT_PATH)
+find_program(OATHTOOL oathtool)
+
+if(NOT (LIBOATH_FOUND AND PAM_LIBRARY AND PAM_INCLUDE_DIR))
+    message(STATUS "pam_oath reference tests left out: liboath-dev or libpam0g-dev missing")
+    return()
+endif()
+add_executable(oath_check ${CMAKE_CURRENT_LIST_DIR}/oath_check.c)
+target_link_libraries(oath_check PRIVATE PkgConfig::LIBOATH ${PAM_LIBRARY})
+target_include_directories(oath_check PRIVATE ${PAM_INCLUDE_DIR})
+set_target_properties(oath_check PROPERTIES C_STANDARD 11 C_STANDARD_REQUIRED ON C_EXTENSIONS OFF)
+
