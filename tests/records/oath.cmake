@@ -22,7 +22,8 @@ endif()
 add_executable(oath_check ${CMAKE_CURRENT_LIST_DIR}/oath_check.c)
 target_link_libraries(oath_check PRIVATE PkgConfig::LIBOATH ${PAM_LIBRARY})
 target_include_directories(oath_check PRIVATE ${PAM_INCLUDE_DIR})
-set_target_properties(oath_check PROPERTIES C_STANDARD 11 C_STANDARD_REQUIRED ON C_EXTENSIONS OFF)
+set_target_properties(oath_check PROPERTIES C_STANDARD 11 C_STANDARD_REQUIRED ON C_EXTENSIONS OFF
+                      AUTOMOC OFF AUTORCC OFF)
 
 if(NOT (PAM_OATH_MODULE AND OATHTOOL))
     message(STATUS "pam_oath reference tests left out: libpam-oath or oathtool missing")
