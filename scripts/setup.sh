@@ -13,6 +13,7 @@ packages=(
     python3-pskc pskctool
     clang libclang-rt-14-dev
     lintian desktop-file-utils appstream file fakeroot man-db
+    libpam-oath liboath-dev libpam0g-dev freeradius freeradius-utils
 )
 
 missing=()

@@ -1,0 +1,134 @@
+#!/usr/bin/env bash
+# A FreeRADIUS server of our own in front of pam_oath: its own configuration
+# folder, a loopback port of its own, every request authenticated through
+# rlm_pam. The packaged service is never used.
+#
+#   source radius.sh; radius_start USERSFILE; radius_auth USER OTP; radius_stop
+#   radius.sh USERSFILE USER OTP [USER OTP]...   one line per request; exit 0
+#                                                when every OTP was accepted
+# radius_auth: 0 Access-Accept, 1 Access-Reject, 2 no answer. radius_start
+# returns 77 (skip) without root or FreeRADIUS. rlm_pam names a PAM service and
+# takes no configuration folder, so this run's service file goes to /etc/pam.d.
+# RADIUS_PAM_OATH (module path) and RADIUS_WINDOW (default 5) may be set.
+
+radius_start() {
+    local users=$1 try i f
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "SKIP: FreeRADIUS through PAM needs root: its PAM service file goes to /etc/pam.d"
+        return 77
+    fi
+    if ! command -v freeradius >/dev/null || ! command -v radclient >/dev/null; then
+        echo "SKIP: freeradius and radclient are not installed (scripts/setup.sh installs them)"
+        return 77
+    fi
+    for f in /etc/pam.d/vnotp-oath-test-*; do # left by a run that was killed
+        [ -e "$f" ] && ! kill -0 "${f##*-}" 2>/dev/null && rm -f "$f"
+    done
+    RADIUS_DIR=$(mktemp -d) RADIUS_SERVICE=vnotp-oath-test-$$
+    od -An -N12 -tx1 /dev/urandom | tr -d ' \n' >"$RADIUS_DIR/secret"
+    # rlm_pam asks for the account as well: pam_permit grants it.
+    printf 'auth required %s usersfile=%s window=%s\naccount required pam_permit.so\n' \
+        "${RADIUS_PAM_OATH:-pam_oath.so}" \
+        "$users" "${RADIUS_WINDOW:-5}" >"/etc/pam.d/$RADIUS_SERVICE"
+    for try in 1 2 3; do # a port taken meanwhile makes the server exit: try another
+        RADIUS_PORT=$((20000 + RANDOM % 40000))
+        cat >"$RADIUS_DIR/radiusd.conf" <<EOF
+prefix = /usr
+confdir = $RADIUS_DIR
+run_dir = $RADIUS_DIR
+logdir = $RADIUS_DIR
+libdir = /usr/lib/freeradius
+pidfile = $RADIUS_DIR/radiusd.pid
+log {
+	destination = stdout
+}
+security {
+	reject_delay = 0
+	status_server = yes
+}
+client loopback {
+	ipaddr = 127.0.0.1
+	secret = $(cat "$RADIUS_DIR/secret")
+}
+modules {
+	pam {
+		pam_auth = $RADIUS_SERVICE
+	}
+}
+server default {
+	listen {
+		type = auth
+		ipaddr = 127.0.0.1
+		port = $RADIUS_PORT
+	}
+	authorize {
+		update control {
+			&Auth-Type := PAM
+		}
+	}
+	authenticate {
+		Auth-Type PAM {
+			pam
+		}
+	}
+}
+EOF
+        # The server dies with this shell, even when the shell is killed.
+        setpriv --pdeathsig TERM freeradius -f -l stdout -d "$RADIUS_DIR" >>"$RADIUS_DIR/log" 2>&1 &
+        RADIUS_PID=$!
+        for i in $(seq 50); do
+            kill -0 "$RADIUS_PID" 2>/dev/null || break
+            echo 'Message-Authenticator = 0x00' | radclient -q -r 1 -t 0.2 -S "$RADIUS_DIR/secret" \
+                "127.0.0.1:$RADIUS_PORT" status >/dev/null 2>&1 && return 0
+            sleep 0.1
+        done
+        radius_kill
+    done
+    echo "FreeRADIUS did not answer; its log:" >&2
+    cat "$RADIUS_DIR/log" >&2
+    return 1
+}
+
+radius_auth() {
+    local out
+    out=$(printf 'User-Name = "%s", User-Password = "%s"\n' "$1" "$2" |
+        radclient -x -r 1 -t 3 -S "$RADIUS_DIR/secret" "127.0.0.1:$RADIUS_PORT" auth 2>&1)
+    case $out in
+    *"Received Access-Accept"*) return 0 ;;
+    *"Received Access-Reject"*) return 1 ;;
+    *) echo "$out" >&2 && return 2 ;;
+    esac
+}
+
+radius_kill() {
+    [ -n "${RADIUS_PID:-}" ] || return 0
+    kill "$RADIUS_PID" 2>/dev/null
+    for _ in $(seq 50); do kill -0 "$RADIUS_PID" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "$RADIUS_PID" 2>/dev/null
+    wait "$RADIUS_PID" 2>/dev/null
+    RADIUS_PID=
+}
+
+# Safe to call more than once, and before radius_start.
+radius_stop() {
+    radius_kill
+    [ -z "${RADIUS_SERVICE:-}" ] || rm -f "/etc/pam.d/$RADIUS_SERVICE"
+    [ -z "${RADIUS_DIR:-}" ] || rm -rf "$RADIUS_DIR"
+    RADIUS_SERVICE= RADIUS_DIR=
+}
+
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+    [ $# -ge 3 ] && [ $(($# % 2)) -eq 1 ] || { echo "usage: $0 USERSFILE USER OTP [USER OTP]..." >&2; exit 2; }
+    trap radius_stop EXIT
+    trap 'exit 1' INT TERM HUP
+    radius_start "$1" || exit
+    shift
+    status=0
+    while [ $# -gt 0 ]; do
+        rc=0 && radius_auth "$1" "$2" || rc=$?
+        case $rc in 0) echo "$1: Access-Accept" ;; 1) echo "$1: Access-Reject" ;; *) echo "$1: no answer" ;; esac
+        [ $rc -eq 0 ] || status=1
+        shift 2
+    done
+    exit $status
+fi
