@@ -10,7 +10,6 @@
 #include "programming/ProgramToken.h"
 
 #include <CLI/CLI.hpp>
-#include <nlohmann/json.hpp>
 
 #include <span>
 #include <string>
@@ -41,6 +40,16 @@ OtpHash hash_of(const TokenOptions& options);
 // Refuses option combinations the key could not honour (--verify on HOTP).
 std::optional<std::string> token_options_problem(const TokenOptions& options);
 
+// What the records chosen cannot hold in a serial number or user name,
+// refused before any key is touched: a comma or a leading = where a CSV
+// file is written, with the way out (--no-plaintext).
+OpResult<void> check_token_texts(const TokenOptions& options, const std::string& serial,
+                                 const std::string& user);
+
+// "Verified SN=... on key ...: the key's OTP ... equals its seed's ... at
+// ... UTC"; empty when the token was not verified.
+std::string verification_line(const ProgrammedToken& programmed);
+
 std::filesystem::path seed_directory(const TokenOptions& options);
 
 // Programs one token with the given serial number and seed text on the key
@@ -51,9 +60,6 @@ OpResult<ProgrammedToken> program_one(CliContext& context, KeySession& key,
                                       const std::string& access, const std::string& serial,
                                       const std::string& seedHex,
                                       std::span<Recorder* const> recorders);
-
-// The token as --json shows it; the seed only with --show-seed.
-nlohmann::json token_json(const ProgrammedToken& token, bool showSeed);
 
 // The files the token went to.
 std::vector<std::string> recorded_in(const ProgrammedToken& token);
