@@ -112,9 +112,10 @@ help_all() {
 for p in "${programs[@]}"; do
     help=$(help_all "$p")
     page=$(zcat "$root/usr/share/man/man1/$p.1.gz" | sed -e 's/\\-/-/g' -e 's/\\e/\\/g')
-    # Examples may show other programs' options.
+    # Examples may show other programs' options; a macro's name is no option.
     check "man $p: same options as --help" diff <(options_of <<<"$help") \
-        <(awk '/^\.SH/ { skip = /EXAMPLES/ } !skip && !/^\./' <<<"$page" | options_of)
+        <(awk '/^\.SH/ { skip = /EXAMPLES/ } !skip' <<<"$page" | sed -E 's/^\.[A-Za-z]+ ?//' |
+            options_of)
     while read -r sub; do
         [ -n "$sub" ] && check "man $p: section for $p $sub" grep -qE "^\.SS $p $sub( |$)" <<<"$page"
     done < <(sed -n 's/^SUBCOMMAND //p' <<<"$help")
