@@ -86,10 +86,10 @@ BatchSummary run_batch(CliContext& context, const BatchSettings& settings,
 
         TokenOptions options = settings.token;
         options.user = user_of(settings, number);
-        nlohmann::json keyJson = {{"serial", *serial},
-                                  {"user", options.user.empty() ? nlohmann::json(nullptr)
-                                                                : nlohmann::json(options.user)},
-                                  {"tokens", nlohmann::json::array()}};
+        nlohmann::json keyJson = {
+            {"serial", *serial},
+            {"user", options.user.empty() ? nlohmann::json(nullptr) : nlohmann::json(options.user)},
+            {"tokens", nlohmann::json::array()}};
         int programmedHere = 0;
         int failedHere = 0;
         KeySession key(context.device);
@@ -132,9 +132,8 @@ BatchSummary run_batch(CliContext& context, const BatchSettings& settings,
         keyJson["tokensFailed"] = failedHere;
         summary.keys.push_back(keyJson);
         context.err << "key " << number << " of " << settings.keys << ": " << *serial
-                    << for_user(settings, number) << ", "
-                    << programmedHere << (programmedHere == 1 ? " token" : " tokens")
-                    << " programmed"
+                    << for_user(settings, number) << ", " << programmedHere
+                    << (programmedHere == 1 ? " token" : " tokens") << " programmed"
                     << (failedHere ? ", " + std::to_string(failedHere) + " failed" : "")
                     << "; remove the key" << std::endl;
         wait_for_removal(context, settings, *serial);

@@ -10,8 +10,8 @@
 
 #include <chrono>
 #include <functional>
-#include <span>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -35,7 +35,7 @@ struct BatchSummary
     int tokensFailed = 0;
     bool interrupted = false;
     std::optional<int> usersLeft; // with --users: those no key was offered for
-    int exitCode = 0; // of the first failure
+    int exitCode = 0;             // of the first failure
     nlohmann::json keys = nlohmann::json::array();
 };
 

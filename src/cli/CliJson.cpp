@@ -28,9 +28,14 @@ json number_or_null(const std::string& cell)
 json token(const std::string& serial, std::string_view type, std::string_view hash, json digits,
            json interval, const std::string& keySerial, const std::string& user)
 {
-    return {{"serial", serial},     {"type", type},  {"hash", hash},
-            {"digits", digits},     {"interval", type == "HOTP" ? json(nullptr) : interval},
-            {"keySerial", or_null(keySerial)}, {"user", or_null(user)}, {"verified", false}};
+    return {{"serial", serial},
+            {"type", type},
+            {"hash", hash},
+            {"digits", digits},
+            {"interval", type == "HOTP" ? json(nullptr) : interval},
+            {"keySerial", or_null(keySerial)},
+            {"user", or_null(user)},
+            {"verified", false}};
 }
 
 } // namespace
@@ -43,8 +48,8 @@ json json_document(const std::string& command)
 json token_json(const OtpTokenRecord& record, const std::string& keySerial)
 {
     const auto cells = token_cells(record);
-    json row = token(cells[0], "", "", number_or_null(cells[3]), number_or_null(cells[4]),
-                     keySerial, "");
+    json row =
+        token(cells[0], "", "", number_or_null(cells[3]), number_or_null(cells[4]), keySerial, "");
     row["type"] = name_or_null(cells[1]);
     row["hash"] = name_or_null(cells[2]);
     if (row["type"] == "HOTP")
@@ -55,8 +60,8 @@ json token_json(const OtpTokenRecord& record, const std::string& keySerial)
 json token_json(const ProgrammedToken& programmed, bool showSeed)
 {
     const TokenSpec& t = programmed.token;
-    json row = token(t.serial, algorithm_name(t.algorithm), hash_name(t.hash), t.digits,
-                     t.interval, programmed.keySerial, t.user);
+    json row = token(t.serial, algorithm_name(t.algorithm), hash_name(t.hash), t.digits, t.interval,
+                     programmed.keySerial, t.user);
     if (programmed.verification && *programmed.verification) {
         const Verification& v = **programmed.verification;
         row["verified"] = true;

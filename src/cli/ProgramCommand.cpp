@@ -115,8 +115,7 @@ void run_program(CliContext& context, const ProgramOptions& options)
         print_json(context.out, document);
         return;
     }
-    context.out << "SN=" << programmed->token.serial << " programmed on key " << *keySerial
-                << '\n';
+    context.out << "SN=" << programmed->token.serial << " programmed on key " << *keySerial << '\n';
     if (options.token.showSeed)
         context.out << "SEED=" << to_hex_upper(programmed->token.seed.view()) << '\n';
     if (programmed->verification)

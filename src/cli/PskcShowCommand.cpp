@@ -45,8 +45,8 @@ std::string row_text(const ShowOptions& options, const pskc::KeyPackage& p)
         algorithm_name(p.algorithm), hash_name(p.hash), p.digits ? std::to_string(*p.digits) : "-",
         p.interval ? std::to_string(*p.interval) : "-", printable(p.userId));
     if (options.showSeed)
-        line += (p.userId.empty() ? "" : " ") + std::string("SEED=") +
-                to_hex_upper(p.secret.view());
+        line +=
+            (p.userId.empty() ? "" : " ") + std::string("SEED=") + to_hex_upper(p.secret.view());
     line.erase(line.find_last_not_of(' ') + 1);
     return line;
 }

@@ -26,8 +26,8 @@ void add_remove_command(CLI::App& app, CliContext& context)
         const std::string what = "token SN=" + *serial + " (" + token_cells(target->record)[1] +
                                  ") from key " + target->keySerial;
         if (!*yes && !ask_yes_no("Delete " + what + "?", context.err)) {
-            context.fail(ExitCode::Usage, "nothing deleted: the token stays on key " +
-                                              target->keySerial);
+            context.fail(ExitCode::Usage,
+                         "nothing deleted: the token stays on key " + target->keySerial);
             return;
         }
         context.touchPrompt();

@@ -33,8 +33,7 @@ void add_reset_command(CLI::App& app, CliContext& context)
         }
         const std::string what = fmt::format("key {} ({} {})", *serial, tokens->size(),
                                              tokens->size() == 1 ? "token" : "tokens");
-        if (!*yes &&
-            !ask_yes_no("Erase " + what + ", its PIN policy and its PIN?", context.err)) {
+        if (!*yes && !ask_yes_no("Erase " + what + ", its PIN policy and its PIN?", context.err)) {
             context.fail(ExitCode::Usage, "nothing erased: " + what + " is left as it is");
             return;
         }

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <iostream>
 #include <fcntl.h>
+#include <iostream>
 #include <string>
 #include <termios.h>
 #include <unistd.h>

@@ -48,7 +48,8 @@ std::optional<std::string> unknown_command(CLI::App& app, std::span<char* const>
         if (word == "--")
             return std::nullopt;
         if (word.size() > 1 && word.front() == '-') {
-            const auto* option = current->get_option_no_throw(std::string(word.substr(0, word.find('='))));
+            const auto* option =
+                current->get_option_no_throw(std::string(word.substr(0, word.find('='))));
             // An unknown option is CLI11's to report.
             if (option == nullptr)
                 return std::nullopt;

@@ -26,9 +26,9 @@ std::string nearest_command(const CLI::App& app, std::string_view typed)
             std::size_t diagonal = row[0];
             row[0] = i;
             for (std::size_t j = 1; j <= name.size(); ++j)
-                diagonal = std::exchange(
-                    row[j], std::min({row[j] + 1, row[j - 1] + 1,
-                                      diagonal + (typed[i - 1] != name[j - 1])}));
+                diagonal =
+                    std::exchange(row[j], std::min({row[j] + 1, row[j - 1] + 1,
+                                                    diagonal + (typed[i - 1] != name[j - 1])}));
         }
         if (row.back() < bestDistance)
             bestDistance = row.back(), best = name;
