@@ -25,14 +25,17 @@ json number_or_null(const std::string& cell)
     return cell == "N/A" ? json(nullptr) : json(std::stoi(cell));
 }
 
-json token(const std::string& serial, std::string_view type, std::string_view hash, json digits,
-           json interval, const std::string& keySerial, const std::string& user)
+// Every token object has these fields; the type and hash are null when the
+// tool does not know them, the interval is null for HOTP.
+json token(const std::string& serial, json type, json hash, json digits, json interval,
+           const std::string& keySerial, const std::string& user)
 {
+    const bool hotp = type == "HOTP";
     return {{"serial", serial},
             {"type", type},
             {"hash", hash},
             {"digits", digits},
-            {"interval", type == "HOTP" ? json(nullptr) : interval},
+            {"interval", hotp ? json(nullptr) : interval},
             {"keySerial", or_null(keySerial)},
             {"user", or_null(user)},
             {"verified", false}};
@@ -48,13 +51,8 @@ json json_document(const std::string& command)
 json token_json(const OtpTokenRecord& record, const std::string& keySerial)
 {
     const auto cells = token_cells(record);
-    json row =
-        token(cells[0], "", "", number_or_null(cells[3]), number_or_null(cells[4]), keySerial, "");
-    row["type"] = name_or_null(cells[1]);
-    row["hash"] = name_or_null(cells[2]);
-    if (row["type"] == "HOTP")
-        row["interval"] = nullptr;
-    return row;
+    return token(cells[0], name_or_null(cells[1]), name_or_null(cells[2]), number_or_null(cells[3]),
+                 number_or_null(cells[4]), keySerial, "");
 }
 
 json token_json(const ProgrammedToken& programmed, bool showSeed)
