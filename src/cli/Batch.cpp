@@ -136,7 +136,9 @@ BatchSummary run_batch(CliContext& context, const BatchSettings& settings,
                     << (programmedHere == 1 ? " token" : " tokens") << " programmed"
                     << (failedHere ? ", " + std::to_string(failedHere) + " failed" : "")
                     << "; remove the key" << std::endl;
-        wait_for_removal(context, settings, *serial);
+        // After the last key there is nothing to keep apart from it.
+        if (number < settings.keys)
+            wait_for_removal(context, settings, *serial);
     }
     if (!settings.users.empty())
         summary.usersLeft = static_cast<int>(settings.users.size() - summary.keys.size());
