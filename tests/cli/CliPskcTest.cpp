@@ -68,23 +68,43 @@ TEST_F(CliPskc, ProgramWritesWhatPythonPskcDecryptsAndShowLists)
                  pskc,        option,           credential},
                 kSeed32.toLatin1());
         ASSERT_EQ(totp.code, 0) << totp.err;
-        EXPECT_EQ(json::parse(totp.out)["recordedIn"], json::array({pskc.toStdString()}));
+        EXPECT_EQ(json::parse(totp.out)["tokens"][0]["recordedIn"],
+                  json::array({pskc.toStdString()}));
         EXPECT_EQ(QDir(none.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
 
         const json keys = reference({"dump", pskc, QString(option).remove("pskc-"), credential});
         ASSERT_EQ(keys, expected);
         EXPECT_EQ(cli({"pskc", "show", pskc, "--show-seed", option, credential}).out,
-                  "H1             HOTP   SHA-1    6      -        alice@example.org SEED=" +
-                      kSeed20.toStdString() + "\nT1             TOTP   SHA-256  8      60       " +
-                      "Doe, Jane SEED=" + kSeed32.toStdString() + "\n");
-        EXPECT_EQ(json::parse(cli({"pskc", "show", pskc, "--json", option, credential}).out),
-                  json::parse(R"({"tokens": [
-                    {"serial": "H1", "type": "HOTP", "hash": "SHA-1", "digits": 6,
-                     "interval": null, "user": "alice@example.org"},
-                    {"serial": "T1", "type": "TOTP", "hash": "SHA-256", "digits": 8,
-                     "interval": 60, "user": "Doe, Jane"}]})"));
+                  "SERIAL         KEY          TYPE   HASH     DIGITS INTERVAL USER\n"
+                  "H1             VT20000001   HOTP   SHA-1    6      -        alice@example.org "
+                  "SEED=" +
+                      kSeed20.toStdString() +
+                      "\nT1             VT20000001   TOTP   SHA-256  8      60       Doe, Jane "
+                      "SEED=" +
+                      kSeed32.toStdString() + "\n");
+        const QStringList filters = {"--serial", "t1", "--user", "JANE", "--json"};
+        EXPECT_EQ(
+            json::parse(
+                cli(QStringList{"pskc", "show", pskc, option, credential} + filters).out)["tokens"],
+            json::parse(R"([{"serial": "T1", "type": "TOTP", "hash": "SHA-256", "digits": 8,
+                     "interval": 60, "keySerial": "VT20000001", "user": "Doe, Jane",
+                     "verified": false}])"));
         expect_otp_as_oathtool({"otp", "T1"}, {"--totp=sha256", "-d", "8", "-s", "60", kSeed32});
     }
+    // Neither a UserId nor a Key Id is MAC-protected: whoever can write the
+    // file can put a line break, an ESC sequence, bytes that are not UTF-8 or
+    // one Key Id twice there.
+    QByteArray doctored = contents(keyFile + ".pskc");
+    doctored.replace("alice@example.org", "a&#10;b&#27;[2J\xff").replace("Id=\"T1\"", "Id=\"H1\"");
+    const QString odd = write("odd.pskc", doctored);
+    const ProcessRun text = cli({"pskc", "show", odd, "--pskc-key-file", keyFile});
+    EXPECT_TRUE(has(text.out, "VT20000001   HOTP   SHA-1    6      -        a\\nb\\x1B[2J\\xFF\n"))
+        << text.out;
+    EXPECT_TRUE(has(text.err, "holds the Key Id H1 more than once")) << text.err;
+    const ProcessRun asJson = cli({"pskc", "show", odd, "--json", "--pskc-key-file", keyFile});
+    ASSERT_EQ(asJson.code, 0) << asJson.err;
+    EXPECT_EQ(json::parse(asJson.out)["tokens"][0]["user"], "a\nb\x1b[2J\uFFFD");
+    EXPECT_EQ(json::parse(asJson.out)["duplicates"], json::array({"H1"}));
 }
 
 // Between the first two keys another writer converts a seed file into the
