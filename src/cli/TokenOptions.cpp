@@ -40,8 +40,9 @@ void add_token_options(CLI::App& command, TokenOptions& options)
     command.add_flag("--verify", options.verify,
                      "TOTP: compare the key's OTP with the seed's after programming, and "
                      "say what was compared");
-    command.add_option("-o,--out-dir", options.outDir,
-                       "Folder of the seed files (default: the seed folder in use, see below)");
+    command.add_option(
+        "-o,--out-dir", options.outDir,
+        "Folder of the seed files (default: the seed folder in use, as info names it)");
     auto* pskc = command.add_option("--pskc", options.pskcFile,
                                     "Also add each token to this encrypted PSKC file (RFC 6030), "
                                     "created owner-only when missing");
