@@ -1,42 +1,7 @@
 #include "cli/Commands.h"
 #include "cli/ExitCode.h"
+#include "cli/HelpText.h"
 #include "cli/UnknownCommand.h"
-
-#include "records/SeedFolder.h"
-
-#include <exception>
-#include <ostream>
-
-namespace {
-
-// Asked only when the help is shown: finding the folder may create it.
-std::string help_footer()
-{
-    return std::string(kExitCodeHelp) +
-           "\n\nSeed files (hseeds.xml, hseeds.csv, tseeds.xml, tseeds.csv) go to --out-dir;\n"
-           "else to $VNOTP_SEED_DIR when it is set; else, for a program run from its build\n"
-           "tree, beside the program; else to $XDG_DATA_HOME/vnotp (by default\n"
-           "~/.local/share/vnotp), created readable by its owner only.\n"
-           "Seed folder in use: " +
-           default_seed_folder().string();
-}
-
-int parse_and_run(CLI::App& app, int argc, char** argv, CliContext& context)
-{
-    if (auto unknown = unknown_command(app, {argv + 1, static_cast<std::size_t>(argc - 1)})) {
-        context.fail(ExitCode::Usage, *unknown + " (see vnotp-cli --help)");
-        return ExitCode::Usage;
-    }
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        const int code = app.exit(e, context.out, context.err);
-        return code == 0 ? ExitCode::Success : ExitCode::Usage;
-    }
-    return context.exitCode;
-}
-
-} // namespace
 
 int run_cli(int argc, char** argv, CliContext& context)
 {
@@ -60,12 +25,23 @@ int run_cli(int argc, char** argv, CliContext& context)
     add_batch_command(app, context);
     add_pskc_command(app, context);
     // After the commands: a footer set before is copied into each of them.
-    app.footer(help_footer);
+    app.footer(main_help_footer);
 
-    // No input may end the program by an exception.
+    if (auto unknown = unknown_command(app, {argv + 1, static_cast<std::size_t>(argc - 1)}))
+        return context.fail(ExitCode::Usage, *unknown + " (see vnotp-cli --help)");
+
     try {
-        return parse_and_run(app, argc, argv, context);
-    } catch (const std::exception& e) {
-        return context.fail(ExitCode::Usage, std::string("stopped: ") + e.what());
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        app.exit(e, context.out, context.err);
+        return ExitCode::Success;
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == 0) {
+            app.exit(e, context.out, context.err);
+            return ExitCode::Success;
+        }
+        app.exit(e, context.out, context.err);
+        return ExitCode::Usage;
     }
+    return context.exitCode;
 }
