@@ -229,9 +229,5 @@ OpResult<void> replace_private_file(const std::filesystem::path& path, std::stri
         ::unlink(temporary.c_str());
         return io_error(path, "be replaced", error);
     }
-    // The rename itself survives a crash only once the directory is synced.
-    FileDescriptor dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir)
-        ::fsync(dir.get());
     return {};
 }
