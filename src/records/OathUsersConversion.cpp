@@ -1,12 +1,12 @@
 #include "records/OathUsersConversion.h"
 
-#include "core/SecretFile.h"
 #include "pskc/PskcFile.h"
 #include "records/OathUsersFile.h"
 
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <fstream>
 
 namespace {
 
@@ -58,11 +58,13 @@ OpResult<std::vector<pskc::KeyPackage>> read_sources(const OathUsersConversionRe
 
 bool is_pskc_source(const std::filesystem::path& source)
 {
-    auto bytes = read_file(source, 4096);
-    if (!bytes)
-        return false;
-    const bool pskc = bytes->find("KeyContainer") != std::string::npos;
-    wipe(bytes->data(), bytes->size());
+    // The root element comes first; a seed file never names it.
+    std::ifstream in(source, std::ios::binary);
+    std::string start(4096, '\0');
+    in.read(start.data(), static_cast<std::streamsize>(start.size()));
+    start.resize(static_cast<std::size_t>(in.gcount()));
+    const bool pskc = start.find("KeyContainer") != std::string::npos;
+    wipe(start.data(), start.size());
     return pskc;
 }
 
