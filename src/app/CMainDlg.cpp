@@ -141,10 +141,10 @@ void CMainDlg::createControls()
 
     // Tab order as the template lists the controls (labels and the status
     // line take no focus), then Seed records.
-    const int order[] = {ControlId::About,     ControlId::Messages,  ControlId::Refresh,
-                         ControlId::TokenList, ControlId::Remove,    ControlId::Clear,
-                         ControlId::Reset,     ControlId::GetOtp,    ControlId::NewToken,
-                         ControlId::SetEnter,  ControlId::PinPolicy, ControlId::UpdatePin,
+    const int order[] = {ControlId::About,      ControlId::Messages,  ControlId::Refresh,
+                         ControlId::TokenList,  ControlId::Remove,    ControlId::Clear,
+                         ControlId::Reset,      ControlId::GetOtp,    ControlId::NewToken,
+                         ControlId::SetEnter,   ControlId::PinPolicy, ControlId::UpdatePin,
                          ControlId::SeedRecords};
     for (std::size_t i = 1; i < std::size(order); ++i)
         setTabOrder(control(order[i - 1]), control(order[i]));
@@ -395,8 +395,7 @@ void CMainDlg::OnSeedRecords()
 {
     const std::filesystem::path folder =
         m_state.seedFolder.empty() ? default_seed_folder() : m_state.seedFolder;
-    SeedRecordsDlg dialog(m_state.records, QString::fromStdString(folder.string()),
-                          dialogParent());
+    SeedRecordsDlg dialog(m_state.records, QString::fromStdString(folder.string()), dialogParent());
     if (dialog.exec() != QDialog::Accepted || dialog.choice() == m_state.records)
         return;
     m_state.records = dialog.choice();

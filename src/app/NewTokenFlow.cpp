@@ -81,8 +81,8 @@ private:
         PskcPasswordDlg dialog(choice.pskcFile, !QFileInfo::exists(choice.pskcFile),
                                window.dialogParent());
         if (dialog.exec() != QDialog::Accepted)
-            return fail(Fault::Cancelled, "No password was entered for " +
-                                              choice.pskcFile.toStdString() + ".");
+            return fail(Fault::Cancelled,
+                        "No password was entered for " + choice.pskcFile.toStdString() + ".");
         state.pskcPassword = dialog.password();
         state.pskcPasswordFile = choice.pskcFile;
         return *state.pskcPassword;
@@ -99,8 +99,7 @@ private:
 // seed above is then the only trace of the token outside the key). With a
 // choice of places other than the seed files alone, each place written is
 // named too.
-QString resultText(const NewTokenForm& form, const ProgrammedToken& programmed,
-                   bool nameEachPlace)
+QString resultText(const NewTokenForm& form, const ProgrammedToken& programmed, bool nameEachPlace)
 {
     QString text = QStringLiteral("Save new token succeeded!\r\n") + QStringLiteral("SN=") +
                    form.serialText + QStringLiteral(", SEED=") + form.seedText +

@@ -77,7 +77,8 @@ void PskcPasswordDlg::accept()
         return;
     }
     QByteArray utf8 = m_edit->text().toUtf8();
-    m_password = Password(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
+    m_password =
+        Password(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
     wipe(utf8.data(), static_cast<std::size_t>(utf8.size()));
     m_edit->clear();
     if (m_repeat != nullptr)

@@ -10,8 +10,8 @@
 struct SeedRecordsChoice
 {
     bool seedFiles = true;
-    QString pskcFile;    // empty: none
-    QString pskcKeyFile; // empty: the PSKC file's password, asked once per run
+    QString pskcFile;      // empty: none
+    QString pskcKeyFile;   // empty: the PSKC file's password, asked once per run
     QString oathUsersFile; // empty: none
     bool oathUsersReplace = false;
 

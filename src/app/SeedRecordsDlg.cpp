@@ -36,8 +36,8 @@ SeedRecordsDlg::SeedRecordsDlg(const SeedRecordsChoice& choice, const QString& s
     m_seedFiles = new QCheckBox(QStringLiteral("&Clear-text XML and CSV seed files"), this);
     m_seedFiles->setObjectName(QStringLiteral("seedFilesCheck"));
     m_seedFiles->setAccessibleName(withoutMnemonic(m_seedFiles->text()));
-    auto* folder = new QLabel(
-        QStringLiteral("in %1").arg(QDir::toNativeSeparators(seedFolder)), this);
+    auto* folder =
+        new QLabel(QStringLiteral("in %1").arg(QDir::toNativeSeparators(seedFolder)), this);
     folder->setObjectName(QStringLiteral("seedFolderLabel"));
     folder->setTextFormat(Qt::PlainText);
     folder->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -48,9 +48,8 @@ SeedRecordsDlg::SeedRecordsDlg(const SeedRecordsChoice& choice, const QString& s
     m_pskcKeyFile =
         addFileRow(QStringLiteral("PSKC &key file (instead of a password):"), "pskcKeyFile", false);
     m_oathUsersFile = addFileRow(QStringLiteral("pam_oath &users file:"), "oathUsersFile", true);
-    m_oathUsersReplace =
-        new QCheckBox(QStringLiteral("&Replace the line of a user the users file holds already"),
-                      this);
+    m_oathUsersReplace = new QCheckBox(
+        QStringLiteral("&Replace the line of a user the users file holds already"), this);
     m_oathUsersReplace->setObjectName(QStringLiteral("oathUsersReplaceCheck"));
     m_oathUsersReplace->setAccessibleName(withoutMnemonic(m_oathUsersReplace->text()));
 
@@ -101,16 +100,16 @@ QLineEdit* SeedRecordsDlg::addFileRow(const QString& label, const char* name, bo
     edit->setObjectName(QLatin1String(name) + QStringLiteral("Edit"));
     edit->setAccessibleName(withoutMnemonic(label));
     text->setBuddy(edit);
-    auto* browse = makeDialogButton(QStringLiteral("Browse..."),
-                                    (std::string(name) + "Browse").c_str(), this);
+    auto* browse =
+        makeDialogButton(QStringLiteral("Browse..."), (std::string(name) + "Browse").c_str(), this);
     browse->setAccessibleDescription(QStringLiteral("Choose the ") +
                                      withoutMnemonic(label).chopped(1));
     connect(browse, &QPushButton::clicked, this, [this, edit, label, save] {
         const QString title = withoutMnemonic(label).chopped(1);
-        const QString chosen = save ? QFileDialog::getSaveFileName(
-                                          this, title, edit->text(), QString(), nullptr,
-                                          QFileDialog::DontConfirmOverwrite)
-                                    : QFileDialog::getOpenFileName(this, title, edit->text());
+        const QString chosen =
+            save ? QFileDialog::getSaveFileName(this, title, edit->text(), QString(), nullptr,
+                                                QFileDialog::DontConfirmOverwrite)
+                 : QFileDialog::getOpenFileName(this, title, edit->text());
         if (!chosen.isEmpty())
             edit->setText(chosen);
     });

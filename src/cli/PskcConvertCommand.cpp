@@ -118,9 +118,10 @@ void add_pskc_convert_command(CLI::App& pskc, CliContext& context)
         ->add_option("--digits", options->digits,
                      "Digits of the TOTP tokens that only tseeds.csv lists")
         ->check(CLI::IsMember({6, 8}));
-    command->add_flag("--remove-sources", options->removeSources,
-                      "Delete the seed files once the PSKC file has been read back and every "
-                      "secret found equal")
+    command
+        ->add_flag("--remove-sources", options->removeSources,
+                   "Delete the seed files once the PSKC file has been read back and every "
+                   "secret found equal")
         ->needs(out)
         ->excludes(oathUsers);
     command->callback([&context, options] { run_convert(context, *options); });

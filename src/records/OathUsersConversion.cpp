@@ -35,8 +35,9 @@ OpResult<std::vector<pskc::KeyPackage>> read_sources(const OathUsersConversionRe
     }
     for (const auto& path : containers) {
         if (!key)
-            return fail(Fault::Refused,
-                        fmt::format("{} is a PSKC file: its password or key is needed", path.string()));
+            return fail(
+                Fault::Refused,
+                fmt::format("{} is a PSKC file: its password or key is needed", path.string()));
         auto container = pskc::load_container(path, *key);
         if (!container)
             return std::unexpected(container.error());

@@ -248,7 +248,8 @@ OpResult<void> write_oath_users_file(const std::filesystem::path& file,
     auto current = open_private_for_update(file, kMaximumUsersFileSize);
     if (!current)
         return std::unexpected(current.error());
-    auto edited = with_oath_lines(*current ? (*current)->bytes : std::string(), lines, replace, file);
+    auto edited =
+        with_oath_lines(*current ? (*current)->bytes : std::string(), lines, replace, file);
     if (*current)
         wipe_text((*current)->bytes);
     if (!edited)
@@ -259,8 +260,7 @@ OpResult<void> write_oath_users_file(const std::filesystem::path& file,
     // can change at will; if this fails, only such a login would lose the line.
     if (replaced && *current) {
         const int fd = (*current)->fd.get();
-        if (::pwrite(fd, edited->data(), edited->size(), 0) ==
-            static_cast<ssize_t>(edited->size()))
+        if (::pwrite(fd, edited->data(), edited->size(), 0) == static_cast<ssize_t>(edited->size()))
             (void)::ftruncate(fd, static_cast<off_t>(edited->size()));
     }
     wipe_text(*edited);

@@ -63,8 +63,9 @@ TEST(OathUsersRecorder, WritesItsLineKeepsEveryOtherOrRefusesBeforeTheKeyIsTouch
          kOthers + "\nHOTP/T60/8 alice - " + kSeed + "\n"},
         {"replace: in place of the user's first line, the others dropped", token(Totp, "bob"),
          kOthers + "\nHOTP bob - 11\n", true,
-         "# users\r\nHOTP/T30/6 bob - " + kSeed + "\n\nHOTP\tcarol\t-\tab\t7\t123456\t"
-         "2024-01-01T00:00:00L\n#HOTP alice - 00\n"},
+         "# users\r\nHOTP/T30/6 bob - " + kSeed +
+             "\n\nHOTP\tcarol\t-\tab\t7\t123456\t"
+             "2024-01-01T00:00:00L\n#HOTP alice - 00\n"},
         {"a user in the file", token(Hotp, "carol"), kOthers, false, "",
          "The user carol already has a line in the pam_oath users file F (line 4), which is left "
          "as it is. Choose to replace that user's line, or another user name."},
@@ -110,11 +111,13 @@ TEST(OathUsersRecorder, WritesItsLineKeepsEveryOtherOrRefusesBeforeTheKeyIsTouch
             ASSERT_EQ(1u, outcomes.size());
             EXPECT_TRUE(outcomes[0].recorded()) << outcomes[0].failure->detail;
             EXPECT_EQ(c.after, readAll(file));
-            EXPECT_EQ(0600u, static_cast<unsigned>(fs::status(file).permissions() & fs::perms::all));
+            EXPECT_EQ(0600u,
+                      static_cast<unsigned>(fs::status(file).permissions() & fs::perms::all));
             EXPECT_FALSE(fs::exists(file.string() + ".lock"));
             if (inFlight >= 0) { // its write-back copies what it reads now
                 std::string seen(c.after.size() + 1, '\0');
-                seen.resize(static_cast<std::size_t>(::pread(inFlight, seen.data(), seen.size(), 0)));
+                seen.resize(
+                    static_cast<std::size_t>(::pread(inFlight, seen.data(), seen.size(), 0)));
                 EXPECT_EQ(c.after, seen);
             }
         }
