@@ -23,6 +23,7 @@ sf=5566778899aabbccddeeff001122334455667788 # frank, HOTP 8 digits
 sc=00112233445566778899aabbccddeeff00112233 # carol, programmed first
 so=99887766554433221100ffeeddccbbaa99887766 # carol's token before it was replaced
 sd=ffeeddccbbaa99887766554433221100ffeeddcc # dave, written by hand, never asked for
+sg=0123456789abcdef0123456789abcdef01234567 # gina, TOTP, from a PSKC file by pskc convert
 hotp() { oathtool -c "$2" "$1"; }
 declare -A last
 key() { last[$1]=$("$bin/vnotp-cli" otp "$1") && echo "${last[$1]}"; } # the key's OTP
@@ -35,7 +36,8 @@ T=$'\t' ts='[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}L'
 head=("# users file of the reference test  "$'\r' "HOTP   dave$T-  $sd  ")
 after=("${head[@]}" "HOTP${T}carol$T-$T$sc${T}0$T$(hotp $sc 0)$T$ts"
     "HOTP${T}alice$T-$T$sa${T}1$T$(hotp $sa 1)$T$ts" "HOTP/T30/6${T}bob$T-$T$sb$T[0-9]+$T[0-9]{6}$T$ts"
-    "HOTP/T60/8${T}erin$T-$T${se,,}$T[0-9]+$T[0-9]{8}$T$ts" "HOTP/E/8${T}frank$T-$T$sf${T}0$T$(oathtool -d 8 -c 0 $sf)$T$ts")
+    "HOTP/T60/8${T}erin$T-$T${se,,}$T[0-9]+$T[0-9]{8}$T$ts" "HOTP/E/8${T}frank$T-$T$sf${T}0$T$(oathtool -d 8 -c 0 $sf)$T$ts"
+    "HOTP/T30/6${T}gina$T-$T$sg$T[0-9]+$T[0-9]{6}$T$ts")
 
 # serial | user | seed | options, in the order vnotp-cli writes them
 tokens=("CAROL|carol|$so|--type hotp" "CAROLNEW|carol|$sc|--type hotp --oath-users-replace"
@@ -54,6 +56,7 @@ cases=("alice|key ALICE|0|HOTP: the key's first OTP is accepted"
     "frank|key FRANK|0|HOTP 8 digits: the key's OTP is accepted"
     "carol|hotp $so 0|1|a replaced token is refused"
     "carol|key CAROLNEW|0|a user written before the others still authenticates"
+    "gina|key GINA|0|TOTP, from a PSKC file by pskc convert: the key's OTP is accepted"
     "mallory|hotp $sa 2|1|a user not in the file is refused")
 
 failed=0
@@ -76,7 +79,14 @@ for backend in "$@"; do
     done
     program TWICE alice "$sd" --type hotp 2>"$work/err" && fail "a second line for alice was written"
     grep -q "alice already has a line" "$work/err" || fail "alice's second token refused with: $(cat "$work/err")"
-    "$bin/vnotp-cli" list | grep -q TWICE && fail "a refused token reached the key"
+    program SHA256 zed "$sa${sa:0:24}" --hash sha256 2>"$work/err" && fail "a SHA-256 token was written"
+    grep -q "zed is SHA-256" "$work/err" || fail "SHA-256 refused with: $(cat "$work/err")"
+    "$bin/vnotp-cli" list | grep -q "TWICE\|SHA256" && fail "a refused token reached the key"
+    "$bin/vnotp-cli" batch --keys 2 --user zed --oath-users "$file" 2>/dev/null
+    [ $? = 2 ] || fail "a batch of two tokens for one user was not refused"
+    pskc=("$work/gina.$backend.pskc" --pskc-key-file "$work/key") && printf '%064d\n' 7 >"$work/key"
+    echo "$sg" | "$bin/vnotp-cli" program --serial GINA --seed-file - --user gina --no-plaintext --pskc "${pskc[@]}" >/dev/null &&
+        "$bin/vnotp-cli" pskc convert "${pskc[@]}" --oath-users "$file" >/dev/null || fail "pskc convert --oath-users"
     case $backend in
     usersfile) auth() { "$check" usersfile "$file" "$1" "$2" 5 >/dev/null; } ;;
     pam)
