@@ -103,7 +103,10 @@ void add_pskc_convert_command(CLI::App& pskc, CliContext& context)
         "convert", "Turns clear-text seed files (hseeds/tseeds .csv/.xml, any mix) into one "
                    "encrypted PSKC file, created or extended");
     auto options = std::make_shared<ConvertOptions>();
-    command->add_option("FILE", options->sources, "Seed files to convert")->required();
+    command
+        ->add_option("FILE", options->sources,
+                     "Seed files to convert (for --oath-users alone also PSKC files)")
+        ->required();
     auto* out = command->add_option("--out", options->out, "The PSKC file to write");
     add_pskc_credential_options(*command, options->credential);
     auto* oathUsers = command->add_option(
