@@ -97,6 +97,7 @@ SeedDocument load_seed_document(OtpAlgorithm algorithm, const std::filesystem::p
     if (!bytes) {
         SeedDocument document;
         document.unusableReason = bytes.error().detail;
+        document.unreadable = true;
         return document;
     }
     return parse_seed_document(algorithm, bytes->value_or(std::string()));
