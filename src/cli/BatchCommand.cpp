@@ -22,6 +22,12 @@ void add_batch_command(CLI::App& app, CliContext& context)
             context.fail(ExitCode::Usage, *problem);
             return;
         }
+        if (!settings->token.oathUsersFile.empty() && settings->keys * settings->tokensPerKey > 1) {
+            context.fail(ExitCode::Usage,
+                         "--oath-users holds one token per user, and every token of a batch is "
+                         "for the one --user: program a single token, or leave out --oath-users");
+            return;
+        }
         auto recorders = Recorders::open(settings->token);
         if (!recorders) {
             context.fail(recorders.error());
