@@ -60,6 +60,15 @@ void run_batch_command(CliContext& context, BatchOptions& options)
         context.fail(users.error());
         return;
     }
+    // The users file holds one token per user: with --users one key per user.
+    if (!settings.token.oathUsersFile.empty() &&
+        (settings.tokensPerKey > 1 || (settings.users.empty() && settings.keys > 1))) {
+        context.fail(ExitCode::Usage,
+                     "--oath-users holds one token per user, and every token of a batch is for "
+                     "the one --user: give each key its user with --users and one token, or "
+                     "leave out --oath-users");
+        return;
+    }
     auto recorders = Recorders::open(settings.token);
     if (!recorders) {
         context.fail(recorders.error());

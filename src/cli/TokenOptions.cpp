@@ -47,10 +47,16 @@ void add_token_options(CLI::App& command, TokenOptions& options)
                                     "Also add each token to this encrypted PSKC file (RFC 6030), "
                                     "created owner-only when missing");
     add_pskc_credential_options(command, options.pskcCredential, pskc);
+    auto* oathUsers =
+        command.add_option("--oath-users", options.oathUsersFile,
+                           "Also add each token to this pam_oath users file (SHA-1 tokens with "
+                           "a user name), created owner-only when missing");
     command
-        .add_flag("--no-plaintext", options.noPlaintext,
-                  "With --pskc: write no clear-text seed file at all")
-        ->needs(pskc);
+        .add_flag("--oath-users-replace", options.oathUsersReplace,
+                  "Replace the line of a user the users file holds already")
+        ->needs(oathUsers);
+    command.add_flag("--no-plaintext", options.noPlaintext,
+                     "With --pskc or --oath-users: write no clear-text seed file at all");
     command.add_flag("--show-seed", options.showSeed, "Also print the seed");
     command.add_flag("-j,--json", options.json, "One JSON document on standard output");
 }
@@ -69,6 +75,8 @@ std::optional<std::string> token_options_problem(const TokenOptions& options)
 {
     if (options.verify && algorithm_of(options) == OtpAlgorithm::Hotp)
         return "--verify works on TOTP tokens only: it would move a HOTP token's counter";
+    if (options.noPlaintext && options.pskcFile.empty() && options.oathUsersFile.empty())
+        return "--no-plaintext needs --pskc or --oath-users: the seeds must go somewhere";
     return std::nullopt;
 }
 

@@ -28,7 +28,9 @@ struct TokenOptions
     bool json = false;
     std::string pskcFile; // empty: no encrypted export
     PskcCredentialOptions pskcCredential;
-    bool noPlaintext = false; // only with pskcFile: no clear-text seed file at all
+    std::string oathUsersFile; // empty: no pam_oath users file
+    bool oathUsersReplace = false;
+    bool noPlaintext = false; // only with pskcFile or oathUsersFile: no clear-text seed file
 };
 
 void add_token_options(CLI::App& command, TokenOptions& options);
@@ -37,7 +39,8 @@ void add_token_options(CLI::App& command, TokenOptions& options);
 OtpAlgorithm algorithm_of(const TokenOptions& options);
 OtpHash hash_of(const TokenOptions& options);
 
-// Refuses option combinations the key could not honour (--verify on HOTP).
+// Refuses option combinations the key could not honour (--verify on HOTP),
+// and --no-plaintext without another place for the seeds.
 std::optional<std::string> token_options_problem(const TokenOptions& options);
 
 // What the records chosen cannot hold in a serial number or user name,

@@ -90,6 +90,19 @@ TEST_F(CliPskc, ProgramWritesWhatPythonPskcDecryptsAndShowLists)
                      "interval": 60, "keySerial": "VT20000001", "user": "Doe, Jane",
                      "verified": false}])"));
         expect_otp_as_oathtool({"otp", "T1"}, {"--totp=sha256", "-d", "8", "-s", "60", kSeed32});
+
+        // Into a pam_oath users file: T1, read from the PSKC file, is refused
+        // for its user name; H1 from hseeds.xml goes in without a password.
+        const QString users = none.filePath("users.oath");
+        const ProcessRun refused =
+            cli({"pskc", "convert", pskc, "--oath-users", users, option, credential});
+        EXPECT_EQ(refused.code, 2);
+        EXPECT_TRUE(has(refused.err, "\"Doe, Jane\" cannot go into the pam_oath users file"))
+            << refused.err;
+        EXPECT_FALSE(QFileInfo::exists(users));
+        ASSERT_EQ(cli({"pskc", "convert", dir.filePath("hseeds.xml"), "--oath-users", users}).code,
+                  0);
+        EXPECT_EQ(contents(users), "HOTP alice@example.org - " + kSeed20.toLatin1() + "\n");
     }
     // Neither a UserId nor a Key Id is MAC-protected: whoever can write the
     // file can put a line break, an ESC sequence, bytes that are not UTF-8 or
