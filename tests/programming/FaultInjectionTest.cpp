@@ -59,6 +59,7 @@ OpResult<std::set<std::string>> programInto(VirtualKeyDevice& device, const Temp
         program_token(key,
                       {.token = spec(OtpAlgorithm::Totp, OtpHash::Sha1, 6, 30, serial, user),
                        .keySerial = "VK1000001",
+                       .access = {},
                        .appendEnter = false,
                        .lockPatience = std::chrono::milliseconds(200)},
                       recorders);
@@ -112,7 +113,7 @@ TEST(Refusal, WhatCannotBeRecordedFailsBeforeTheKeyIsTouched)
         const auto programmed = programInto(key, dir, "VK1", user);
         ASSERT_FALSE(programmed);
         EXPECT_EQ(programmed.error().fault, fault);
-        for (const std::string part : {where.empty() ? "" : (dir / where).string(), why})
+        for (const std::string& part : {where.empty() ? "" : (dir / where).string(), why})
             EXPECT_NE(programmed.error().detail.find(part), std::string::npos)
                 << programmed.error().detail;
         EXPECT_TRUE(key.storedSerials().empty());
@@ -166,8 +167,9 @@ TEST(FullDisk, EachFileIsAsItWasOrCompleteAndEveryFailureIsReported)
             }
             const bool keyFits = limit >= after["key"].size();
             ASSERT_EQ(programmed.has_value(), keyFits);
-            if (!keyFits)
+            if (!keyFits) {
                 EXPECT_EQ(programmed.error().fault, Fault::Device);
+            }
             const auto now = files(dir, key);
             ASSERT_EQ(now.size(), after.size()); // no temporary file left behind, here
             for (const auto& entry : fs::directory_iterator(key.keyDir())) // nor there
@@ -189,8 +191,9 @@ TEST(FullDisk, EachFileIsAsItWasOrCompleteAndEveryFailureIsReported)
                 if (!fits && name != "key")
                     failed.insert(name);
             }
-            if (keyFits)
+            if (keyFits) {
                 EXPECT_EQ(*programmed, failed);
+            }
         }
     }
 }
