@@ -7,7 +7,9 @@
 
 #include <iostream>
 
-int main(int argc, char** argv)
+namespace {
+
+int run(int argc, char** argv)
 {
     CLI::App app{"vnkey: drive the virtual Vornik/Tessel keys of libVN_Manager.so.\n"
                  "Keys live in $VN_KEY_DIR, else $XDG_STATE_HOME/vnkey/keys, else "
@@ -113,4 +115,19 @@ int main(int argc, char** argv)
     if (removeCmd->parsed())
         return vnkey::remove(store, serial, std::cout, std::cerr);
     return vnkey::kExitUsage;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // No input may end vnkey by an uncaught exception (an abort, exit code 134).
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        std::cerr << "vnkey: " << e.what() << "\n";
+    } catch (...) {
+        std::cerr << "vnkey: an unexpected failure\n";
+    }
+    return vnkey::kExitFailed;
 }
