@@ -91,8 +91,8 @@ void report_unrecorded(CliContext& context, const TokenSpec& token,
 
 OpResult<ProgrammedToken> program_one(CliContext& context, KeySession& key,
                                       const TokenOptions& options, const std::string& keySerial,
-                                      const std::string& access, const std::string& serial,
-                                      const std::string& seedHex,
+                                      const Password& access, const std::string& serial,
+                                      std::string_view seedHex,
                                       std::span<Recorder* const> recorders)
 {
     auto token = check_new_token({.algorithm = algorithm_of(options),
@@ -100,7 +100,7 @@ OpResult<ProgrammedToken> program_one(CliContext& context, KeySession& key,
                                   .digits = options.digits,
                                   .interval = options.interval,
                                   .serial = serial,
-                                  .seedHex = seedHex,
+                                  .seedHex = std::string(seedHex),
                                   .user = options.user});
     if (!token)
         return std::unexpected(token.error());
