@@ -1,5 +1,6 @@
 #include "records/SeedFileRecorder.h"
 
+#include "core/Secret.h"
 #include "core/SecretFile.h"
 
 #include <fmt/format.h>
@@ -98,8 +99,10 @@ std::vector<RecordOutcome> SeedFileRecorder::record(const TokenSpec& token, std:
     if (!current.usable()) {
         outcomes[0].failure = OpError{Fault::Io, 0, current.unusableReason};
     } else {
-        const std::string bytes = append_seed_token(current, token);
-        if (auto written = replace_private_file(xmlPath, bytes); !written) {
+        std::string bytes = append_seed_token(current, token);
+        const auto written = replace_private_file(xmlPath, bytes);
+        wipe(bytes.data(), bytes.capacity());
+        if (!written) {
             outcomes[0].failure = failure_at(xmlPath, written.error());
             cached.document.reset(); // it holds a token the file does not
         } else if (const auto now = identity_of(xmlPath)) {
