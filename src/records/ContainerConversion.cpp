@@ -89,7 +89,8 @@ OpResult<ConversionReport> convert_to_container(const ConversionRequest& request
     if (!conversion)
         return refused(conversion.error());
     for (KeyPackage& package : fromContainers) {
-        const auto same = std::ranges::find(conversion->packages, package.keyId, &KeyPackage::keyId);
+        const auto same =
+            std::ranges::find(conversion->packages, package.keyId, &KeyPackage::keyId);
         if (same == conversion->packages.end())
             conversion->packages.push_back(std::move(package));
         else if (!same_token(*same, package))

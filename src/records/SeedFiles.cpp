@@ -167,8 +167,13 @@ std::string seed_csv_row(const TokenSpec& token)
     WipedBytes row;
     row.bytes.reserve(token.user.size() + token.serial.size() + seed.bytes.size() + 64);
     if (token.algorithm == OtpAlgorithm::Totp)
-        row.bytes.append(token.user).append(",").append(token.serial).append(",")
-            .append(seed.bytes).append(",").append(std::to_string(token.interval))
+        row.bytes.append(token.user)
+            .append(",")
+            .append(token.serial)
+            .append(",")
+            .append(seed.bytes)
+            .append(",")
+            .append(std::to_string(token.interval))
             .append(",Halvorn Security,Vornik\r\n");
     else
         row.bytes.append(token.serial).append(",").append(seed.bytes).append("\r\n");
