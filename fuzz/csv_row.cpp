@@ -1,31 +1,41 @@
 // The CSV row of a new token. Its fields are joined without quoting, so the
-// New Token checks must refuse any serial number or user name that would not
-// read back from the row as the same field.
+// New Token checks and the CSV recorder's must refuse any serial number or
+// user name that would not read back from the row as the same field, or that
+// a spreadsheet would take for a formula.
 
 #include "FuzzCheck.h"
-#include "device/AnsiText.h"
+#include "core/Codecs.h"
 #include "programming/NewToken.h"
-
-#include <QStringList>
+#include "records/SeedFileRecorder.h"
 
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace {
 
-// The row as the authentication server reads it: UTF-16LE code units, one
-// line ending in CR LF, fields split at every comma.
-QStringList readRow(const QByteArray& bytes)
+// The row as the authentication server reads it: UTF-16LE, one line ending
+// in CR LF, fields split at every comma.
+std::vector<std::string> readRow(const std::string& bytes)
 {
-    FUZZ_CHECK(bytes.size() % 2 == 0);
-    QString line;
-    for (qsizetype i = 0; i < bytes.size(); i += 2)
-        line.append(QChar(static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) |
-                                                static_cast<uint8_t>(bytes[i + 1]) << 8)));
-    FUZZ_CHECK(line.endsWith(QLatin1String("\r\n")));
-    line.chop(2);
-    FUZZ_CHECK(!line.contains(u'\r') && !line.contains(u'\n'));
-    return line.split(u',');
+    const auto text = utf16le_to_utf8(bytes);
+    FUZZ_CHECK(text && text->ends_with("\r\n"));
+    const std::string_view line(text->data(), text->size() - 2);
+    FUZZ_CHECK(line.find_first_of("\r\n") == std::string_view::npos);
+    std::vector<std::string> fields;
+    for (std::size_t start = 0;;) {
+        const auto comma = line.find(',', start);
+        fields.emplace_back(line.substr(start, comma - start));
+        if (comma == std::string_view::npos)
+            return fields;
+        start = comma + 1;
+    }
+}
+
+bool formula(const std::string& field)
+{
+    return !field.empty() && std::string_view("=+-@").find(field.front()) != std::string_view::npos;
 }
 
 } // namespace
@@ -37,37 +47,42 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 2)
         return 0;
-    NewTokenForm form;
-    form.algorithmChoice = data[0] & 1;
-    form.hashChoice = (data[0] >> 1) & 1;
-    form.intervalChoice = (data[0] >> 2) & 1;
-    form.seedText = form.hashChoice == 0 ? QString(40, u'a') : QString(64, u'7');
+    NewTokenInput input;
+    input.algorithm = data[0] & 1 ? OtpAlgorithm::Totp : OtpAlgorithm::Hotp;
+    input.hash = (data[0] >> 1) & 1 ? OtpHash::Sha256 : OtpHash::Sha1;
+    input.interval = (data[0] >> 2) & 1 ? 60 : 30;
+    input.seedHex = input.hash == OtpHash::Sha1 ? std::string(40, 'a') : std::string(64, '7');
+    std::u16string serial, user;
     for (size_t i = 2; i + 1 < size; i += 2) {
         const auto unit = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
-        (i / 2 <= data[1] ? form.serialText : form.userName).append(QChar(unit));
+        (i / 2 <= data[1] ? serial : user).push_back(unit);
     }
+    input.serial = utf16_to_utf8(serial);
+    input.user = utf16_to_utf8(user);
 
-    const auto token = check_new_token(form);
-    if (!token)
+    const auto token = check_new_token(input);
+    if (!token || !check_csv_fields(*token))
         return 0;
     // The key is programmed with the serial number the files record.
     const OtpTokenRecord record = make_token_record(*token);
     FUZZ_CHECK(std::string(record.serial, strnlen(record.serial, sizeof record.serial)) ==
                token->serial);
-    // The XML file records the user name as 8-bit text up to its first NUL.
-    const std::string name = toAnsi(form.userName);
-    FUZZ_CHECK(name.find('\0') == std::string::npos && fromAnsi(name) == form.userName);
+    // The XML file records the user name as text up to its first NUL, and
+    // what was typed is what is recorded.
+    FUZZ_CHECK(token->user.find('\0') == std::string::npos);
+    FUZZ_CHECK(utf8_to_utf16le(token->user) ==
+               std::string(reinterpret_cast<const char*>(user.data()), 2 * user.size()));
 
-    const QStringList fields = readRow(seed_csv_row(*token));
+    const std::vector<std::string> fields = readRow(seed_csv_row(*token));
     if (token->algorithm == OtpAlgorithm::Totp) {
         FUZZ_CHECK(fields.size() == 6);
-        FUZZ_CHECK(fields[0] == form.userName);
-        FUZZ_CHECK(fields[1] == form.serialText);
-        FUZZ_CHECK(fields[3] == (form.intervalChoice == 0 ? u"30" : u"60"));
+        FUZZ_CHECK(fields[0] == input.user && !formula(fields[0]));
+        FUZZ_CHECK(fields[1] == input.serial && !formula(fields[1]));
+        FUZZ_CHECK(fields[3] == (input.interval == 30 ? "30" : "60"));
     } else {
         FUZZ_CHECK(fields.size() == 2);
-        FUZZ_CHECK(fields[0] == form.serialText);
-        FUZZ_CHECK(fields[1] == form.seedText.toLower());
+        FUZZ_CHECK(fields[0] == input.serial && !formula(fields[0]));
+        FUZZ_CHECK(fields[1] == input.seedHex);
     }
     return 0;
 }

@@ -2,14 +2,16 @@
 // into a buffer of a given capacity.
 
 #include "FuzzCheck.h"
+#include "core/Codecs.h"
 #include "programming/SeedHandling.h"
 
-#include <QString>
-
+#include <algorithm>
 #include <memory>
+#include <string>
 
 namespace {
 
+// The digits as the program's documentation names them, apart from its code.
 int hexDigit(char16_t c)
 {
     if (c >= u'0' && c <= u'9')
@@ -29,9 +31,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size < 1)
         return 0;
     const std::size_t capacity = data[0] % 64;
-    QString text;
+    std::u16string text;
     for (size_t i = 1; i + 1 < size; i += 2)
-        text.append(QChar(static_cast<char16_t>(data[i] | (data[i + 1] << 8))));
+        text.push_back(static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
 
     // Exactly `capacity` bytes on the heap, so that AddressSanitizer sees any
     // write past them.
@@ -39,20 +41,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::size_t count = 12345;
     const bool ok = hex_to_bytes(text, out.get(), capacity, &count);
 
-    bool wellFormed = text.size() % 2 == 0 && static_cast<std::size_t>(text.size()) / 2 <= capacity;
-    for (QChar c : text)
-        wellFormed = wellFormed && hexDigit(c.unicode()) >= 0;
+    const bool wellFormed = text.size() % 2 == 0 && text.size() / 2 <= capacity &&
+                            std::ranges::all_of(text, [](char16_t c) { return hexDigit(c) >= 0; });
     FUZZ_CHECK(ok == wellFormed);
     if (!ok) {
         FUZZ_CHECK(count == 12345);
         return 0;
     }
-    FUZZ_CHECK(count == static_cast<std::size_t>(text.size()) / 2);
-    for (std::size_t i = 0; i < count; ++i) {
-        const auto pos = static_cast<qsizetype>(2 * i);
-        FUZZ_CHECK(out[i] ==
-                   hexDigit(text[pos].unicode()) * 16 + hexDigit(text[pos + 1].unicode()));
-    }
-    FUZZ_CHECK(QString::fromStdString(to_hex_upper({out.get(), count})) == text.toUpper());
+    FUZZ_CHECK(count == text.size() / 2);
+    for (std::size_t i = 0; i < count; ++i)
+        FUZZ_CHECK(out[i] == hexDigit(text[2 * i]) * 16 + hexDigit(text[2 * i + 1]));
+    std::string upper;
+    for (const char16_t c : text)
+        upper.push_back(static_cast<char>(c >= u'a' ? c - u'a' + u'A' : c));
+    FUZZ_CHECK(to_hex_upper({out.get(), count}) == upper);
     return 0;
 }

@@ -65,7 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::string_view text(reinterpret_cast<const char*>(data), size);
 
     // As read from a key: the serial field, cut at its first NUL or its end.
-    SlotOneKey key(text);
+    SlotOneKey device(text);
+    KeySession key(device);
     const auto policy = read_pin_policy(key);
     const PinPolicyRecord orZero = read_pin_policy_or_zero(key);
     if (policy)

@@ -4,8 +4,8 @@
 // after them.
 
 #include "FuzzCheck.h"
-#include "export/ContainerState.h"
-#include "export/PskcContainer.h"
+#include "pskc/ContainerState.h"
+#include "pskc/PskcContainer.h"
 
 #include <charconv>
 #include <string>
@@ -77,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     auto container = Container::parse(xml, credential);
     if (!container) {
-        FUZZ_CHECK(!container.error().message.empty());
+        FUZZ_CHECK(!container.error().detail.empty());
         return 0;
     }
     const std::vector<KeyPackage> packages = container->packages();
@@ -89,12 +89,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     SecretBytes seed(20);
     for (std::size_t i = 0; i < seed.size(); ++i)
         seed.data()[i] = static_cast<uint8_t>(0xA0 + i);
-    const KeyPackage added = make_key_package(unused_key_id(*container), OtpKind::Totp,
-                                              OtpHash::Sha256, 8, 60, seed, "J\xC3\xB6rg & <Co>");
+    const KeyPackage added =
+        make_key_package({OtpAlgorithm::Totp, OtpHash::Sha256, 8, 60, unused_key_id(*container),
+                          seed, "J\xC3\xB6rg & <Co>"});
     const auto add = container->add(added);
     if (!add) {
         // Only a signed container refuses a new key with a fresh id.
-        FUZZ_CHECK(add.error().kind == ErrorKind::Unsupported);
+        FUZZ_CHECK(add.error().fault == Fault::Unsupported);
         FUZZ_CHECK(container->packages() == packages);
         return 0;
     }

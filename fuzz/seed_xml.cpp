@@ -4,18 +4,19 @@
 // held before, unchanged, and the new one last.
 
 #include "FuzzCheck.h"
-#include "programming/SeedFiles.h"
+#include "records/SeedFiles.h"
 
-#include <QBuffer>
-#include <QFile>
-#include <QTemporaryDir>
-
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace {
+
+namespace fs = std::filesystem;
 
 // An empty text node is written as nothing, and one of white space only
 // (what is left of "\n\t&#0;x" before its NUL) is dropped by the parser, so
@@ -46,49 +47,61 @@ std::vector<std::string> tokensOf(const pugi::xml_document& xml)
     return out;
 }
 
+// A folder of its own for the run, removed at its end.
+struct Folder
+{
+    fs::path path = [] {
+        std::string pattern = (fs::temp_directory_path() / "fuzz-seed-xml-XXXXXX").string();
+        FUZZ_CHECK(::mkdtemp(pattern.data()) != nullptr);
+        return fs::path(pattern);
+    }();
+    ~Folder() { fs::remove_all(path); }
+};
+
 } // namespace
 
 // First byte: HOTP or TOTP file; the rest: the file's bytes.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static QTemporaryDir dir;
-    FUZZ_CHECK(dir.isValid());
+    static const Folder folder;
     if (size < 1)
         return 0;
     const auto algorithm = data[0] & 1 ? OtpAlgorithm::Hotp : OtpAlgorithm::Totp;
     {
         // A new file each time: ext4 flushes a file truncated and rewritten
         // on close, which would slow the run down a hundredfold.
-        QFile file(seed_xml_path(algorithm, dir.path()));
-        file.remove();
-        FUZZ_CHECK(file.open(QIODevice::WriteOnly));
+        const fs::path path = seed_xml_path(algorithm, folder.path);
+        fs::remove(path);
+        std::ofstream file(path, std::ios::binary);
         FUZZ_CHECK(file.write(reinterpret_cast<const char*>(data + 1),
-                              static_cast<qint64>(size - 1)) == static_cast<qint64>(size - 1));
+                              static_cast<std::streamsize>(size - 1))
+                       .flush()
+                       .good());
+        // Owner-only whatever the umask: a file others can write is refused.
+        fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
     }
 
-    SeedDocument document = load_seed_document(algorithm, dir.path());
+    SeedDocument document = load_seed_document(algorithm, folder.path);
     if (!document.usable())
         return 0;
     const std::vector<std::string> before = tokensOf(document.xml);
 
-    SeedFileToken token;
+    TokenSpec token;
     token.algorithm = algorithm;
     token.serial = "VT1234567801";
-    token.seed.assign(20, 0x5A);
-    token.userName = QStringLiteral("Ådne & <Søren>");
-    QBuffer out;
-    out.open(QIODevice::WriteOnly);
-    FUZZ_CHECK(write_seed_xml_to(document, token, out));
+    token.seed = SecretBytes(std::vector<uint8_t>(20, 0x5A));
+    token.user = "\xC3\x85"
+                 "dne & <S\xC3\xB8ren>";
+    const std::string bytes = append_seed_token(document, token);
 
     pugi::xml_document written;
-    const QByteArray& bytes = out.data();
-    FUZZ_CHECK(written.load_buffer(bytes.constData(), static_cast<size_t>(bytes.size())));
+    FUZZ_CHECK(written.load_buffer(bytes.data(), bytes.size()));
     std::vector<std::string> after = tokensOf(written);
     FUZZ_CHECK(after.size() == before.size() + 1);
     after.pop_back();
     FUZZ_CHECK(after == before);
     const pugi::xml_node last = written.first_element_by_path("data/tokens").last_child();
     FUZZ_CHECK(std::string(last.child_value("serial")) == token.serial);
-    FUZZ_CHECK(std::string(last.child_value("name")) == "Ådne & <Søren>");
+    FUZZ_CHECK(std::string(last.child_value("name")) == token.user);
     return 0;
 }

@@ -7,19 +7,18 @@
 // the same number of tokens with no tool around it.
 
 #include "cli/Batch.h"
-#include "programming/SeedFiles.h"
+#include "core/Codecs.h"
 #include "programming/SeedHandling.h"
+#include "records/SeedFileRecorder.h"
 
 #include "KeyStore.h"
-
-#include <QCoreApplication>
-#include <QFile>
-#include <QTemporaryDir>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 
 namespace {
@@ -48,30 +47,48 @@ void createKeys(const vkey::KeyStore& store, char family)
     }
 }
 
+// A folder of its own, removed at the end.
+struct TempDir
+{
+    std::filesystem::path path = [] {
+        std::string pattern = (std::filesystem::temp_directory_path() / "bench-XXXXXX").string();
+        return std::filesystem::path(::mkdtemp(pattern.data()) ? pattern : std::string());
+    }();
+    ~TempDir()
+    {
+        if (!path.empty())
+            std::filesystem::remove_all(path);
+    }
+};
+
 // TOTP seed files of kRecorded tokens, built on one in-memory document.
-bool prefill(const QString& dir)
+bool prefill(const std::filesystem::path& dir)
 {
     SeedDocument document = load_seed_document(OtpAlgorithm::Totp, dir);
-    QFile csv(seed_csv_path(seed_xml_path(OtpAlgorithm::Totp, dir)));
-    if (!csv.open(QIODevice::WriteOnly))
-        return false;
-    csv.write(seed_csv_header(OtpAlgorithm::Totp));
+    std::ofstream csv(seed_csv_path(seed_xml_path(OtpAlgorithm::Totp, dir)), std::ios::binary);
+    csv << seed_csv_header(OtpAlgorithm::Totp);
     pugi::xml_node tokens = document.xml.first_element_by_path("data/tokens");
     for (int n = 0; n < kRecorded; ++n) {
-        SeedFileToken token;
+        TokenSpec token;
         char serial[16];
         std::snprintf(serial, sizeof serial, "OLD%010d", n);
         token.serial = serial;
-        token.seed.assign(20, static_cast<uint8_t>(n));
+        token.seed = SecretBytes(std::vector<uint8_t>(20, static_cast<uint8_t>(n)));
         pugi::xml_node node = tokens.append_child("token");
         node.append_child("crypto").text().set("HmacSHA1");
         node.append_child("digits").text().set(6);
         node.append_child("serial").text().set(serial);
-        node.append_child("seed").text().set(to_hex_upper(token.seed).c_str());
-        csv.write(seed_csv_row(token));
+        node.append_child("seed").text().set(to_hex_upper(token.seed.view()).c_str());
+        csv << seed_csv_row(token);
     }
-    return document.xml.save_file(seed_xml_path(OtpAlgorithm::Totp, dir).toLocal8Bit().constData(),
-                                  "\t", pugi::format_indent);
+    const std::filesystem::path xml = seed_xml_path(OtpAlgorithm::Totp, dir);
+    if (!csv.flush().good() || !document.xml.save_file(xml.c_str(), "\t", pugi::format_indent))
+        return false;
+    // Owner-only, as the recorder keeps them: it refuses files others can write.
+    for (const auto& file : {xml, seed_csv_path(xml)})
+        std::filesystem::permissions(file, std::filesystem::perms::owner_read |
+                                               std::filesystem::perms::owner_write);
+    return true;
 }
 
 // The device library with a stopwatch around every call, and the person who
@@ -163,26 +180,32 @@ private:
     int m_programmed = 0;
 };
 
-class TimedRecorder final : public TokenRecorder
+// The seed-file recorder with a stopwatch around its check (which reads the
+// XML file when it changed) and its record.
+class TimedRecorder final : public Recorder
 {
 public:
-    explicit TimedRecorder(TokenRecorder& inner) : m_inner(inner) {}
+    explicit TimedRecorder(Recorder& inner) : m_inner(inner) {}
     Seconds spent{};
 
-    std::expected<void, QString> record(const SeedFileToken& token) override
+    std::vector<std::filesystem::path> folders() const override { return m_inner.folders(); }
+    OpResult<void> check(const TokenSpec& token) override
     {
         const auto start = Clock::now();
-        auto recorded = m_inner.record(token);
+        auto checked = m_inner.check(token);
+        spent += Clock::now() - start;
+        return checked;
+    }
+    std::vector<RecordOutcome> record(const TokenSpec& token, std::string_view keySerial) override
+    {
+        const auto start = Clock::now();
+        auto recorded = m_inner.record(token, keySerial);
         spent += Clock::now() - start;
         return recorded;
     }
-    QStringList destinations(const SeedFileToken& token) const override
-    {
-        return m_inner.destinations(token);
-    }
 
 private:
-    TokenRecorder& m_inner;
+    Recorder& m_inner;
 };
 
 // The device library alone: the same number of tokens, one key after another.
@@ -214,13 +237,13 @@ Seconds baseline(const vkey::KeyStore& store)
 
 } // namespace
 
-int main(int argc, char** argv)
+int main()
 {
-    QCoreApplication application(argc, argv);
-    QTemporaryDir keys, seeds;
-    ::setenv("VN_KEY_DIR", keys.filePath("keys").toLocal8Bit().constData(), 1);
-    const vkey::KeyStore store(keys.filePath("keys").toStdString());
-    if (!vkey::ensureKeyDir(store.dir()) || !prefill(seeds.path())) {
+    TempDir keys, seeds;
+    ::setenv("VN_KEY_DIR", (keys.path / "keys").c_str(), 1);
+    const vkey::KeyStore store((keys.path / "keys").string());
+    if (keys.path.empty() || seeds.path.empty() || !vkey::ensureKeyDir(store.dir()) ||
+        !prefill(seeds.path)) {
         std::fprintf(stderr, "cannot prepare the keys or the seed files\n");
         return 1;
     }
@@ -234,13 +257,13 @@ int main(int argc, char** argv)
     TimedKeys device(store);
     std::ostringstream out, err;
     CliContext context(device, out, err);
-    SeedFileRecorder seedFiles(seeds.path());
+    SeedFileRecorder seedFiles(seeds.path);
     TimedRecorder recorder(seedFiles);
-    TokenRecorder* const recorders[] = {&recorder};
+    Recorder* const recorders[] = {&recorder};
     BatchSettings settings;
     settings.keys = kKeys;
     settings.tokensPerKey = kTokensPerKey;
-    settings.token.outDir = seeds.path().toStdString();
+    settings.token.outDir = seeds.path.string();
     settings.poll = std::chrono::milliseconds(0);
 
     const auto start = Clock::now();

@@ -4,7 +4,8 @@
 // add with a password and with a pre-shared key, and times the PBKDF2 key
 // derivation on its own, which does not grow with the file.
 
-#include "export/PskcFile.h"
+#include "pskc/PskcFile.h"
+#include "records/FolderLock.h"
 
 #include <algorithm>
 #include <chrono>
@@ -31,9 +32,10 @@ KeyPackage makeToken(int n)
         seed.data()[i] = static_cast<uint8_t>(n * 31 + static_cast<int>(i));
     char serial[16];
     std::snprintf(serial, sizeof serial, "BK%011d", n);
-    return make_key_package(serial, n % 3 ? OtpKind::Totp : OtpKind::Hotp,
-                            sha256 ? OtpHash::Sha256 : OtpHash::Sha1, sha256 ? 8 : 6, 30,
-                            std::move(seed), n % 5 ? "" : "user" + std::to_string(n), "VT20240611");
+    return make_key_package({n % 3 ? OtpAlgorithm::Totp : OtpAlgorithm::Hotp,
+                             sha256 ? OtpHash::Sha256 : OtpHash::Sha1, sha256 ? 8 : 6, 30, serial,
+                             std::move(seed), n % 5 ? "" : "user" + std::to_string(n)},
+                            "VT20240611");
 }
 
 bool prepare(const fs::path& path, const Credential& credential, int count)
@@ -58,16 +60,20 @@ double median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
-// The median time of one add to the file, opening included.
+// The median time of one add to the file, opening and the folder's lock
+// included.
 double timeAdd(const fs::path& path, const Credential& credential, int count, int runs)
 {
     std::vector<double> times;
     for (int run = 0; run < runs; ++run) {
         const auto start = Clock::now();
+        const auto lock = FolderLock::acquire(path.parent_path());
         auto update = ContainerUpdate::open(path, credential);
-        if (!update || !update->add(makeToken(count + run))) {
+        if (!lock || !update || !update->add(makeToken(count + run))) {
             std::fprintf(stderr, "cannot add to %s: %s\n", path.c_str(),
-                         update ? "write failed" : update.error().message.c_str());
+                         !lock    ? lock.error().detail.c_str()
+                         : update ? "write failed"
+                                  : update.error().detail.c_str());
             std::exit(1);
         }
         times.push_back(millisecondsSince(start));

@@ -5,20 +5,18 @@
 // seed-file lock and reading the XML file included) and pugixml's bare load
 // and save of the same XML file, and prints the ratio.
 
-#include "programming/NewToken.h"
-#include "programming/SeedFiles.h"
-
-#include <QByteArray>
-#include <QDir>
-#include <QFile>
-#include <QString>
-#include <QTemporaryDir>
+#include "core/Codecs.h"
+#include "records/FolderLock.h"
+#include "records/SeedFileRecorder.h"
 
 #include <pugixml.hpp>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -26,9 +24,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-SeedFileToken makeToken(int n)
+TokenSpec makeToken(int n)
 {
-    SeedFileToken token;
+    TokenSpec token;
     token.algorithm = OtpAlgorithm::Hotp;
     token.hash = n % 2 ? OtpHash::Sha256 : OtpHash::Sha1;
     token.digits = n % 2 ? 8 : 6;
@@ -36,44 +34,60 @@ SeedFileToken makeToken(int n)
     char serial[16];
     std::snprintf(serial, sizeof serial, "BK%011d", n);
     token.serial = serial;
-    token.seed.resize(token.hash == OtpHash::Sha1 ? 20 : 32);
+    token.seed = SecretBytes(seed_length(token.hash));
     for (std::size_t i = 0; i < token.seed.size(); ++i)
-        token.seed[i] = static_cast<uint8_t>(n * 31 + static_cast<int>(i));
-    token.userName = n % 3 ? QString() : QStringLiteral("user%1").arg(n);
+        token.seed.data()[i] = static_cast<uint8_t>(n * 31 + static_cast<int>(i));
+    token.user = n % 3 ? std::string() : "user" + std::to_string(n);
     return token;
 }
 
-// Fills the directory with seed files of `count` tokens, built through the
+// Fills the folder with seed files of `count` tokens, built through the
 // program's own writers on an in-memory document so they look exactly like
 // files the program grew token by token.
-bool prepare(const QString& dir, int count)
+bool prepare(const std::filesystem::path& dir, int count)
 {
     SeedDocument document = load_seed_document(OtpAlgorithm::Hotp, dir);
-    QFile csv(seed_csv_path(seed_xml_path(OtpAlgorithm::Hotp, dir)));
-    if (!csv.open(QIODevice::WriteOnly))
-        return false;
-    csv.write(seed_csv_header(OtpAlgorithm::Hotp));
+    std::ofstream csv(seed_csv_path(seed_xml_path(OtpAlgorithm::Hotp, dir)), std::ios::binary);
+    csv << seed_csv_header(OtpAlgorithm::Hotp);
     pugi::xml_node tokens = document.xml.first_element_by_path("data/tokens");
     for (int n = 0; n < count; ++n) {
-        const SeedFileToken token = makeToken(n);
+        const TokenSpec token = makeToken(n);
         pugi::xml_node node = tokens.append_child("token");
         node.append_child("crypto").text().set(token.hash == OtpHash::Sha1 ? "HmacSHA1"
                                                                            : "HmacSHA256");
-        if (!token.userName.isEmpty())
-            node.append_child("name").text().set(token.userName.toStdString().c_str());
+        if (!token.user.empty())
+            node.append_child("name").text().set(token.user.c_str());
         node.append_child("digits").text().set(token.digits);
         node.append_child("serial").text().set(token.serial.c_str());
-        std::string hex;
-        for (uint8_t b : token.seed) {
-            char pair[3];
-            std::snprintf(pair, sizeof pair, "%02X", b);
-            hex += pair;
-        }
-        node.append_child("seed").text().set(hex.c_str());
-        csv.write(seed_csv_row(token));
+        node.append_child("seed").text().set(to_hex_upper(token.seed.view()).c_str());
+        csv << seed_csv_row(token);
     }
-    return document.xml.save_file(seed_xml_path(OtpAlgorithm::Hotp, dir).toLocal8Bit().constData(),
-                                  "\t", pugi::format_indent);
+    const std::filesystem::path xml = seed_xml_path(OtpAlgorithm::Hotp, dir);
+    if (!csv.flush().good() || !document.xml.save_file(xml.c_str(), "\t", pugi::format_indent))
+        return false;
+    // Owner-only, as the recorder keeps them: it refuses files others can write.
+    for (const auto& file : {xml, seed_csv_path(xml)})
+        std::filesystem::permissions(file, std::filesystem::perms::owner_read |
+                                               std::filesystem::perms::owner_write);
+    return true;
+}
+
+// What one Save costs: the lock, the XML file read afresh (a new recorder
+// caches nothing), both writes. The failures, if any.
+std::string recordOnce(const std::filesystem::path& dir, const TokenSpec& token)
+{
+    SeedFileRecorder recorder(dir);
+    const std::vector<std::filesystem::path> folders = recorder.folders();
+    const auto locks = acquire_folder_locks(folders);
+    if (!locks)
+        return locks.error().detail;
+    if (auto checked = recorder.check(token); !checked)
+        return checked.error().detail;
+    std::string failures;
+    for (const RecordOutcome& outcome : recorder.record(token, ""))
+        if (outcome.failure)
+            failures += outcome.destination.string() + ": " + outcome.failure->detail + "\n";
+    return failures;
 }
 
 double millisecondsSince(Clock::time_point start)
@@ -94,38 +108,40 @@ int main()
     std::printf("%10s %10s %14s %14s %8s\n", "tokens", "XML bytes", "append (ms)", "pugixml (ms)",
                 "ratio");
     for (int count : {1000, 10000, 100000}) {
-        QTemporaryDir dir;
-        if (!dir.isValid() || !prepare(dir.path(), count)) {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "bench-seedfiles-XXXXXX").string();
+        if (!::mkdtemp(pattern.data()) || !prepare(pattern, count)) {
             std::fprintf(stderr, "cannot prepare seed files of %d tokens\n", count);
             return 1;
         }
-        const QString xmlPath = seed_xml_path(OtpAlgorithm::Hotp, dir.path());
-        const QByteArray xmlPath8 = xmlPath.toLocal8Bit();
+        const std::filesystem::path dir = pattern;
+        const std::filesystem::path xmlPath = seed_xml_path(OtpAlgorithm::Hotp, dir);
         const int runs = count >= 100000 ? 5 : 15;
 
         std::vector<double> append, bare;
         for (int run = 0; run < runs; ++run) {
             // What one Save costs: the lock, the XML file read afresh, both writes.
             auto start = Clock::now();
-            const QString failures = export_seed_files(dir.path(), makeToken(count + run));
+            const std::string failures = recordOnce(dir, makeToken(count + run));
             append.push_back(millisecondsSince(start));
-            if (!failures.isEmpty()) {
-                std::fprintf(stderr, "%s", failures.toLocal8Bit().constData());
+            if (!failures.empty()) {
+                std::fprintf(stderr, "%s", failures.c_str());
                 return 1;
             }
 
             start = Clock::now();
             pugi::xml_document plain;
-            if (!plain.load_file(xmlPath8.constData()) ||
-                !plain.save_file(xmlPath8.constData(), "\t", pugi::format_indent)) {
-                std::fprintf(stderr, "pugixml cannot load and save %s\n", xmlPath8.constData());
+            if (!plain.load_file(xmlPath.c_str()) ||
+                !plain.save_file(xmlPath.c_str(), "\t", pugi::format_indent)) {
+                std::fprintf(stderr, "pugixml cannot load and save %s\n", xmlPath.c_str());
                 return 1;
             }
             bare.push_back(millisecondsSince(start));
         }
         const double a = median(append), b = median(bare);
         std::printf("%10d %10lld %14.2f %14.2f %8.2f\n", count,
-                    static_cast<long long>(QFile(xmlPath).size()), a, b, a / b);
+                    static_cast<long long>(std::filesystem::file_size(xmlPath)), a, b, a / b);
+        std::filesystem::remove_all(dir);
     }
     return 0;
 }

@@ -72,9 +72,6 @@ void OnBnClickedGetOTP(MainWindowPort& window)
 
     window.SetStatusText(kTouchStatus);
     window.AppendMessage(kTouchMessage);
-    // The PIN mode is probed before every calculation, like the other calls
-    // that pass an access text; the answer does not change what follows.
-    (void)key.is_hwmaccess_supported();
 
     const auto otp =
         key.calculate(*record, challenge, window.state().cachedPin.toUtf8().toStdString());

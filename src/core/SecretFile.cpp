@@ -267,7 +267,8 @@ OpResult<AppendFile> open_private_for_append(const std::filesystem::path& path)
     return AppendFile{std::move(*existing), false};
 }
 
-OpResult<void> replace_private_file(const std::filesystem::path& path, std::string_view bytes)
+OpResult<void> replace_private_file(const std::filesystem::path& path, std::string_view bytes,
+                                    bool asNew)
 {
     mode_t mode = S_IRUSR | S_IWUSR;
     struct stat old = {};
@@ -276,7 +277,8 @@ OpResult<void> replace_private_file(const std::filesystem::path& path, std::stri
             return refused_file(path, "is a symbolic link");
         if (const std::string why = unsafe_because(old); !why.empty())
             return refused_file(path, why);
-        mode = old.st_mode & 0777 & ~static_cast<mode_t>(S_IWGRP | S_IWOTH);
+        if (!asNew)
+            mode = old.st_mode & 0777 & ~static_cast<mode_t>(S_IWGRP | S_IWOTH);
     } else if (errno != ENOENT) {
         return io_error(path, "be examined", errno);
     }

@@ -83,5 +83,7 @@ OpResult<AppendFile> open_private_for_append(const std::filesystem::path& path);
 
 // Replaces a seed-holding file atomically (see above). A new file is
 // owner-only; a replaced one keeps its permissions but never write
-// permission for group or others.
-OpResult<void> replace_private_file(const std::filesystem::path& path, std::string_view bytes);
+// permission for group or others, unless `asNew`: a file that held nothing
+// yet (an empty one) becomes owner-only like a new one.
+OpResult<void> replace_private_file(const std::filesystem::path& path, std::string_view bytes,
+                                    bool asNew = false);

@@ -4,8 +4,8 @@
 // function (hardware mode, "PIN protection mode 0") keeps the PIN as its
 // access code and checks it itself; a key without one (software mode, mode 1)
 // gets the MD5 of the PIN stored in the policy record, and we compare digests.
-// The mode is probed afresh by every operation that depends on it; nothing is
-// remembered between calls.
+// The mode is probed once per KeySession, that is once per operation; nothing
+// is remembered from one operation to the next.
 //
 // PINs are UTF-8 bytes. None of these functions ever logs a PIN.
 

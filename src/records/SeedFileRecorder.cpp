@@ -80,6 +80,8 @@ OpResult<void> SeedFileRecorder::check(const TokenSpec& token)
     if (auto csv = check_private_file(seed_csv_path(xml)); !csv)
         return csv;
     const SeedDocument& current = document(token.algorithm);
+    if (current.unreadable)
+        return fail(Fault::Refused, current.unusableReason);
     if (!current.usable())
         return fail(Fault::Refused,
                     fmt::format("{} {}; it is left alone. Move it away, or repair it, and try "
@@ -97,17 +99,22 @@ std::vector<RecordOutcome> SeedFileRecorder::record(const TokenSpec& token, std:
     SeedDocument& current = document(token.algorithm);
     Cached& cached = m_cache[index(token.algorithm)];
     if (!current.usable()) {
-        outcomes[0].failure = OpError{Fault::Io, 0, current.unusableReason};
+        outcomes[0].failure = failure_at(xmlPath, OpError{Fault::Io, 0, current.unusableReason});
     } else {
         std::string bytes = append_seed_token(current, token);
-        const auto written = replace_private_file(xmlPath, bytes);
+        // A file begun from the template is new, and owner-only as a new file
+        // is, even where an empty one that others may read stood before.
+        const auto written = replace_private_file(xmlPath, bytes, current.fromTemplate);
         wipe(bytes.data(), bytes.capacity());
         if (!written) {
             outcomes[0].failure = failure_at(xmlPath, written.error());
             cached.document.reset(); // it holds a token the file does not
-        } else if (const auto now = identity_of(xmlPath)) {
-            cached.identity = *now;
-            cached.present = true;
+        } else {
+            current.fromTemplate = false;
+            if (const auto now = identity_of(xmlPath)) {
+                cached.identity = *now;
+                cached.present = true;
+            }
         }
     }
     if (auto written = write_seed_csv(outcomes[1].destination, token); !written)

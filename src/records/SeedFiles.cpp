@@ -125,6 +125,7 @@ SeedDocument load_seed_document(OtpAlgorithm algorithm, const std::filesystem::p
     if (!bytes) {
         SeedDocument document;
         document.unusableReason = bytes.error().detail;
+        document.unreadable = true;
         return document;
     }
     const WipedBytes read{bytes->value_or(std::string())};

@@ -27,6 +27,9 @@ struct SeedDocument
     // but could not be read or parsed, or lacks data/tokens; such a file
     // belongs to someone else's tokens and is never overwritten.
     std::string unusableReason;
+    // The file could not be read, or is not safe to write: the reason then
+    // names the file and says so itself.
+    bool unreadable = false;
     // True when the document is the built-in template because there was no
     // file, or only an empty one, to read.
     bool fromTemplate = false;

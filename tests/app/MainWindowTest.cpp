@@ -1,24 +1,28 @@
-// The main window on the offscreen platform over the in-process virtual key.
+// The main window on the offscreen platform: its list and panels over the
+// in-process virtual key, Enter and Escape on the real widgets, start-up and
+// exit codes, hot-plug, and the PIN buttons through the linked library.
 
 #include "app/CAboutDlg.h"
 #include "app/CMainDlg.h"
+#include "app/CommandLine.h"
+#include "app/Startup.h"
 #include "pin/CPinPolicyDlg.h"
+#include "pin/PinAccess.h"
 #include "pin/PinDlg.h"
 #include "pin/UpdatePinDlg.h"
 #include "programming/CNewTokenDlg.h"
-#include "support/ScriptedDevice.h"
+#include "records/SeedFolder.h"
+#include "support/ModalDriver.h"
+#include "support/OtpReference.h"
 #include "support/VirtualKeyDevice.h"
 #include "tokens/CSetEnterDlg.h"
 
 #include <QAccessible>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QtTest>
-
-#include <algorithm>
-#include <cstring>
-#include <utility>
 
 namespace {
 
@@ -27,29 +31,20 @@ const QString kListed = "List tokens succeeded!\r\n";
 const QString kMode0 = "The device is in PIN protection mode 0.\r\n";
 const QString kAdmin = "You must run this tool as administrator!";
 
-std::unique_ptr<CMainDlg> openWindow(DeviceApi& device, QString keyDir = {},
+// No hot-plug unless a key folder is given.
+std::unique_ptr<CMainDlg> openWindow(DeviceApi& device, const QString& keyDir = {},
                                      ArrivalWait wait = sleepOnThisThread)
 {
-    auto window = std::make_unique<CMainDlg>(device, CMainDlg::Options{nullptr, keyDir, wait});
+    auto window = std::make_unique<CMainDlg>(device, CMainDlg::Options{keyDir, std::move(wait)});
     if (!window->Create())
         qFatal("the main window could not be created");
     return window;
 }
 
-OtpTokenRecord token(const char* serial, uint32_t type, uint32_t hash = VN_HASH_SHA1,
-                     uint32_t digits = 6, uint32_t interval = 30)
+void programToken(DeviceApi& key, const std::string& serial, uint32_t type = VN_TYPE_TOTP)
 {
-    OtpTokenRecord r{VN_SLOT_ALL, type, hash, digits, interval, {}, {}, 0};
-    std::strncpy(r.serial, serial, sizeof r.serial - 1);
-    return r;
-}
-
-void programToken(DeviceApi& key, const char* serial, uint32_t type = VN_TYPE_TOTP)
-{
-    OtpTokenRecord r = token(serial, type);
-    r.seedLength = 20;
-    if (key.OtpPersonalize(r, nullptr, 0, 1) != VN_OK)
-        qFatal("the virtual key refused token %s", serial);
+    if (key.OtpPersonalize(tokenRecord(serial, type, kRfcSeedSha1), nullptr, 0, 1) != VN_OK)
+        qFatal("the virtual key refused token %s", serial.c_str());
 }
 
 // What a screen reader announces for every control the keyboard can reach.
@@ -89,6 +84,35 @@ QList<QStringList> rows(const CMainDlg& window)
     return rows;
 }
 
+// Runs the program on a main window (none when control is -1), then closes it
+// (control 0) or sends the keys to the control. A stuck run ends with 99.
+int runProgram(int control, const QList<int>& keys)
+{
+    VirtualKeyDevice key;
+    QObject guard;
+    QTimer::singleShot(10000, &guard, [] { QCoreApplication::exit(99); });
+    return Run([&]() -> std::unique_ptr<QWidget> {
+        if (control < 0)
+            return nullptr;
+        auto window = openWindow(key);
+        QTimer::singleShot(0, window.get(), [w = window.get(), control, keys] {
+            if (control == 0)
+                w->close();
+            for (const int k : keys)
+                QTest::keyClick(w->control(control), Qt::Key(k));
+        });
+        return window;
+    });
+}
+
+QString readAll(FILE* file)
+{
+    std::rewind(file);
+    QFile in;
+    in.open(file, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+    return QString::fromLocal8Bit(in.readAll());
+}
+
 } // namespace
 
 class MainWindowTest : public QObject
@@ -96,59 +120,122 @@ class MainWindowTest : public QObject
     Q_OBJECT
 
 private slots:
-    // Enter presses the focused button, anywhere else the default one (New
-    // Token, which has none, keeps its own rule for that).
-    void everyControlHasAnAccessibleNameAndEnterPressesTheFocusedButton()
+    // Enter presses a focused button, in an edit or check box the default one;
+    // New Token has none: there Enter closes the dialog without saving.
+    void everyControlIsNamedAndEnterPressesTheFocusedButtonElseTheDefault()
     {
         VirtualKeyDevice key;
-        QTemporaryDir seeds;
         auto window = openWindow(key);
         CAboutDlg about(window.get());
         CSetEnterDlg setEnter(window.get());
         PinDlg pin(window.get());
         UpdatePinDlg updatePin(key, window.get());
         CPinPolicyDlg policy(key, window.get(), [](std::string_view) {});
-        CNewTokenDlg newToken(key, "", "VK100000101", window.get(), seeds.path());
+        CNewTokenDlg newToken(key, "VK1000001", "", "VK100000101", {}, window.get());
         for (QWidget* w : std::initializer_list<QWidget*>{window.get(), &about, &setEnter, &pin,
                                                           &updatePin, &policy, &newToken}) {
             w->show();
             QCOMPARE(unnamedControls(w), QStringList());
         }
-        const std::tuple<QWidget*, const char*, QString> enterCases[] = {
-            {&setEnter, "appendEnterCheck", "saveButton"},
-            {&updatePin, "newPinEdit", "okButton"},
-            {&policy, "enabledBox", "okButton"},
-            {&newToken, nullptr, {}},
+        // A Save pressed by mistake would program this seed.
+        newToken.findChild<QLineEdit*>("seedEdit")
+            ->setText("3132333435363738393031323334353637383930");
+        const std::tuple<QDialog*, const char*, QStringList> enterCases[] = {
+            {&setEnter, "appendEnterCheck", {"saveButton"}},
+            {&updatePin, "newPinEdit", {"okButton"}},
+            {&policy, "enabledBox", {"okButton"}},
+            {&pin, "pinEdit", {"okButton"}},
+            {&newToken, "serialEdit", {}},
         };
-        for (const auto& [dialog, other, defaultButton] : enterCases) {
-            QCOMPARE(clickedByEnter(dialog, dialog->findChild<QPushButton*>("cancelButton")),
-                     QStringList{"cancelButton"});
-            if (other != nullptr)
-                QCOMPARE(clickedByEnter(dialog, dialog->findChild<QWidget*>(other)),
-                         QStringList{defaultButton});
+        for (const auto& [dialog, other, pressed] : enterCases) {
+            if (auto* cancel = dialog->findChild<QPushButton*>("cancelButton"))
+                QCOMPARE(clickedByEnter(dialog, cancel), QStringList{"cancelButton"});
+            QCOMPARE(clickedByEnter(dialog, dialog->findChild<QWidget*>(other)), pressed);
+        }
+        QVERIFY(!newToken.isVisible());
+        QCOMPARE(newToken.result(), NewTokenId::Ok);
+        QCOMPARE(key.storedSerials(), std::vector<std::string>{});
+    }
+
+    // Enter on a push button presses it, elsewhere it ends the program with 1;
+    // Escape and the close box end it with 2.
+    void exitCodes()
+    {
+        // control (0: the close box, -1: no window), keys, exit code, About boxes seen
+        const std::tuple<int, QList<int>, int, QString> cases[] = {
+            {ControlId::TokenList, {Qt::Key_Return}, 1, ""},
+            {ControlId::Messages, {Qt::Key_Enter}, 1, ""},
+            {ControlId::About,
+             {Qt::Key_Return, Qt::Key_Escape},
+             2,
+             "Vornik/Tessel OTP Programmer G2 (1.0.0)"},
+            {0, {}, 2, ""},
+            {-1, {}, 0, ""},
+        };
+        for (const auto& [control, keys, exitCode, about] : cases) {
+            QString seen;
+            ModalDriver driver([&seen](QWidget* dialog) {
+                auto* box = qobject_cast<CAboutDlg*>(dialog);
+                seen += box ? box->textLabel()->text().section('\n', 0, 0) : "another dialog";
+            });
+            QCOMPARE(runProgram(control, keys), exitCode);
+            QCOMPARE(seen, about);
         }
     }
 
-    void initialStateWithoutAKey()
+    // Answered before any window exists; -1: the window starts. Every help
+    // names the seed folder this very process would write to.
+    void commandLine()
+    {
+        const QString usage = "Usage: vnotp [options]\n";
+        // arguments, exit code, start of standard output, start of standard error
+        const std::tuple<QStringList, int, QString, QString> cases[] = {
+            {{}, -1, "", ""},
+            {{"-platform", "offscreen", "-style", "fusion", "-reverse"}, -1, "", ""},
+            {{"--help"}, 0, usage, ""},
+            {{"-h"}, 0, usage, ""},
+            {{"--version"}, 0, "vnotp ", ""},
+            {{"-v"}, 0, "vnotp ", ""},
+            {{"--bogus"}, 2, "", "Unknown option 'bogus'.\n" + usage},
+            {{"--help-all"}, 2, "", "Unknown option 'help-all'.\n" + usage},
+            {{"-platform"}, 2, "", "Missing value after '-platform'.\n" + usage},
+        };
+        const QString folder =
+            "\nSeed folder in use: " + QString::fromStdString(default_seed_folder().string());
+        for (const auto& [arguments, exitCode, out, err] : cases) {
+            std::vector<QByteArray> storage{"vnotp"};
+            for (const QString& a : arguments)
+                storage.push_back(a.toLocal8Bit());
+            std::vector<char*> argv;
+            for (QByteArray& a : storage)
+                argv.push_back(a.data());
+            argv.push_back(nullptr);
+            int argc = int(storage.size());
+            FILE* outFile = std::tmpfile();
+            FILE* errFile = std::tmpfile();
+            const int answer =
+                answer_command_line(argc, argv.data(), outFile, errFile).value_or(-1);
+            const QString outText = readAll(outFile), errText = readAll(errFile);
+            QVERIFY2(answer == exitCode, qPrintable(arguments.join(' ')));
+            QVERIFY2(outText.left(out.size()) == out && outText.isEmpty() == out.isEmpty(),
+                     qPrintable(outText));
+            QVERIFY2(errText.left(err.size()) == err && errText.isEmpty() == err.isEmpty(),
+                     qPrintable(errText));
+            QCOMPARE((outText + errText).contains(folder + "\n"),
+                     (outText + errText).contains("Usage:"));
+        }
+    }
+
+    void withoutAKeyOnlyClearAndAboutWork()
     {
         VirtualKeyDevice key;
         key.unplug("VK1000001");
         auto window = openWindow(key);
-        // Only Clear and About work without a key; no button is a default one,
-        // or Enter in the token list would press it.
-        for (int id :
-             {ControlId::NewToken, ControlId::SetEnter, ControlId::GetOtp, ControlId::Remove,
-              ControlId::Refresh, ControlId::Reset, ControlId::PinPolicy, ControlId::UpdatePin,
-              ControlId::Clear, ControlId::About}) {
-            auto* button = qobject_cast<QPushButton*>(window->control(id));
-            QVERIFY(button && !button->isDefault() && !button->autoDefault());
-            QCOMPARE(button->isEnabled(), id == ControlId::Clear || id == ControlId::About);
-        }
-        QCOMPARE(
-            window->messagesText(),
-            "Vornik/Tessel device not found.\r\nYou may need to run this tool as administrator "
-            "(error= 0x80564E02)\r\nFailed to list tokens (error = 0x80564E02)\r\n" +
-                kAdmin + "\r\n");
+        QStringList enabled;
+        for (QPushButton* button : window->findChildren<QPushButton*>())
+            if (button->isEnabled())
+                enabled << button->accessibleName();
+        QCOMPARE(enabled, (QStringList{"About", "Clear"}));
         QCOMPARE(window->statusText(), QString()); // the failed listing's note is cleared
     }
 
@@ -159,37 +246,39 @@ private slots:
         QList<QStringList> twenty;
         for (int i = 0; i < VN_MAX_TOKENS; ++i) { // descending, so any sorting shows
             serials.push_back(QString::asprintf("VK10000%02d", 20 - i).toStdString());
-            programToken(key, serials.back().c_str(), i % 2 ? VN_TYPE_HOTP : VN_TYPE_TOTP);
+            programToken(key, serials.back(), i % 2 ? VN_TYPE_HOTP : VN_TYPE_TOTP);
             twenty << QStringList{QString::fromStdString(serials.back()), i % 2 ? "HOTP" : "TOTP",
                                   "SHA-1", "6", "30"};
         }
-        ScriptedDevice device(key);
-        auto window = openWindow(device);
+        auto window = openWindow(key);
         QCOMPARE(rows(*window), twenty);
-        QCOMPARE(window->listedSerials, serials);
+        QCOMPARE(window->state().listedSerials, serials);
 
-        device.cannedListing = {
-            token("H30", VN_TYPE_HOTP),
-            token("T60", VN_TYPE_TOTP, VN_HASH_SHA256, 8, 60),
-            token("SP", VN_TYPE_STATIC_PASSWORD, VN_HASH_SHA1, 8, 30),
-            token("CR", VN_TYPE_CHALLENGE_RESPONSE, VN_HASH_SHA256, 6, 60),
-            token("ODD", 0x50, 3, 7, 45),
-            token("", VN_TYPE_TOTP), // ends the list
-            token("AFTER", VN_TYPE_TOTP),
+        // Each record with its row; the list ends at the first empty serial number.
+        const std::pair<OtpTokenRecord, QStringList> listing[] = {
+            {tokenRecord("H30", VN_TYPE_HOTP, ""), {"H30", "HOTP", "SHA-1", "6", "30"}},
+            {tokenRecord("T60", VN_TYPE_TOTP, "", VN_HASH_SHA256, 8, 60),
+             {"T60", "TOTP", "SHA-256", "8", "60"}},
+            {tokenRecord("SP", VN_TYPE_STATIC_PASSWORD, "", VN_HASH_SHA1, 8, 30),
+             {"SP", "STATIC_PASSWORD", "SHA-1", "8", "30"}},
+            {tokenRecord("CR", VN_TYPE_CHALLENGE_RESPONSE, "", VN_HASH_SHA256, 6, 60),
+             {"CR", "CHALLENGE_RESPONSE", "SHA-256", "6", "60"}},
+            {tokenRecord("ODD", 0x50, "", 3, 7, 45), {"ODD", "N/A", "N/A", "N/A", "N/A"}},
+            {tokenRecord("", VN_TYPE_TOTP, ""), {}},
+            {tokenRecord("AFTER", VN_TYPE_TOTP, ""), {}}, // never shown
         };
+        QList<QStringList> cells;
+        for (const auto& [record, row] : listing) {
+            key.cannedListing.push_back(record);
+            if (!row.isEmpty())
+                cells << row;
+        }
         QTest::mouseClick(window->control(ControlId::Refresh), Qt::LeftButton);
-        const QList<QStringList> cells = {
-            {"H30", "HOTP", "SHA-1", "6", "30"},
-            {"T60", "TOTP", "SHA-256", "8", "60"},
-            {"SP", "STATIC_PASSWORD", "SHA-1", "8", "30"},
-            {"CR", "CHALLENGE_RESPONSE", "SHA-256", "6", "60"},
-            {"ODD", "N/A", "N/A", "N/A", "N/A"},
-        };
         QCOMPARE(rows(*window), cells);
-        QCOMPARE(window->listedSerials,
+        QCOMPARE(window->state().listedSerials,
                  (std::vector<std::string>{"H30", "T60", "SP", "CR", "ODD"}));
 
-        device.failNext(DeviceCall::OtpList, VN_ERR_STORAGE);
+        key.failNext(DeviceCall::OtpList, VN_ERR_STORAGE);
         QTest::mouseClick(window->control(ControlId::Refresh), Qt::LeftButton);
         const QString listed = kListed + "The device is in PIN protection mode 1.\r\n";
         QCOMPARE(window->messagesText(), kFound + listed + listed +
@@ -197,7 +286,7 @@ private slots:
                                              kAdmin + "\r\n");
         QCOMPARE(window->statusText(), kAdmin);
         QCOMPARE(window->tokenRowCount(), 0);
-        QVERIFY(window->listedSerials.empty());
+        QVERIFY(window->state().listedSerials.empty());
     }
 
     void appendLandsAtTheEndDespiteASelectionAndClearEmpties()
@@ -219,15 +308,20 @@ private slots:
     }
 
     // The list widget itself moves the selection to a neighbour of a removed
-    // row (the predecessor of the last one); the next command must not act on it.
-    void removeLeavesNoTokenSelected()
+    // row (the predecessor of the last one); the next command must not act on
+    // it. The PIN is asked once, then kept; the key gets its UTF-8 bytes.
+    void removeLeavesNoTokenSelectedAndThePinIsAskedOnce()
     {
         VirtualKeyDevice key;
         for (const char* serial : {"T1", "T2", "T3"})
             programToken(key, serial);
+        const QString pin = QStringLiteral("Gr\u00fc\u00dfe-42");
+        const QByteArray utf8 = pin.toUtf8();
+        QCOMPARE(key.OtpSetAccess(VN_SLOT_ALL, utf8.data(), utf8.size()), VN_OK);
         auto window = openWindow(key);
+        ModalDriver driver([&](QWidget* d) { perform(d, {"pinEdit=" + pin, "okButton"}); });
         auto* list = qobject_cast<QTreeWidget*>(window->control(ControlId::TokenList));
-        for (int row : {1, 1}) { // the middle row, then the last one
+        for (int row : {1, 1}) { // the middle row, then the former third one
             QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                               list->visualItemRect(list->topLevelItem(row)).center());
             QCOMPARE(window->selectedTokenRow(), row);
@@ -239,6 +333,12 @@ private slots:
         QVERIFY(window->messagesText().endsWith("Token SN=T3 removed\r\nPlease select a token\r\n"
                                                 "Please select a token first\r\n"));
         QCOMPARE(rows(*window), (QList<QStringList>{{"T1", "TOTP", "SHA-1", "6", "30"}}));
+        QStringList deleted;
+        for (const RecordedCall& call : key.callsOf(DeviceCall::OtpDelete))
+            deleted << QString(call.record.serial) +
+                           (call.access == utf8.toStdString() ? " with the PIN" : "");
+        QCOMPARE(deleted, (QStringList{"T2 with the PIN", "T3 with the PIN"}));
+        QCOMPARE(driver.dialogsSeen(), 1);
     }
 
     // Every plug and pull is reported, also one while discovery runs and a
@@ -248,19 +348,18 @@ private slots:
         VirtualKeyDevice key;
         programToken(key, "T1");
         key.unplug("VK1000001");
-        ScriptedDevice device(key);
-        device.beforeCall = [&key, once = true](DeviceCall call) mutable {
+        key.beforeCall = [&key, once = true](DeviceCall call) mutable {
             if (call == DeviceCall::ListDevice && std::exchange(once, false))
                 key.plug("VK1000001");
         };
         std::vector<std::chrono::milliseconds> waits;
         std::function<void()> duringWait;
-        auto window = openWindow(device, QString::fromStdString(key.keyDir()),
-                                 [&](std::chrono::milliseconds d) {
-                                     waits.push_back(d);
-                                     if (auto run = std::exchange(duringWait, nullptr))
-                                         run();
-                                 });
+        auto window =
+            openWindow(key, QString::fromStdString(key.keyDir()), [&](std::chrono::milliseconds d) {
+                waits.push_back(d);
+                if (auto run = std::exchange(duringWait, nullptr))
+                    run();
+            });
         QCOMPARE(window->tokenRowCount(), 1);
         const QString found = kFound + kListed + kMode0;
         const QString atStart = window->messagesText();
@@ -276,6 +375,54 @@ private slots:
         QTRY_COMPARE(window->messagesText(), atStart + found + found + found);
         QCOMPARE(window->tokenRowCount(), 1);
         QCOMPARE(waits, std::vector(3, std::chrono::milliseconds(2000)));
+    }
+
+    // PIN Policy, then Update PIN twice, by the window's buttons through the
+    // linked library, on a key of each PIN mode; then the key read back.
+    void pinButtonsThroughTheLinkedLibrary()
+    {
+        for (const bool hardware : {true, false}) {
+            VirtualKeyDevice key("K1", hardware);
+            qputenv("VN_KEY_DIR", QByteArray::fromStdString(key.keyDir()));
+            LinkedDeviceApi device;
+            auto window = openWindow(device);
+            auto* updatePin = qobject_cast<QPushButton*>(window->control(ControlId::UpdatePin));
+            // What the dialog left open, how many opened, and the Update PIN button after.
+            auto click = [&](int control, const QStringList& steps) {
+                QString leftOpen;
+                ModalDriver driver([&](QWidget* dialog) {
+                    perform(dialog, steps);
+                    if (dialog->isVisible())
+                        leftOpen = dialog->findChild<QLabel*>("messageLabel")->text() + " ";
+                });
+                QTest::mouseClick(window->control(control), Qt::LeftButton);
+                driver.disarm();
+                return leftOpen + QString::number(driver.dialogsSeen()) + " " +
+                       (updatePin->isEnabled() ? updatePin->text() : "off");
+            };
+            QVERIFY(!updatePin->isEnabled()); // no policy yet
+            const std::time_t before = std::time(nullptr);
+            QCOMPARE(
+                click(ControlId::PinPolicy,
+                      {"enabledBox", "minLengthEdit=6", "minNumericEdit=2", "minLowercaseEdit=0",
+                       "minUppercaseEdit=0", "minSpecialEdit=0", "maxSequentialEdit=3",
+                       "maxRepeatingEdit=2", "expiryDaysEdit=90", "okButton"}),
+                "1 Set PIN");
+            window->state().cachedPin = "stale"; // Update PIN closing must forget it
+            QCOMPARE(click(ControlId::UpdatePin,
+                           {"newPinEdit=Kq7#pw12", "confirmPinEdit=Kq7#pw12", "okButton"}),
+                     "1 Change PIN");
+            QCOMPARE(window->state().cachedPin, QString());
+            QCOMPARE(click(ControlId::UpdatePin, {"currentPinEdit=Kq7#pw12", "newPinEdit=Zt4!mv90",
+                                                  "confirmPinEdit=Zt4!mv90", "okButton"}),
+                     "1 Change PIN");
+
+            // The last PIN is the key's, set just now.
+            KeySession session(key);
+            QCOMPARE(verify_pin(session, "Zt4!mv90").value_or(false), true);
+            const int64_t setAt = read_pin_policy_or_zero(session).pinSetTime;
+            QVERIFY(setAt >= before && setAt <= std::time(nullptr));
+        }
     }
 };
 

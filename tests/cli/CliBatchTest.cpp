@@ -1,106 +1,90 @@
-// batch over three keys that the test plugs in and pulls out one after
-// another, one of them offered twice; and Ctrl-C between keys.
+// batch over keys that the test plugs in and pulls out one after another:
+// a key offered twice, keys with a PIN, a key that fails, Ctrl-C between keys.
 
 #include "cli/CliSupport.h"
 
-#include <QDir>
-#include <QElapsedTimer>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <csignal>
 
 namespace {
 
-class Batch : public testing::Test
+const QStringList kKeys = {"VT30000001", "VT30000002", "VT30000003"};
+
+// The first two keys have a PIN, given once on standard input for the run.
+TEST_F(CliTest, BatchProgramsEachKeyOnceWithThePinGivenOnce)
 {
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(clear_key_dir()) << "run through ctest, which sets VN_KEY_DIR";
-        for (const char* key : {"VT30000001", "VT30000002", "VT30000003"})
-            vnkey({"create", key, "--touch", "auto:0"});
-    }
-
-    void start(const QStringList& args)
-    {
-        batch.start(binary("vnotp-cli"), args);
-        ASSERT_TRUE(batch.waitForStarted());
-    }
-
-    // Waits, bounded, until standard error has said `text` once more.
-    bool said(const QString& text)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < 20000) {
-            err += QString::fromUtf8(batch.readAllStandardError());
-            if (err.count(text) > seen[text]) {
-                ++seen[text];
-                return true;
-            }
-            batch.waitForReadyRead(100);
-        }
-        return false;
-    }
-
-    QTemporaryDir seeds;
-    QProcess batch;
-    QString err;
-    std::map<QString, qsizetype> seen;
-};
-
-TEST_F(Batch, ProgramsEachKeyOnceAndRefusesAKeyOfferedTwice)
-{
-    start({"batch", "--keys", "3", "--tokens-per-key", "2", "--out-dir", seeds.path()});
-    int number = 0;
-    for (const char* key : {"VT30000001", "VT30000002", "VT30000003"}) {
+    fresh(kKeys, false);
+    set_pin(kKeys[0]);
+    set_pin(kKeys[1]);
+    Running batch(
+        {"--pin-stdin", "batch", "--keys", "3", "--tokens-per-key", "2", "--out-dir", dir.path()},
+        "1234\n");
+    for (int number = 1; number <= 3; ++number) {
+        const QString& key = kKeys[number - 1];
+        const QString done = "key %1 of 3: %2, 2 tokens programmed; remove the key";
         vnkey({"plug", key});
-        ASSERT_TRUE(said(QStringLiteral("key %1 of 3: %2, 2 tokens programmed; remove the key")
-                             .arg(++number)
-                             .arg(QLatin1String(key))))
-            << err.toStdString();
+        ASSERT_TRUE(batch.said(done.arg(number).arg(key))) << batch.err.toStdString();
         vnkey({"unplug", key});
-        if (number == 3)
-            break;
-        // The run must have seen the key go before it comes back.
-        const QString waiting = QStringLiteral("waiting for key %1 of 3").arg(number + 1);
-        ASSERT_TRUE(said(waiting)) << err.toStdString();
         if (number == 1) {
+            // The run must have seen the key go before it comes back.
+            ASSERT_TRUE(batch.said("waiting for key 2 of 3")) << batch.err.toStdString();
             vnkey({"plug", key});
-            ASSERT_TRUE(said("key VT30000001 was already programmed in this run; remove it"))
-                << err.toStdString();
+            ASSERT_TRUE(batch.said("key VT30000001 was already programmed in this run; remove it"))
+                << batch.err.toStdString();
             vnkey({"unplug", key});
-            ASSERT_TRUE(said(waiting)) << err.toStdString();
+            ASSERT_TRUE(batch.said("waiting for key 2 of 3")) << batch.err.toStdString();
         }
     }
-    ASSERT_TRUE(batch.waitForFinished(20000));
-    EXPECT_EQ(batch.exitCode(), 0) << err.toStdString();
-    EXPECT_EQ(batch.readAllStandardOutput().toStdString(),
+    const ProcessRun result = batch.finish();
+    EXPECT_EQ(result.code, 0) << result.err;
+    EXPECT_EQ(result.out,
               "3 keys programmed, 0 keys failed; 6 tokens programmed, 0 tokens failed\n");
-    const ProcessRun shown = run("vnkey", {"show", "VT30000001"});
-    EXPECT_NE(shown.out.find("Tokens: 2 of 20"), std::string::npos) << shown.out;
-
-    QFile csv(seeds.filePath("tseeds.csv"));
-    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
-    EXPECT_EQ(csv.readAll().count(QByteArray("\r\0\n\0", 4)), 1 + 6);
+    EXPECT_TRUE(has(vnkey({"show", "VT30000001"}).out, "Tokens: 2 of 20"));
+    EXPECT_EQ(csvRows("tseeds.csv").size(), 1 + 6);
 }
 
-TEST_F(Batch, CtrlCBetweenKeysEndsWithASummary)
+// A key never touched fails with all its tokens and the run goes on; Ctrl-C
+// ends it with the summary and the first failure's exit code, else 130.
+TEST_F(CliTest, BatchCountsAFailedKeyAndEndsOnCtrlCWithTheFirstFailuresCode)
 {
-    start({"batch", "--keys", "2", "--out-dir", seeds.path()});
-    vnkey({"plug", "VT30000001"});
-    ASSERT_TRUE(said("remove the key")) << err.toStdString();
-    vnkey({"unplug", "VT30000001"});
-    ASSERT_TRUE(said("waiting for key 2 of 2")) << err.toStdString();
-    ::kill(static_cast<pid_t>(batch.processId()), SIGINT);
-    ASSERT_TRUE(batch.waitForFinished(20000));
-    EXPECT_EQ(batch.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(batch.exitCode(), 130);
-    EXPECT_EQ(batch.readAllStandardOutput().toStdString(),
-              "1 keys programmed, 0 keys failed; 1 tokens programmed, 0 tokens failed; "
-              "interrupted\n");
+    for (int run = 0; run < 4; ++run) {
+        const int failed = run / 2;
+        const bool json = run % 2;
+        SCOPED_TRACE(testing::Message() << failed << " failed, json " << json);
+        fresh(kKeys, false);
+        if (failed)
+            vnkey({"set", kKeys[0], "--touch", "never", "--timeout", "0.2"});
+        Running batch(
+            QStringList{"batch", "--keys", "3", "--tokens-per-key", "2", "--out-dir", dir.path()} +
+            (json ? QStringList{"--json"} : QStringList{}));
+        for (const QString& key : kKeys.first(2)) {
+            vnkey({"plug", key});
+            ASSERT_TRUE(batch.said(key + ", ")) << batch.err.toStdString();
+            vnkey({"unplug", key});
+        }
+        ASSERT_TRUE(batch.said("waiting for key 3 of 3")) << batch.err.toStdString();
+        ::kill(static_cast<pid_t>(batch.process.processId()), SIGINT);
+        const ProcessRun result = batch.finish();
+        EXPECT_EQ(result.code, failed ? 4 : 130) << result.err;
+        const int counts[] = {2 - failed, failed, 4 - 2 * failed, 2 * failed};
+        if (!json) {
+            EXPECT_EQ(result.out, QString::asprintf("%d keys programmed, %d keys failed; %d "
+                                                    "tokens programmed, %d tokens failed; "
+                                                    "interrupted\n",
+                                                    counts[0], counts[1], counts[2], counts[3])
+                                      .toStdString());
+            continue;
+        }
+        nlohmann::json summary = nlohmann::json::parse(result.out, nullptr, false);
+        EXPECT_EQ(summary["keys"][0]["failed"], counts[3]) << result.out;
+        summary.erase("keys");
+        EXPECT_EQ(summary, nlohmann::json({{"keysProgrammed", counts[0]},
+                                           {"keysFailed", counts[1]},
+                                           {"tokensProgrammed", counts[2]},
+                                           {"tokensFailed", counts[3]},
+                                           {"interrupted", true}}));
+    }
 }
 
 } // namespace

@@ -1,235 +1,199 @@
-// vnotp-cli against virtual keys: every command, every exit code, the seed
-// files next to the dialog's, the key's OTP next to oathtool's.
+// vnotp-cli against virtual keys: exit codes and refusals, the commands in
+// turn, --verify, the seed files next to the New Token dialog's.
 
 #include "cli/CliSupport.h"
-#include "device/DeviceApi.h"
 #include "programming/CNewTokenDlg.h"
+#include "records/SeedFileRecorder.h"
 
 #include <QAbstractButton>
-#include <QApplication>
-#include <QDir>
-#include <QFile>
 #include <QLineEdit>
-#include <QTemporaryDir>
 
-#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
-#include <functional>
+#include <sys/stat.h>
 
 namespace {
+
+using nlohmann::json;
 
 const QString kKey = QStringLiteral("VT20000001");
 const QString kSeed = QStringLiteral("3132333435363738393031323334353637383930");
 
-class CliTest : public testing::Test
+// Each case first runs `before`: vnkey, "pin" (the key gets one) or "bad xml"
+// (in the seed folder). "$D" is the scratch folder: "$D/seeds" an empty seed
+// folder, "$D/seeds/open" one anyone may write, and PSKC containers and their
+// credentials, which stay as they are.
+TEST_F(CliTest, EachFailureHasItsCodeAndARefusalTouchesNothing)
 {
-public:
-    void SetUp() override
+    write("password", "pass phrase\n");
+    write("wrong", "pass phrase!\n");
+    write("key", QByteArray(64, 'a'));
+    ASSERT_EQ(cli({"program", "--serial", "G1", "--no-plaintext", "--pskc", dir.filePath("good"),
+                   "--pskc-password-file", dir.filePath("password")})
+                  .code,
+              0);
+    std::map<QString, QByteArray> containers = {{"good", contents(dir.filePath("good"))}};
+    QByteArray& tampered = containers["tampered"] = containers["good"];
+    const qsizetype secret =
+        tampered.indexOf("<xenc:CipherValue>", tampered.indexOf("<pskc:Secret>"));
+    tampered[secret + 20] = tampered[secret + 20] == 'A' ? 'B' : 'A';
+    containers["cut"] = containers["good"].left(100);
+    for (const auto& [name, bytes] : containers)
+        write(name, bytes);
+
+    struct Case
     {
-        ASSERT_TRUE(clear_key_dir()) << "run through ctest, which sets VN_KEY_DIR";
-        vnkey({"create", kKey, "--touch", "auto:0", "--plug"});
+        QStringList before;
+        QStringList args;
+        QByteArray input;
+        int code;
+        const char* inErr;
+    };
+    const QStringList program = {"program", "--out-dir", "$D/seeds"};
+    // clang-format off
+    std::vector<Case> cases = {
+        {{}, {"list", "--bogus"}, {}, 2, "bogus"},
+        {{}, {"reset"}, {}, 2, "add --yes"},
+        {{}, program + QStringList{"--serial", "12345678901234"}, {}, 2,
+         "The serial number is too long (at most 13 characters)."},
+        {{}, program + QStringList{"--seed-file", "-"}, "XYZ\n", 2, "Invalid seed format!"},
+        {{}, program + QStringList{"--seed-file", "-"}, QByteArray(40, '0'), 2,
+         "A seed of zeros only is refused"},
+        {{}, program + QStringList{"--serial", "A\nB"}, {}, 2,
+         "The serial number must not contain a control character such as a line break."},
+        {{}, program + QStringList{"--user", "Doe, Jane"}, {}, 2,
+         "The user name must not contain a comma or a double quote"},
+        {{}, program + QStringList{"--serial", "=1+2"}, {}, 2,
+         "The serial number must not begin with =, +, - or @"},
+        {{}, program + QStringList{"--type", "hotp", "--verify"}, {}, 2,
+         "--verify works on TOTP tokens only"},
+        {{}, program + QStringList{"--no-plaintext"}, {}, 2, "--no-plaintext requires --pskc"},
+        {{}, {"program", "--out-dir", "$D/missing"}, {}, 2, "does not exist or cannot be written"},
+        {{}, {"program", "--out-dir", "$D/seeds/open"}, {}, 2, "chmod go-w $D/seeds/open"},
+        {{"bad xml"}, program, {}, 2, "$D/seeds/tseeds.xml cannot be parsed"},
+        {{}, {"otp", "NOPE"}, {}, 2, "The key holds no token SN=NOPE."},
+        {{"unplug", kKey}, {"info"}, {}, 3, "0x80564E02"},
+        {{"create", "VT20000002", "--plug"}, {"list"}, {}, 3, "0x80564E03"},
+        {{"set", kKey, "--touch", "never", "--timeout", "1"}, {"reset", "--yes"}, {}, 4,
+         "0x800A6984"},
+        {{"pin"}, program, "1234\n", 6, "--pin-file"}, // standard input only with --pin-stdin
+        {{"pin"}, QStringList{"--pin-stdin"} + program, "4321\n", 6, "PIN is incorrect."},
+    };
+    const std::array<const char*, 4> refusedContainers[] = {
+        {"good", "--pskc-password-file", "wrong", "the password is wrong"},
+        {"tampered", "--pskc-password-file", "password", "MAC of the Secret of key G1 does not match"},
+        {"good", "--pskc-key-file", "key", "protected by a password"},
+        {"cut", "--pskc-password-file", "password", "not well-formed XML"},
+    };
+    // clang-format on
+    for (const auto& [file, option, credential, inErr] : refusedContainers) {
+        const QStringList used = {"$D/" + QString(file), option, "$D/" + QString(credential)};
+        cases.push_back({{}, program + QStringList{"--pskc"} + used, {}, 2, inErr});
+        cases.push_back({{}, QStringList{"pskc", "show"} + used, {}, 2, inErr});
     }
-
-    QString writeFile(const QString& name, const QByteArray& bytes)
-    {
-        QFile file(dir.filePath(name));
-        file.open(QIODevice::WriteOnly);
-        file.write(bytes);
-        return file.fileName();
+    const QString seeds = dir.filePath("seeds");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        fresh({kKey});
+        QDir(seeds).removeRecursively();
+        ::mkdir(qPrintable(seeds), 0700);
+        ::mkdir(qPrintable(seeds + "/open"), 0700);
+        ::chmod(qPrintable(seeds + "/open"), 0777);
+        if (c.before == QStringList{"pin"})
+            set_pin(kKey);
+        else if (c.before == QStringList{"bad xml"})
+            write("seeds/tseeds.xml", "<data><tokens>");
+        else if (!c.before.isEmpty())
+            vnkey(c.before);
+        const ProcessRun result =
+            cli(QStringList(c.args).replaceInStrings("$D", dir.path()), c.input);
+        EXPECT_EQ(result.code, c.code) << result.err;
+        EXPECT_TRUE(has(result.err, QString(c.inErr).replace("$D", dir.path()).toStdString()))
+            << result.err;
+        // Only the key that was never touched was asked to be.
+        EXPECT_EQ(has(result.err, "Please touch"), c.code == 4) << result.err;
+        EXPECT_FALSE(has(result.out + result.err, "SEED=")) << result.err;
+        EXPECT_FALSE(QFile::exists(seeds + "/tseeds.csv"));
+        EXPECT_EQ(cli({"list"}).out, "");
     }
-
-    QTemporaryDir dir;
-    LinkedDeviceApi device;
-};
-
-struct ExitCase
-{
-    const char* name;
-    std::function<QStringList(CliTest&, QTemporaryDir&)> arrange; // the arguments
-    int code;
-    const char* inErr; // expected in standard error
-};
-
-class ExitCodes : public CliTest, public testing::WithParamInterface<ExitCase>
-{
-};
-
-TEST_P(ExitCodes, EachFailureHasItsCode)
-{
-    const QStringList args = GetParam().arrange(*this, dir);
-    const ProcessRun result = cli(args);
-    EXPECT_EQ(result.code, GetParam().code) << result.err;
-    EXPECT_NE(result.err.find(GetParam().inErr), std::string::npos) << result.err;
+    for (const auto& [name, bytes] : containers)
+        EXPECT_EQ(contents(dir.filePath(name)), bytes) << name.toStdString();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cli, ExitCodes,
-    testing::Values(
-        ExitCase{"UnknownOption",
-                 [](auto&, auto&) {
-                     return QStringList{"list", "--bogus"};
-                 },
-                 2, "bogus"},
-        ExitCase{"ResetWithoutYes", [](auto&, auto&) { return QStringList{"reset"}; }, 2, "--yes"},
-        ExitCase{"SerialTooLong",
-                 [](auto&, auto&) {
-                     return QStringList{"program", "--serial", "12345678901234"};
-                 },
-                 2, "The serial number is too long (at most 13 characters)."},
-        ExitCase{"SeedNotHex",
-                 [](CliTest& t, auto&) {
-                     return QStringList{"program", "--seed-file", t.writeFile("seed", "XYZ\n")};
-                 },
-                 2, "Invalid seed format!"},
-        ExitCase{"VerifyHotp",
-                 [](auto&, auto&) {
-                     return QStringList{"program", "--type", "hotp", "--verify"};
-                 },
-                 2, "TOTP"},
-        ExitCase{"NoKey",
-                 [](auto&, auto&) {
-                     vnkey({"unplug", kKey});
-                     return QStringList{"info"};
-                 },
-                 3, "0x80564E02"},
-        ExitCase{"TwoKeys",
-                 [](auto&, auto&) {
-                     vnkey({"create", "VT20000002", "--plug"});
-                     return QStringList{"list"};
-                 },
-                 3, "0x80564E03"},
-        ExitCase{"NeverTouched",
-                 [](auto&, auto&) {
-                     vnkey({"set", kKey, "--touch", "never", "--timeout", "1"});
-                     return QStringList{"reset", "--yes"};
-                 },
-                 4, "0x800A6984"},
-        ExitCase{"UnknownToken",
-                 [](auto&, auto&) {
-                     return QStringList{"otp", "NOPE"};
-                 },
-                 2, "SN=NOPE"},
-        ExitCase{
-            "SeedFolderMissing",
-            [](auto&, QTemporaryDir& d) {
-                return QStringList{"program", "--serial", "S1", "--out-dir", d.filePath("missing")};
-            },
-            2, "does not exist or cannot be written"},
-        ExitCase{"SeedFileUnparseable",
-                 [](CliTest& t, QTemporaryDir& d) {
-                     t.writeFile("tseeds.xml", "<data><tokens>");
-                     return QStringList{"program", "--serial", "S1", "--out-dir", d.path()};
-                 },
-                 5, "SN=S1, SEED="},
-        ExitCase{"PinNotGiven",
-                 [](CliTest& t, auto&) {
-                     t.device.OtpSetAccess(VN_SLOT_ALL, "1234", 4);
-                     return QStringList{"program"};
-                 },
-                 6, "--pin-file"},
-        ExitCase{"PinWrong",
-                 [](CliTest& t, auto&) {
-                     t.device.OtpSetAccess(VN_SLOT_ALL, "1234", 4);
-                     return QStringList{"--pin-file", t.writeFile("pin", "4321\n"), "program"};
-                 },
-                 6, "PIN is incorrect."}),
-    [](const auto& info) { return info.param.name; });
-
-TEST_F(CliTest, ProgramsListsComputesRemovesAndResets)
+// The seed files are then written again by the New Token dialog, byte for
+// byte; the key's OTPs are oathtool's, the TOTP one from the seed as the CSV
+// file records it (base32).
+TEST_F(CliTest, ProgramsListsComputesRemovesAndResetsAsTheWindowDoes)
 {
-    device.OtpSetAccess(VN_SLOT_ALL, "1234", 4);
-    const QString pin = writeFile("pin", "1234\n");
-    const QString seed = writeFile("seed", kSeed.toLatin1() + "\n");
-    const ProcessRun hotp = cli({"--pin-file", pin, "program", "--type", "hotp", "--seed-file",
-                                 seed, "--out-dir", dir.path(), "--no-enter"});
+    set_pin(kKey);
+    const QString pin = write("pin", "1234\n");
+    const QStringList program = {"--pin-file", pin,     "program",   "--seed-file", "-",
+                                 "--user",     "alice", "--out-dir", dir.path()};
+    const QString seed32 = kSeed + "313233343536373839303132";
+    const ProcessRun hotp =
+        cli(program + QStringList{"--type", "hotp", "--no-enter"}, kSeed.toLatin1());
     ASSERT_EQ(hotp.code, 0) << hotp.err;
-    EXPECT_EQ(hotp.out.find(kSeed.toStdString()), std::string::npos) << "seed shown unasked";
-    EXPECT_NE(hotp.err.find("Please touch the key..."), std::string::npos);
+    EXPECT_FALSE(has(hotp.out, kSeed.toStdString())) << "seed shown unasked";
+    EXPECT_TRUE(has(vnkey({"show", kKey}).out, "ENTER after OTP: off"));
+    const ProcessRun totp =
+        cli(program + QStringList{"--verify", "--json", "--hash", "sha256", "--digits", "8"},
+            seed32.toLatin1());
+    ASSERT_EQ(totp.code, 0) << totp.err;
+    EXPECT_EQ(json::parse(totp.out)["serial"], "VT2000000102");
 
-    const ProcessRun totp = cli(
-        {"program", "--verify", "--json", "--hash", "sha256", "--out-dir", dir.path()}, "1234\n");
-    EXPECT_EQ(totp.code, 6) << "the PIN is read from standard input only with --pin-stdin";
-    const ProcessRun verified = cli({"--pin-stdin", "program", "--verify", "--json", "--hash",
-                                     "sha256", "--digits", "8", "--out-dir", dir.path()},
-                                    "1234\n");
-    ASSERT_EQ(verified.code, 0) << verified.err;
-    EXPECT_NE(verified.out.find("\"serial\": \"VT2000000102\""), std::string::npos) << verified.out;
-
-    const ProcessRun list = cli({"list"});
-    EXPECT_EQ(list.out, "VT2000000101   HOTP   SHA-1    6      30\n"
-                        "VT2000000102   TOTP   SHA-256  8      30\n");
-    const ProcessRun info = cli({"info", "--json"});
-    EXPECT_NE(info.out.find("\"tokens\": 2"), std::string::npos) << info.out;
-    EXPECT_NE(info.out.find("\"pinSet\": true"), std::string::npos) << info.out;
-
+    EXPECT_EQ(cli({"list"}).out, "VT2000000101   HOTP   SHA-1    6      30\n"
+                                 "VT2000000102   TOTP   SHA-256  8      30\n");
+    const json info = json::parse(cli({"info", "--json"}).out);
+    EXPECT_EQ(info["tokens"], 2);
+    EXPECT_EQ(info["pinSet"], true);
     // The key counts from zero, as oathtool does.
-    const ProcessRun otp = cli({"--pin-file", pin, "otp", "VT2000000101"});
-    const ProcessRun reference = run("/usr/bin/oathtool", {"--hotp", "-c", "0", kSeed});
-    ASSERT_EQ(otp.code, 0) << otp.err;
-    EXPECT_EQ(otp.out, reference.out);
+    expect_otp_as_oathtool({"--pin-file", pin, "otp", "VT2000000101"},
+                           {"--hotp", "-c", "0", kSeed});
+    expect_otp_as_oathtool(
+        {"--pin-file", pin, "otp", "VT2000000102"},
+        {"--totp=sha256", "-d", "8", "-b", csvRows("tseeds.csv").at(1).split(',').at(2)});
 
     EXPECT_EQ(cli({"--pin-file", pin, "remove", "VT2000000101"}).code, 0);
-    EXPECT_EQ(cli({"enter", "on"}).code, 0);
-    EXPECT_NE(run("vnkey", {"show", kKey}).out.find("ENTER after OTP: on"), std::string::npos);
+    EXPECT_EQ(cli({"enter", "off"}).code, 0); // the TOTP token's program set it on
+    EXPECT_TRUE(has(vnkey({"show", kKey}).out, "ENTER after OTP: off"));
     EXPECT_EQ(cli({"reset", "--yes"}).code, 0);
     EXPECT_EQ(cli({"list"}).out, "");
-}
 
-// The TOTP seed as the CSV file records it (base32), handed to oathtool.
-TEST_F(CliTest, KeyAgreesWithOathtoolOnTheExportedSeed)
-{
-    ASSERT_EQ(cli({"program", "--serial", "T1", "--out-dir", dir.path()}).code, 0);
-    QFile csv(dir.filePath("tseeds.csv"));
-    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
-    const QByteArray raw = csv.readAll();
-    const QStringList row =
-        QString::fromUtf16(reinterpret_cast<const char16_t*>(raw.constData()), raw.size() / 2)
-            .split(QStringLiteral("\r\n"))
-            .at(1)
-            .split(QLatin1Char(','));
-    const QString base32 = row.at(2).trimmed();
-    // A time step may end between the two calls; the next try then agrees.
-    ProcessRun otp, reference;
-    for (int attempt = 0; attempt < 2 && (attempt == 0 || otp.out != reference.out); ++attempt) {
-        otp = cli({"otp", "T1"});
-        reference = run("/usr/bin/oathtool", {"--totp", "-b", base32});
-    }
-    ASSERT_EQ(otp.code, 0) << otp.err;
-    EXPECT_EQ(otp.out, reference.out);
-}
-
-TEST_F(CliTest, SeedFilesEqualTheDialogsByteForByte)
-{
-    const QString seed = writeFile("seed", kSeed.toLatin1() + "\n");
-    QTemporaryDir fromCli, fromDialog;
-    for (const char* type : {"hotp", "totp"}) {
-        const QString serial = QStringLiteral("S-%1").arg(QLatin1String(type));
-        ASSERT_EQ(cli({"program", "--type", type, "--serial", serial, "--seed-file", seed, "--user",
-                       "alice", "--out-dir", fromCli.path()})
-                      .code,
-                  0);
-        ASSERT_EQ(cli({"remove", serial}).code, 0);
-
-        CNewTokenDlg dialog(device, "", serial.toStdString(), nullptr, fromDialog.path());
-        dialog.findChild<QLineEdit*>("seedEdit")->setText(kSeed);
+    QTemporaryDir fromDialog;
+    SeedFileRecorder files(fromDialog.path().toStdString());
+    Recorder* const recorders[] = {&files};
+    LinkedDeviceApi device;
+    for (const auto& [serial, seed, choices] :
+         {std::tuple{"VT2000000101", kSeed, QStringList{"hotpRadio"}},
+          {"VT2000000102", seed32, {"totpRadio", "sha256Radio", "digits8Radio"}}}) {
+        CNewTokenDlg dialog(device, kKey.toStdString(), "", serial, recorders);
+        dialog.findChild<QLineEdit*>("seedEdit")->setText(seed);
         dialog.findChild<QLineEdit*>("userNameEdit")->setText("alice");
-        dialog.findChild<QAbstractButton*>(std::string(type) == "hotp" ? "hotpRadio" : "totpRadio")
-            ->setChecked(true);
+        for (const QString& choice : choices)
+            dialog.findChild<QAbstractButton*>(choice)->setChecked(true);
         dialog.OnBnClickedSave();
-        ASSERT_EQ(dialog.saveResult(), kProgrammingSucceeded) << dialog.resultText().toStdString();
+        ASSERT_EQ(dialog.saveResult(), kProgrammingSucceeded);
     }
     for (const char* name : {"hseeds.xml", "hseeds.csv", "tseeds.xml", "tseeds.csv"}) {
-        QFile a(fromCli.filePath(name)), b(fromDialog.filePath(name));
-        ASSERT_TRUE(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly)) << name;
-        EXPECT_EQ(a.readAll(), b.readAll()) << name;
+        EXPECT_FALSE(contents(dir.filePath(name)).isEmpty()) << name;
+        EXPECT_EQ(contents(dir.filePath(name)), contents(fromDialog.filePath(name))) << name;
     }
+}
+
+// The seed changes behind the program's back while it waits for the touch
+// that verifies: the key then computes from a seed other than the recorded one.
+TEST_F(CliTest, VerifyCatchesAKeyWhoseSeedIsNotTheRecordedOne)
+{
+    vnkey({"set", kKey, "--touch", "manual", "--timeout", "20"});
+    Running program({"program", "--verify", "--serial", "V1", "--out-dir", dir.path()});
+    ASSERT_TRUE(program.said("Please touch the key..."));
+    vnkey({"touch"});
+    ASSERT_TRUE(program.said("Please touch the key...")) << program.err.toStdString();
+    edit_key(kKey, [](vkey::KeyState& key) { key.tokens.at(0).seed.at(0) ^= 1; });
+    vnkey({"touch"});
+    const ProcessRun result = program.finish();
+    EXPECT_EQ(result.code, 4) << result.err;
+    EXPECT_TRUE(has(result.err, "The key's OTP for SN=V1 does not match its seed.")) << result.err;
 }
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -1,14 +1,21 @@
 #pragma once
 
 // Runs the built vnotp-cli and vnkey as child processes on the test's private
-// key directory.
+// key folder (VN_KEY_DIR, set by CTest), and edits a key's file in-process
+// where vnkey has no command for it.
+
+#include "KeyStore.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
-#include <QString>
-#include <QStringList>
+#include <QTemporaryDir>
 
-#include <string>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
 
 struct ProcessRun
 {
@@ -17,38 +24,134 @@ struct ProcessRun
     std::string err;
 };
 
-// Empties the test's private key folder. False when VN_KEY_DIR is unset (the
-// test was started outside CTest): QDir("") is the current folder.
-inline bool clear_key_dir()
+// A child process that runs on while the test goes on, e.g. plugs keys in and out.
+class Running
 {
-    const QString keys = qEnvironmentVariable("VN_KEY_DIR");
-    return !keys.isEmpty() && QDir(keys).removeRecursively();
-}
+public:
+    explicit Running(const QStringList& args, const QByteArray& input = {},
+                     const QString& program = QStringLiteral(BIN_DIR "/vnotp-cli"),
+                     const std::function<void()>& inChild = {})
+    {
+        if (inChild)
+            process.setChildProcessModifier(inChild);
+        process.start(program, args);
+        process.waitForStarted();
+        process.write(input);
+        process.closeWriteChannel();
+    }
 
-inline QString binary(const char* name)
-{
-    return QStringLiteral(BIN_DIR "/") + QLatin1String(name);
-}
+    // Waits, bounded, until standard error has said `text` once more.
+    bool said(const QString& text)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < 20000) {
+            err += QString::fromUtf8(process.readAllStandardError());
+            if (err.count(text) > seen[text])
+                return ++seen[text];
+            process.waitForReadyRead(100);
+        }
+        return false;
+    }
 
-inline ProcessRun run(const char* program, const QStringList& args, const QByteArray& input = {})
-{
+    ProcessRun finish()
+    {
+        process.waitForFinished(60000);
+        err += QString::fromUtf8(process.readAllStandardError());
+        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                process.readAllStandardOutput().toStdString(), err.toStdString()};
+    }
+
     QProcess process;
-    process.start(program[0] == '/' ? QString::fromLatin1(program) : binary(program), args);
-    process.waitForStarted();
-    process.write(input);
-    process.closeWriteChannel();
-    process.waitForFinished(60000);
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            process.readAllStandardOutput().toStdString(),
-            process.readAllStandardError().toStdString()};
+    QString err;
+    std::map<QString, qsizetype> seen;
+};
+
+// vnotp-cli, unless another program is named.
+inline ProcessRun cli(const QStringList& args, const QByteArray& input = {},
+                      const QString& program = QStringLiteral(BIN_DIR "/vnotp-cli"))
+{
+    return Running(args, input, program).finish();
 }
 
-inline ProcessRun cli(const QStringList& args, const QByteArray& input = {})
+inline ProcessRun vnkey(const QStringList& args)
 {
-    return run("vnotp-cli", args, input);
+    return cli(args, {}, QStringLiteral(BIN_DIR "/vnkey"));
 }
 
-inline void vnkey(const QStringList& args)
+inline bool has(const std::string& text, const std::string& part)
 {
-    run("vnkey", args);
+    return text.find(part) != std::string::npos;
 }
+
+inline QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// `vnotp-cli otp` gives oathtool's OTP; a time step may end between the two
+// calls, and the next try then agrees.
+inline void expect_otp_as_oathtool(const QStringList& otp, const QStringList& oathtool)
+{
+    ProcessRun key, reference;
+    for (int attempt = 0; attempt < 2 && (attempt == 0 || key.out != reference.out); ++attempt) {
+        key = cli(otp);
+        reference = cli(oathtool, {}, "/usr/bin/oathtool");
+    }
+    EXPECT_EQ(key.out, reference.out) << key.err;
+}
+
+// Changes a key's file under the key folder's lock, behind the program's back.
+inline void edit_key(const QString& serial, const std::function<void(vkey::KeyState&)>& edit)
+{
+    const vkey::KeyStore store(qEnvironmentVariable("VN_KEY_DIR").toStdString());
+    const auto lock = store.lock();
+    auto key = store.load(serial.toStdString());
+    ASSERT_TRUE(lock && key);
+    edit(*key);
+    ASSERT_TRUE(store.save(*key));
+}
+
+inline void set_pin(const QString& key)
+{
+    edit_key(key, [](vkey::KeyState& state) { state.accessCode = "1234"; });
+}
+
+// An empty key folder, then the keys, touched at once; the first one plugged
+// in unless told otherwise. The scratch folder lives as long as the test.
+class CliTest : public testing::Test
+{
+protected:
+    void SetUp() override { fresh({"VT20000001"}); }
+
+    void fresh(const QStringList& keys, bool plugFirst = true)
+    {
+        const QString folder = qEnvironmentVariable("VN_KEY_DIR");
+        ASSERT_TRUE(!folder.isEmpty() && QDir(folder).removeRecursively())
+            << "run through ctest, which sets VN_KEY_DIR";
+        for (const QString& key : keys)
+            ASSERT_EQ(vnkey({"create", key, "--touch", "auto:0"}).code, 0);
+        if (plugFirst)
+            vnkey({"plug", keys.front()});
+    }
+
+    QString write(const QString& name, const QByteArray& bytes)
+    {
+        QFile file(dir.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        return file.fileName();
+    }
+
+    // The lines of a UTF-16LE seed CSV file in the scratch folder, its header first.
+    QStringList csvRows(const QString& name) const
+    {
+        const QByteArray raw = contents(dir.filePath(name));
+        return QString::fromUtf16(reinterpret_cast<const char16_t*>(raw.constData()),
+                                  raw.size() / 2)
+            .split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    }
+
+    QTemporaryDir dir;
+};

@@ -1,6 +1,5 @@
 #include "pin/PinAccess.h"
 #include "PinTestSupport.h"
-#include "support/ScriptedDevice.h"
 #include "support/VirtualKeyDevice.h"
 
 #include <gtest/gtest.h>
@@ -13,14 +12,25 @@ const std::string kPin = "Kq7#pw";
 const std::string kOtherPin = "Zt4!mv";
 const std::string kWrongPin = "Wr0ng#x";
 
-TEST(HwModeProbe, OnlyNoHardwareAccessMeansSoftwareMode)
+// The key is asked once per session; a second answer would differ here.
+TEST(HwModeProbe, OnlyNoHardwareAccessMeansSoftwareModeAskedOncePerSession)
 {
     for (uint32_t status : {VN_OK, VN_ERR_WRONG_ACCESS, VN_ERR_NO_HW_ACCESS}) {
-        VirtualKeyDevice key;
-        ScriptedDevice device(key);
-        device.failNext(DeviceCall::OtpChangeAccess, status);
-        EXPECT_EQ(is_hwmaccess_supported(device), status != VN_ERR_NO_HW_ACCESS);
+        VirtualKeyDevice key("VK1000001", status == VN_ERR_NO_HW_ACCESS);
+        key.failNext(DeviceCall::OtpChangeAccess, status);
+        KeySession session(key);
+        EXPECT_EQ(session.is_hwmaccess_supported(), status != VN_ERR_NO_HW_ACCESS);
+        EXPECT_EQ(session.is_hwmaccess_supported(), status != VN_ERR_NO_HW_ACCESS);
+        EXPECT_EQ(key.count(DeviceCall::OtpChangeAccess), 1);
     }
+}
+
+// Software mode keeps the MD5 of the PIN on the key (RFC 1321's "abc").
+TEST(PinDigest, IsMd5)
+{
+    EXPECT_EQ(pin_digest("abc"),
+              (std::array<uint8_t, 16>{0x90, 0x01, 0x50, 0x98, 0x3c, 0xd2, 0x4f, 0xb0, 0xd6, 0x96,
+                                       0x3f, 0x7d, 0x28, 0xe1, 0x7f, 0x72}));
 }
 
 // A key in either mode under an open policy, optionally with a PIN set.
@@ -30,19 +40,19 @@ struct Rig
         : hardware(hardware), key("VK1000001", hardware)
     {
         storePolicy(key, openPolicy());
-        if (!pin.empty() && !change_pin(key, pin, ""))
+        if (!pin.empty() && !change_pin(Session(key), pin, ""))
             throw std::runtime_error("could not set the PIN");
     }
     bool holds(const std::string& pin) // the empty PIN: none set
     {
         if (hardware)
             return key.accessCode().value_or("") == pin;
-        const auto digest = read_pin_policy_or_zero(key).pinDigest;
+        const auto digest = read_pin_policy_or_zero(Session(key)).pinDigest;
         return pin.empty() ? digest == decltype(digest){} : digest == pin_digest(pin);
     }
     bool hardware;
     VirtualKeyDevice key;
-    ScriptedDevice device{key};
+    KeySession session{key};
 };
 
 class PinAccessTest : public ::testing::TestWithParam<bool>
@@ -54,12 +64,12 @@ INSTANTIATE_TEST_SUITE_P(Mode, PinAccessTest, ::testing::Bool(),
 TEST_P(PinAccessTest, SetVerifyAndChange)
 {
     Rig rig(GetParam());
-    EXPECT_EQ(is_access_empty(rig.device), true);
-    ASSERT_TRUE(change_pin(rig.device, kPin, ""));
-    EXPECT_EQ(is_access_empty(rig.device), false);
-    EXPECT_EQ(verify_pin(rig.device, kPin), true);
-    EXPECT_EQ(verify_pin(rig.device, kWrongPin), false);
-    PinPolicyRecord stored = read_pin_policy_or_zero(rig.key);
+    EXPECT_EQ(is_access_empty(rig.session), true);
+    ASSERT_TRUE(change_pin(rig.session, kPin, ""));
+    EXPECT_EQ(is_access_empty(rig.session), false);
+    EXPECT_EQ(verify_pin(rig.session, kPin), true);
+    EXPECT_EQ(verify_pin(rig.session, kWrongPin), false);
+    PinPolicyRecord stored = read_pin_policy_or_zero(Session(rig.key));
     EXPECT_GT(stored.pinSetTime, 0);
     stored.pinSetTime = 0;
     stored.pinDigest = {};
@@ -67,10 +77,10 @@ TEST_P(PinAccessTest, SetVerifyAndChange)
 
     const std::string utf8 = "P\xc3\xa4"
                              "55w\xc3\xb6rt"; // "Pä55wört"
-    ASSERT_TRUE(change_pin(rig.device, utf8, kPin));
-    EXPECT_EQ(verify_pin(rig.device, utf8), true);
-    EXPECT_EQ(verify_pin(rig.device, "P\xe4"
-                                     "55w\xf6rt"),
+    ASSERT_TRUE(change_pin(rig.session, utf8, kPin));
+    EXPECT_EQ(verify_pin(rig.session, utf8), true);
+    EXPECT_EQ(verify_pin(rig.session, "P\xe4"
+                                      "55w\xf6rt"),
               false); // the same text in Latin-1
 }
 
@@ -78,7 +88,7 @@ TEST_P(PinAccessTest, FailedSetOrChangeLeavesThePinAsItWas)
 {
     enum Modes { Both, Hardware, Software };
     const auto minLength7 = [](Rig& r) {
-        PinPolicyRecord p = read_pin_policy_or_zero(r.key);
+        PinPolicyRecord p = read_pin_policy_or_zero(Session(r.key));
         p.minLength = 7;
         storePolicy(r.key, p);
     };
@@ -104,22 +114,22 @@ TEST_P(PinAccessTest, FailedSetOrChangeLeavesThePinAsItWas)
         {"key not touched", Both, "", [](Rig& r) { r.key.setTouchNever(20); }, kPin, "",
          failure(1, "Token timed out")},
         {"record write before the code change times out", Hardware, kPin,
-         [](Rig& r) { r.device.failNext(DeviceCall::OtpPersonalize, VN_ERR_TOUCH_TIMEOUT); },
+         [](Rig& r) { r.key.failNext(DeviceCall::OtpPersonalize, VN_ERR_TOUCH_TIMEOUT); },
          kOtherPin, kPin, failure(1, "Token timed out")},
         {"HasAccess fails", Hardware, "",
-         [](Rig& r) { r.device.failAlways(DeviceCall::OtpHasAccess, VN_ERR_STORAGE); }, kPin, "",
+         [](Rig& r) { r.key.failAlways(DeviceCall::OtpHasAccess, VN_ERR_STORAGE); }, kPin, "",
          failure(0, "Failed to check if OTP is protected by PIN.")},
         {"SetAccess fails", Hardware, "",
-         [](Rig& r) { r.device.failNext(DeviceCall::OtpSetAccess, VN_ERR_TOUCH_TIMEOUT); }, kPin,
-         "", failure(0, "Failed to set access.")},
+         [](Rig& r) { r.key.failNext(DeviceCall::OtpSetAccess, VN_ERR_TOUCH_TIMEOUT); }, kPin, "",
+         failure(0, "Failed to set access.")},
         {"ChangeAccess fails", Hardware, kPin,
          [](Rig& r) {
-             r.device.failNext(DeviceCall::OtpChangeAccess, VN_OK); // the probe
-             r.device.failNext(DeviceCall::OtpChangeAccess, VN_ERR_STORAGE);
+             r.key.failNext(DeviceCall::OtpChangeAccess, VN_OK); // the probe
+             r.key.failNext(DeviceCall::OtpChangeAccess, VN_ERR_STORAGE);
          },
          kOtherPin, kPin, failure(0, "Failed to change PIN.")},
         {"record write fails", Software, "",
-         [](Rig& r) { r.device.failNext(DeviceCall::OtpPersonalize, VN_ERR_STORAGE); }, kPin, "",
+         [](Rig& r) { r.key.failNext(DeviceCall::OtpPersonalize, VN_ERR_STORAGE); }, kPin, "",
          failure(0, "Failed to write PIN policy.")},
     };
     for (const Case& c : cases) {
@@ -129,7 +139,7 @@ TEST_P(PinAccessTest, FailedSetOrChangeLeavesThePinAsItWas)
         Rig rig(GetParam(), c.pinOnKey);
         if (c.arrange)
             c.arrange(rig);
-        EXPECT_EQ(change_pin(rig.device, c.newPin, c.oldPin), c.expected);
+        EXPECT_EQ(change_pin(rig.session, c.newPin, c.oldPin), c.expected);
         EXPECT_TRUE(rig.holds(c.pinOnKey));
     }
 }
@@ -140,13 +150,13 @@ TEST_P(PinAccessTest, QueryAsksOnlyWhenAPinIsSetAndNothingIsCached)
     int prompts = 0;
     std::string entry = kPin;
     const auto typed = [&] { return ++prompts, entry; };
-    EXPECT_EQ(query_pin(rig.device, "", typed), ""); // no PIN set: not asked
-    ASSERT_TRUE(change_pin(rig.key, kPin, ""));
-    EXPECT_EQ(query_pin(rig.device, "", typed), kPin);
-    EXPECT_EQ(query_pin(rig.device, kWrongPin, typed), kWrongPin); // cache: unverified
+    EXPECT_EQ(query_pin(rig.session, "", typed), ""); // no PIN set: not asked
+    ASSERT_TRUE(change_pin(Session(rig.key), kPin, ""));
+    EXPECT_EQ(query_pin(rig.session, "", typed), kPin);
+    EXPECT_EQ(query_pin(rig.session, kWrongPin, typed), kWrongPin); // cache: unverified
     EXPECT_EQ(prompts, 1);
     entry = kWrongPin;
-    EXPECT_EQ(query_pin(rig.device, "", typed), failure<std::string>(0, "PIN is incorrect."));
+    EXPECT_EQ(query_pin(rig.session, "", typed), failure<std::string>(0, "PIN is incorrect."));
     EXPECT_EQ(prompts, 2);
 }
 

@@ -1,12 +1,8 @@
 #include "PinTestSupport.h"
 #include "pin/CPinPolicyDlg.h"
 #include "pin/PinAccess.h"
-#include "pin/PinCommands.h"
-#include "pin/QueryPin.h"
 #include "pin/UpdatePinDlg.h"
-#include "support/FakeMainWindow.h"
 #include "support/ModalDriver.h"
-#include "support/ScriptedDevice.h"
 #include "support/VirtualKeyDevice.h"
 
 #include <QCheckBox>
@@ -35,10 +31,10 @@ private slots:
     void updatePinChecksInOrderBeforeTheKey()
     {
         VirtualKeyDevice key("VK1000001", true);
-        ScriptedDevice device(key);
         PinPolicyRecord policy = openPolicy();
         policy.minLength = 6;
         storePolicy(key, policy);
+        key.clearCalls();
         const QString mismatch = QStringLiteral("New PIN and confirm PIN do not match.");
         const std::tuple<QString, QString, QString> cases[] = {
             {"", "abc", mismatch},
@@ -47,17 +43,17 @@ private slots:
             {"xq", "xq", "The minimum PIN length allowed is 6"},
         };
         for (const auto& [newPin, confirmPin, message] : cases) {
-            UpdatePinDlg dialog(device);
+            UpdatePinDlg dialog(key);
             QVERIFY(dialog.currentPinLabel()->isHidden() && dialog.currentPinEdit()->isHidden());
             dialog.show();
             setPins(&dialog, kOtherPin, newPin, confirmPin);
             QVERIFY(dialog.isVisible());
             QCOMPARE(dialog.messageLabel()->text(), message);
-            QCOMPARE(device.count(DeviceCall::OtpPersonalize), 0);
+            QCOMPARE(key.count(DeviceCall::OtpPersonalize), 0);
         }
 
-        QVERIFY(change_pin(key, kPin.toStdString(), ""));
-        UpdatePinDlg dialog(device);
+        QVERIFY(change_pin(Session(key), kPin.toStdString(), ""));
+        UpdatePinDlg dialog(key);
         QVERIFY(!dialog.currentPinLabel()->isHidden() && !dialog.currentPinEdit()->isHidden());
         dialog.show();
         setPins(&dialog, "Wr0ng#x", kOtherPin, kOtherPin);
@@ -66,59 +62,26 @@ private slots:
                  "Failed to change PIN. Error: Token PIN incorrect.");
         setPins(&dialog, kPin, kOtherPin, kOtherPin);
         QVERIFY(!dialog.isVisible() && dialog.result() == QDialog::Accepted);
-        QCOMPARE(verify_pin(key, kOtherPin.toStdString()), true);
-    }
-
-    // Software mode: the PIN lives in the record that the policy dialog rewrites.
-    void buttonCaptionAndCachedPinFollowTheKey()
-    {
-        VirtualKeyDevice device("VK1000001", false);
-        FakeMainWindow window(device);
-        QPushButton button(QStringLiteral("Update PIN"));
-        const auto caption = [&] {
-            ::change_pin_button_status(device, &button);
-            return button.isEnabled() ? button.text() : QString();
-        };
-        QCOMPARE(caption(), QString());
-
-        ModalDriver driver([](QWidget* d) { perform(d, {"enabledBox", "okButton"}); });
-        OnBnClickedPinPolicy(window);
-        QCOMPARE(window.pinButtonUpdates, 1);
-        QCOMPARE(caption(), QStringLiteral("Set PIN"));
-        QCOMPARE(query_pin_ifn(device, nullptr, ""), ""); // no PIN: not asked
-        driver.arm([](QWidget* d) { setPins(qobject_cast<UpdatePinDlg*>(d), "", kPin, kPin); });
-        window.cachedPin = QStringLiteral("stale"); // the dialog closing must forget it
-        OnBnClickedUpdatePin(window);
-        QVERIFY(window.cachedPin.isEmpty());
-        QCOMPARE(caption(), QStringLiteral("Change PIN"));
-        QCOMPARE(driver.dialogsSeen(), 1);
-
-        driver.arm([](QWidget* d) { perform(d, {"pinEdit=" + kPin, "okButton"}); });
-        std::string cached;
-        for (int i = 0; i < 2; ++i)
-            cached = query_pin_ifn(device, nullptr, cached).value_or("failed");
-        QCOMPARE(cached, kPin.toStdString());
-        QCOMPARE(driver.dialogsSeen(), 1);
-        driver.disarm();
+        QCOMPARE(verify_pin(Session(key), kOtherPin.toStdString()), true);
     }
 
     void policyDialogRefusesOutOfRangeAndSavesExactly()
     {
         VirtualKeyDevice key("VK1000001", false);
-        ScriptedDevice device(key);
         PinPolicyRecord stored = openPolicy();
         stored.enabled = 0;
         stored.pinDigest = pin_digest(kPin.toStdString());
         stored.pinSetTime = 1700000000;
         storePolicy(key, stored);
+        key.clearCalls();
         QStringList logged;
-        CPinPolicyDlg dialog(device, nullptr,
+        CPinPolicyDlg dialog(key, nullptr,
                              [&](std::string_view line) { logged << QString::fromUtf8(line); });
         dialog.show();
         dialog.enabledBox()->click();
 
         // A key that refuses the read may hold a PIN: a zero record would erase it.
-        device.failNext(DeviceCall::OtpList, VN_ERR_STORAGE);
+        key.failNext(DeviceCall::OtpList, VN_ERR_STORAGE);
         dialog.okButton()->click();
         QVERIFY(dialog.isVisible());
         QCOMPARE(dialog.messageLabel()->text(), "Failed to read PIN policy.");
@@ -142,7 +105,7 @@ private slots:
             QCOMPARE(dialog.messageLabel()->text(), message);
             bad->setText(before);
         }
-        QCOMPARE(device.count(DeviceCall::OtpPersonalize), 0);
+        QCOMPARE(key.count(DeviceCall::OtpPersonalize), 0);
 
         const char* typed[kPolicyFieldCount] = {"255", "1", "2", "3", "4", "5", "6", "65535"};
         for (std::size_t i = 0; i < kPolicyFieldCount; ++i)
@@ -155,7 +118,7 @@ private slots:
                  expected.minUppercase, expected.minSpecial, expected.maxSequential,
                  expected.maxRepeating, expected.expiryDays) =
             std::tuple{255, 1, 2, 3, 4, 5, 6, 65535};
-        QCOMPARE(read_pin_policy_or_zero(key), expected);
+        QCOMPARE(read_pin_policy_or_zero(Session(key)), expected);
     }
 };
 

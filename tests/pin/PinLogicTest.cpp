@@ -65,7 +65,7 @@ TEST(PinPolicyOnKey, UnreadableOrSwitchedOffRecordIsRefused)
         std::memset(token.serial, 0, sizeof token.serial);
         std::memcpy(token.serial, slot1.data(), slot1.size());
         ASSERT_EQ(key.OtpPersonalize(token, nullptr, 0, 1), VN_OK);
-        EXPECT_EQ(read_pin_policy(key), expected) << slot1;
+        EXPECT_EQ(read_pin_policy(Session(key)), expected) << slot1;
     }
 }
 

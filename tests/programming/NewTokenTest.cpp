@@ -1,36 +1,41 @@
-// New Token against the virtual key with a PIN set, then through the linked library.
+// New Token against the virtual key with a PIN set: the dialog's refusals,
+// what Save programs and records, and what the Messages panel then says.
 
-#include "programming/NewToken.h"
-#include "programming/NewTokenFlow.h"
+#include "app/NewTokenFlow.h"
+#include "programming/CNewTokenDlg.h"
+#include "records/SeedFileRecorder.h"
 #include "support/FakeMainWindow.h"
 #include "support/FileSizeLimit.h"
 #include "support/ModalDriver.h"
 #include "support/OtpReference.h"
-#include "support/ScriptedDevice.h"
 #include "support/VirtualKeyDevice.h"
 
 #include <QAccessible>
-#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <tuple>
 
 namespace {
 
 const QString kSeed40 = "3132333435363738393031323334353637383930";
-const QString kSeed64 = kSeed40 + "313233343536373839303132";
 
 QByteArray contents(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The status line as shown, and as a screen reader announces it.
+QStringList status(QWidget* dialog)
+{
+    auto* line = dialog->findChild<QLabel*>("statusLine");
+    return {line->text(), QAccessible::queryAccessibleInterface(line)->text(QAccessible::Name)};
 }
 
 class NewTokenTest : public ::testing::Test
@@ -39,63 +44,71 @@ protected:
     void SetUp() override
     {
         ASSERT_EQ(key.OtpSetAccess(VN_SLOT_ALL, "1234", 4), VN_OK);
-        window.keySerialNumber = "VK1000001";
-        window.listedSerials = {"VK100000101", "VK100000103"};
+        window.windowState = {{}, {"VK100000101", "VK100000103"}, "VK1000001", folder};
     }
-    // Runs New Token on `on`; the PIN dialog gets 1234, the New Token dialog `act`.
-    void run(std::function<void(QWidget*)> act, MainWindowPort* on = nullptr)
+    // Runs New Token; the PIN dialog gets 1234, the New Token dialog `act`.
+    void run(const std::function<void(QWidget*)>& act)
     {
         window.clearRecords();
-        device.clearCalls();
+        key.clearCalls();
         ModalDriver modals([&](QWidget* dialog) {
             if (dialog->objectName() != "PinDlg")
                 return act(dialog);
             perform(dialog, {"pinEdit=1234", "okButton"});
         });
-        OnNewToken(on ? *on : window, dir.path());
+        OnNewToken(window);
     }
     QStringList files() const { return QDir(dir.path()).entryList(QDir::Files); }
-    // The message line as shown, and as a screen reader announces it.
-    static QStringList status(QWidget* d)
+    // Records a HOTP token into the seed files, as another tool would.
+    void recordElsewhere(const std::string& serial)
     {
-        auto* line = d->findChild<QLabel*>("statusLine");
-        QAccessibleInterface* spoken = QAccessible::queryAccessibleInterface(line);
-        return {line->text(), spoken->text(QAccessible::Name),
-                spoken->text(QAccessible::Description)};
+        const TokenSpec token{.algorithm = OtpAlgorithm::Hotp,
+                              .serial = serial,
+                              .seed = SecretBytes(std::vector<uint8_t>(20, 0x5A)),
+                              .user = {}};
+        for (const RecordOutcome& outcome : SeedFileRecorder(folder).record(token, "VK9"))
+            ASSERT_TRUE(outcome.recorded()) << outcome.failure->detail;
     }
 
     QTemporaryDir dir;
+    const std::string folder = dir.path().toStdString();
     VirtualKeyDevice key;
-    ScriptedDevice device{key};
-    FakeMainWindow window{device};
+    FakeMainWindow window{key};
 };
 
+// Refused before the key is touched, in the status line, with the dialog
+// left open: the form's own checks, then a seed file that holds someone
+// else's tokens, which is left as it was.
 TEST_F(NewTokenTest, SaveRefusesWhatTheKeyOrTheSeedFilesCannotTake)
 {
+    const QString xml = dir.filePath("tseeds.xml");
+    QFile foreign(xml);
+    ASSERT_TRUE(foreign.open(QIODevice::WriteOnly) && foreign.write("<other/>") == 8);
+    foreign.close();
+    ASSERT_TRUE(foreign.setPermissions(QFile::ReadOwner | QFile::WriteOwner));
     const QString sn = "serialEdit=VK100000101", seed40 = "seedEdit=" + kSeed40;
-    const QString sha1 = "SHA-1 needs a seed of 40 hexadecimal digits.";
     const std::vector<std::pair<QStringList, QString>> cases = {
         {{"serialEdit=", seed40}, "Please enter a serial number."},
-        {{"serialEdit=VK100000101234", seed40},
-         "The serial number is too long (at most 13 characters)."},
-        {{"serialEdit=VK1,01", seed40},
-         "The serial number must not contain a comma, a double quote or a line break."},
         {{sn, "seedEdit=" + kSeed40.left(38) + "zz"}, "Invalid seed format!"},
-        {{sn, "seedEdit=" + kSeed64}, sha1},
+        {{sn, "seedEdit=" + kSeed40 + "3132"}, "SHA-1 needs a seed of 40 hexadecimal digits."},
         {{sn, "sha256Radio", seed40}, "SHA-256 needs a seed of 64 hexadecimal digits."},
         {{sn, seed40, "userNameEdit=a\nb"},
-         "The user name must not contain a comma, a double quote or a line break."},
+         "The user name must not contain a control character such as a line break."},
+        {{sn, seed40},
+         xml + " has no data/tokens element; it is left alone. Move it away, or repair it, and "
+               "try again."},
     };
     for (const auto& [steps, message] : cases) {
         SCOPED_TRACE(steps.join(' ').toStdString());
         run([&](QWidget* d) {
             perform(d, steps + QStringList{"saveButton"});
-            EXPECT_EQ(status(d), (QStringList{message, message, "Message"}));
+            EXPECT_EQ(status(d), (QStringList{message, message}));
             EXPECT_TRUE(d->isVisible());
         });
+        EXPECT_EQ(key.count(DeviceCall::OtpPersonalize), 0);
     }
-    EXPECT_EQ(device.count(DeviceCall::OtpPersonalize), 0);
-    EXPECT_EQ(files(), QStringList());
+    EXPECT_EQ(files(), QStringList{"tseeds.xml"});
+    EXPECT_EQ(contents(xml), "<other/>");
 }
 
 TEST_F(NewTokenTest, AnUntouchedKeyIsReportedAloneAndWritesNoFile)
@@ -103,48 +116,89 @@ TEST_F(NewTokenTest, AnUntouchedKeyIsReportedAloneAndWritesNoFile)
     key.setTouchNever(20);
     run([](QWidget* d) { perform(d, {"seedEdit=" + kSeed40, "saveButton"}); });
     EXPECT_EQ(window.events, QStringList{"Failed to save the new token (error = 0x800A6984)\r\n"});
-    EXPECT_EQ(device.count(DeviceCall::OtpPersonalize), 1);
-    EXPECT_EQ(device.count(DeviceCall::OtpSetValueWithEnter) + window.refreshes, 0);
+    EXPECT_EQ(key.count(DeviceCall::OtpPersonalize), 1);
+    EXPECT_EQ(key.count(DeviceCall::OtpSetValueWithEnter), 0);
     EXPECT_EQ(files(), QStringList());
 }
 
 // A save programs the record as chosen (a HOTP token keeps the interval too),
-// then reports, sets ENTER and refreshes, in that order.
-TEST_F(NewTokenTest, SaveProgramsTheChosenRecordThenReportsSetsEnterAndRefreshes)
+// under the serial proposed after the listed ones and with the seed the CSV
+// file gives the server, then reports, sets ENTER and refreshes, in that order.
+TEST_F(NewTokenTest, SaveProgramsAndRecordsTheChosenTokenThenReportsSetsEnterAndRefreshes)
 {
-    const std::string seed20 = QByteArray::fromHex(kSeed40.toLatin1()).toStdString();
-    const std::string seed32 = QByteArray::fromHex(kSeed64.toLatin1()).toStdString();
-    // steps, seed text, record, ENTER, seed file
-    using Case = std::tuple<QStringList, QString, OtpTokenRecord, bool, QString>;
-    const std::vector<Case> cases = {
-        {{"sha256Radio", "digits8Radio", "interval60Radio"},
-         kSeed64,
-         tokenRecord("VK100000104", VN_TYPE_TOTP, seed32, VN_HASH_SHA256, 8, 60),
+    // steps (a generated seed, or a typed one), record, ENTER, seed file
+    using Case = std::tuple<QStringList, OtpTokenRecord, bool, QString>;
+    const Case cases[] = {
+        {{"sha256Radio", "digits8Radio", "interval60Radio", "generateSeedButton"},
+         tokenRecord("VK100000104", VN_TYPE_TOTP, "", VN_HASH_SHA256, 8, 60),
          true,
          "tseeds"},
-        {{"hotpRadio", "interval60Radio", "appendEnterCheck"},
-         kSeed40.toLower(),
-         tokenRecord("VK100000105", VN_TYPE_HOTP, seed20, VN_HASH_SHA1, 6, 60),
+        {{"hotpRadio", "interval60Radio", "appendEnterCheck", "seedEdit=" + kSeed40.toLower()},
+         tokenRecord("VK100000105", VN_TYPE_HOTP, "", VN_HASH_SHA1, 6, 60),
          false,
          "hseeds"},
     };
-    for (const auto& [steps, seed, record, enter, file] : cases) {
+    for (auto [steps, record, enter, file] : cases) {
         SCOPED_TRACE(record.serial);
-        const QString serial = record.serial;
+        QString seed;
         run([&](QWidget* d) {
-            perform(d, steps + QStringList{"serialEdit=" + serial, "seedEdit=" + seed,
-                                           "userNameEdit=ann", "saveButton"});
+            perform(d, steps + QStringList{"userNameEdit=ann"});
+            seed = d->findChild<QLineEdit*>("seedEdit")->text();
+            perform(d, {"saveButton"});
         });
-        const auto calls = device.callsOf(DeviceCall::OtpPersonalize);
+        const QByteArray bytes = QByteArray::fromHex(seed.toLatin1());
+        record.seedLength = static_cast<uint32_t>(bytes.size());
+        std::memcpy(record.seed, bytes.data(), record.seedLength);
+        const auto calls = key.callsOf(DeviceCall::OtpPersonalize);
         ASSERT_EQ(calls.size(), 1u);
         EXPECT_EQ(std::memcmp(&calls[0].record, &record, sizeof record), 0);
         EXPECT_EQ(calls[0].access, "1234");
-        EXPECT_EQ(window.events, (QStringList{"Save new token succeeded!\r\nSN=" + serial +
-                                                  ", SEED=" + seed + "\r\n",
-                                              "Set C/R succeeded!\r\n", "<refresh>"}));
+        EXPECT_EQ(window.events,
+                  (QStringList{"Save new token succeeded!\r\nSN=" + QString(record.serial) +
+                                   ", SEED=" + seed + "\r\n",
+                               "Set C/R succeeded!\r\n", "<refresh>"}));
         EXPECT_EQ(key.enterFlag(), enter);
+        // The CSV row's seed, base32 for TOTP and hexadecimal for HOTP, is the one programmed.
+        const QByteArray csv = contents(dir.filePath(file + ".csv"));
+        const QStringList row =
+            QString::fromUtf16(reinterpret_cast<const char16_t*>(csv.data()), csv.size() / 2)
+                .split("\r\n")
+                .value(1)
+                .split(',');
+        EXPECT_EQ(file == "tseeds" ? decodeBase32(row.value(2).toStdString())
+                                   : QByteArray::fromHex(row.value(1).toLatin1()).toStdString(),
+                  bytes.toStdString());
         EXPECT_EQ(files().filter(file), (QStringList{file + ".csv", file + ".xml"}));
     }
+}
+
+// The touch prompt goes as soon as the key took the token: the seed files
+// are written without it, also for a screen reader.
+TEST_F(NewTokenTest, TheTouchPromptIsGoneBeforeTheSeedFilesAreWritten)
+{
+    struct Watcher final : Recorder
+    {
+        std::function<void()> look;
+        std::vector<std::filesystem::path> folders() const override { return {}; }
+        OpResult<void> check(const TokenSpec&) override { return {}; }
+        std::vector<RecordOutcome> record(const TokenSpec&, std::string_view) override
+        {
+            look();
+            return {};
+        }
+    } watcher;
+    Recorder* const recorders[] = {&watcher};
+    CNewTokenDlg dialog(key, "VK1000001", "1234", "VK100000102", recorders);
+    QStringList seen; // as the key is asked to take the token, then as it is recorded
+    watcher.look = [&] { seen << status(&dialog); };
+    key.beforeCall = [&](DeviceCall call) {
+        if (call == DeviceCall::OtpPersonalize)
+            watcher.look();
+    };
+    dialog.show();
+    perform(&dialog, {"seedEdit=" + kSeed40, "saveButton"});
+    EXPECT_EQ(dialog.saveResult(), kProgrammingSucceeded);
+    EXPECT_EQ(seen, (QStringList{"Please touch the key...", "Please touch the key...", "", ""}));
 }
 
 // A disk that fills up between programming the key (whose file is small) and
@@ -152,16 +206,8 @@ TEST_F(NewTokenTest, SaveProgramsTheChosenRecordThenReportsSetsEnterAndRefreshes
 // its seed and names every file it could not reach, which stay as they were.
 TEST_F(NewTokenTest, AFullDiskIsReportedInTheMessagesPanelWithTheSeed)
 {
-    for (int n = 0; n < 40; ++n) {
-        const SeedFileToken old{OtpAlgorithm::Hotp,
-                                OtpHash::Sha1,
-                                6,
-                                30,
-                                "OLD" + std::to_string(n),
-                                std::vector<uint8_t>(20, 0x5A),
-                                ""};
-        ASSERT_EQ(export_seed_files(dir.path(), old), "");
-    }
+    for (int n = 0; n < 40; ++n)
+        recordElsewhere("OLD" + std::to_string(n));
     const QString xml = dir.filePath("hseeds.xml"), csv = dir.filePath("hseeds.csv");
     const QByteArray oldXml = contents(xml), oldCsv = contents(csv);
     run([&](QWidget* d) {
@@ -178,7 +224,7 @@ TEST_F(NewTokenTest, AFullDiskIsReportedInTheMessagesPanelWithTheSeed)
     EXPECT_TRUE(lines[3].startsWith("Failed to record the new token in " + csv + ": "));
     EXPECT_EQ(contents(xml), oldXml);
     EXPECT_EQ(contents(csv), oldCsv);
-    EXPECT_EQ(key.storedTokens().size(), 1u);
+    EXPECT_EQ(key.storedSerials(), std::vector<std::string>{"VK100000102"});
 }
 
 // Save records the token into the seed files as they are then, not as they
@@ -192,64 +238,17 @@ TEST_F(NewTokenTest, SaveRecordsIntoTheSeedFilesAsTheyAreThen)
             meanwhile();
             perform(d, {"hotpRadio", "serialEdit=" + serial, "seedEdit=" + kSeed40, "saveButton"});
         });
-    };
-    auto xmlSerials = [&] {
         QStringList serials;
-        const SeedDocument document = load_seed_document(OtpAlgorithm::Hotp, dir.path());
+        const SeedDocument document = load_seed_document(OtpAlgorithm::Hotp, folder);
         for (pugi::xml_node token : document.xml.child("data").child("tokens").children("token"))
             serials << token.child_value("serial");
         return serials;
     };
-    const SeedFileToken other{
-        OtpAlgorithm::Hotp, OtpHash::Sha1, 6, 30, "OTHER", std::vector<uint8_t>(20, 0x5A), ""};
-    ASSERT_EQ(export_seed_files(dir.path(), other), "");
-    saveWhile("VK100000105", [&] { QFile::rename(xml, dir.filePath("moved.xml")); });
-    EXPECT_EQ(xmlSerials(), QStringList{"VK100000105"});
-    saveWhile("VK100000106", [&] { export_seed_files(dir.path(), other); });
-    EXPECT_EQ(xmlSerials(), (QStringList{"VK100000105", "OTHER", "VK100000106"}));
-}
-
-// Through the dialog and the linked library: the key computes the RFC value
-// of the seed that the CSV files give the server.
-TEST_F(NewTokenTest, KeyAgreesWithTheExportedSeeds)
-{
-    ASSERT_EQ(::setenv("VN_KEY_DIR", key.keyDir().c_str(), 1), 0);
-    LinkedDeviceApi linked;
-    FakeMainWindow linkedWindow(linked);
-    for (const QStringList& radios : {QStringList{"totpRadio", "sha256Radio", "digits8Radio"},
-                                      QStringList{"hotpRadio", "sha1Radio", "digits6Radio"}})
-        run(
-            [&](QWidget* d) {
-                perform(d, radios + QStringList{"generateSeedButton", "saveButton"});
-            },
-            &linkedWindow);
-
-    // The first row of each UTF-16LE CSV file, after its header.
-    auto csvRow = [&](const char* name) {
-        QFile file(dir.filePath(name));
-        const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        const auto* utf16 = reinterpret_cast<const char16_t*>(bytes.constData());
-        return QString::fromUtf16(utf16, bytes.size() / 2).split("\r\n").value(1).split(',');
-    };
-    const QStringList totp = csvRow("tseeds.csv"), hotp = csvRow("hseeds.csv");
-    const std::string totpSeed = decodeBase32(totp.value(2).toStdString());
-    const std::string hotpSeed = QByteArray::fromHex(hotp.value(1).toLatin1()).toStdString();
-    ASSERT_EQ(totpSeed.size(), 32u);
-    ASSERT_EQ(hotpSeed.size(), 20u);
-    auto keyOtp = [&](const QString& serial, const std::string& challenge) {
-        const OtpTokenRecord record = tokenRecord(serial.toStdString(), 0, "", 0, 0, 0);
-        char otp[VN_OTP_BUFFER_SIZE] = {};
-        uint32_t reserved = 0;
-        const uint32_t status =
-            linked.OtpCalculate(record, challenge.data(), static_cast<uint32_t>(challenge.size()),
-                                otp, &reserved, "1234", 4);
-        return status == VN_OK ? std::string(otp) : "status " + std::to_string(status);
-    };
-    const std::string when = "2024-05-01 13:07:55";
-    const auto step = static_cast<uint64_t>(epochOfLocalTime(when).value_or(0)) / 30;
-    EXPECT_EQ(keyOtp(totp.value(1), when), referenceOtp(totpSeed, step, 8, true));
-    EXPECT_EQ(keyOtp(hotp.value(0), ""), referenceOtp(hotpSeed, 0, 6, false));
-    EXPECT_EQ(keyOtp(hotp.value(0), ""), referenceOtp(hotpSeed, 1, 6, false));
+    recordElsewhere("OTHER");
+    EXPECT_EQ(saveWhile("VK100000105", [&] { QFile::rename(xml, dir.filePath("moved.xml")); }),
+              QStringList{"VK100000105"});
+    EXPECT_EQ(saveWhile("VK100000106", [&] { recordElsewhere("OTHER"); }),
+              (QStringList{"VK100000105", "OTHER", "VK100000106"}));
 }
 
 } // namespace

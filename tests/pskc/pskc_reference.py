@@ -14,6 +14,10 @@ import sys
 import pskc
 from pskc.exceptions import PSKCError
 
+FIELDS = dict(id='id', algorithm='algorithm', suite='algorithm_suite', digits='response_length',
+              encoding='response_encoding', counter='counter', interval='time_interval',
+              user='key_userid', manufacturer='manufacturer', model='model', serial='serial')
+
 
 def credential(args):
     if args.password_file:
@@ -30,36 +34,22 @@ def dump(args):
         container.encryption.derive_key(value)
     else:
         container.encryption.key = value
-    keys = []
-    for key in container.keys:
-        keys.append(dict(
-            id=key.id, algorithm=key.algorithm, suite=key.algorithm_suite,
-            digits=key.response_length, encoding=key.response_encoding,
-            counter=key.counter, interval=key.time_interval, user=key.key_userid,
-            manufacturer=key.manufacturer, model=key.model, serial=key.serial,
-            secret=key.secret.hex()))
-    json.dump(keys, sys.stdout)
+    json.dump([dict({name: getattr(key, attribute) for name, attribute in FIELDS.items()},
+                    secret=key.secret.hex()) for key in container.keys], sys.stdout)
 
 
 def write(args):
     container = pskc.PSKC()
     with open(args.tokens) as f:
         for wanted in json.load(f):
-            key = container.add_key(
-                id=wanted['id'], algorithm=wanted['algorithm'],
-                secret=bytes.fromhex(wanted['secret']),
-                response_length=wanted['digits'], response_encoding='DECIMAL',
-                manufacturer=wanted['manufacturer'], model=wanted['model'])
-            key.algorithm_suite = wanted['suite']
-            key.key_userid = wanted['user']
-            key.serial = wanted['serial']
-            key.counter = wanted['counter']
-            key.time_interval = wanted['interval']
+            key = container.add_key(secret=bytes.fromhex(wanted['secret']))
+            for name, attribute in FIELDS.items():
+                setattr(key, attribute, 'DECIMAL' if name == 'encoding' else wanted[name])
     kind, value = credential(args)
     if kind == 'password':
         container.encryption.setup_pbkdf2(value)
     else:
-        container.encryption.setup_preshared_key(key=value)
+        container.encryption.setup_preshared_key(key=value, algorithm='aes%d-cbc' % (8 * len(value)))
     container.write(args.file)
 
 

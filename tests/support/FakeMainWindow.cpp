@@ -3,14 +3,6 @@
 #include "device/KeySession.h"
 #include "ui/AnsiText.h"
 
-#include <array>
-
-void FakeMainWindow::AppendMessage(const QString& text)
-{
-    messages << text;
-    events << text;
-}
-
 void FakeMainWindow::SetStatusText(const QString& text)
 {
     statusText = text;
@@ -18,16 +10,10 @@ void FakeMainWindow::SetStatusText(const QString& text)
     events << "<status:" + text + ">";
 }
 
-void FakeMainWindow::setControlEnabled(int id, bool enabled)
+void FakeMainWindow::setControlEnabled(int id, bool on)
 {
-    switched.emplace_back(id, enabled);
-    m_enabled[id] = enabled;
-}
-
-bool FakeMainWindow::isControlEnabled(int id) const
-{
-    const auto it = m_enabled.find(id);
-    return it != m_enabled.end() && it->second;
+    switched.emplace_back(id, on);
+    enabled[id] = on;
 }
 
 void FakeMainWindow::clearTokenRows()
@@ -38,41 +24,24 @@ void FakeMainWindow::clearTokenRows()
 
 void FakeMainWindow::removeTokenRow(int row)
 {
-    rows.erase(rows.begin() + row);
+    rows.removeAt(row);
     selected = -1;
 }
 
 void FakeMainWindow::RefreshTokenList()
 {
-    ++refreshes;
     events << "<refresh>";
     clearTokenRows();
     windowState.listedSerials.clear();
-    std::array<OtpTokenRecord, VN_MAX_TOKENS> listing{};
-    if (m_device.OtpList(VN_SLOT_ALL, listing.data()) != VN_OK)
-        return;
-    for (const auto& r : listing) {
-        if (r.serial[0] == '\0')
-            break;
-        const std::string serial = token_serial(r);
-        windowState.listedSerials.push_back(serial);
-        rows.push_back({fromAnsi(serial), r.type == VN_TYPE_TOTP ? "TOTP" : "HOTP",
-                        QString::number(r.hash), QString::number(r.digits),
-                        QString::number(r.interval)});
+    KeySession key(m_device);
+    for (const OtpTokenRecord& record : key.tokens().value_or(std::vector<OtpTokenRecord>{})) {
+        windowState.listedSerials.push_back(token_serial(record));
+        rows << fromAnsi(windowState.listedSerials.back());
     }
-}
-
-QStringList FakeMainWindow::serialColumn() const
-{
-    QStringList out;
-    for (const auto& r : rows)
-        out << r.value(0);
-    return out;
 }
 
 void FakeMainWindow::clearRecords()
 {
-    messages.clear();
     events.clear();
     switched.clear();
 }

@@ -1,10 +1,10 @@
 #pragma once
 
 // A widgetless MainWindowPort that records messages, status texts, switched
-// buttons and token rows.
+// buttons and token rows (by their serial numbers).
 
-#include "support/QtPrinters.h"
 #include "app/MainWindowPort.h"
+#include "support/QtPrinters.h"
 
 #include <map>
 #include <utility>
@@ -17,41 +17,39 @@ public:
 
     DeviceApi& device() override { return m_device; }
     WindowState& state() override { return windowState; }
-    void AppendMessage(const QString& text) override;
+    void AppendMessage(const QString& text) override { events << text; }
+    // The clock moves on by an hour whenever the status line changes, so that
+    // a test sees when a TOTP challenge was taken.
     void SetStatusText(const QString& text) override;
-    void setControlEnabled(int id, bool enabled) override;
-    bool isControlEnabled(int id) const override;
+    void setControlEnabled(int id, bool on) override;
+    bool isControlEnabled(int id) const override { return enabled.contains(id) && enabled.at(id); }
 
     void clearTokenRows() override;
-    void appendTokenRow(const QStringList& cells) override { rows.push_back(cells); }
+    void appendTokenRow(const QStringList& cells) override { rows << cells.value(0); }
     int tokenRowCount() const override { return static_cast<int>(rows.size()); }
     int selectedTokenRow() const override { return selected; }
-    QString tokenCell(int row, int column) const override { return rows.at(row).value(column); }
+    QString tokenCell(int row, int column) const override { return column ? "" : rows.value(row); }
     void removeTokenRow(int row) override;
 
+    // Lists the serial numbers straight from the device; reports nothing.
     void RefreshTokenList() override;
     void change_pin_button_status() override { ++pinButtonUpdates; }
     QWidget* dialogParent() override { return nullptr; }
-    // The clock moves on by an hour whenever the status line changes, so that
-    // a test sees when a TOTP challenge was taken.
     std::time_t now() override { return clock; }
 
-    QStringList serialColumn() const;
     // Forgets the records, not the rows or the buttons' states.
     void clearRecords();
 
     WindowState windowState;
     std::time_t clock = 1'700'000'000;
-    QStringList messages;
     QString statusText;
     QStringList events; // messages, "<status:TEXT>" and "<refresh>"
     std::vector<std::pair<int, bool>> switched;
-    std::vector<QStringList> rows;
+    std::map<int, bool> enabled;
+    QStringList rows;  // the serial column
     int selected = -1; // reset whenever rows are cleared or removed
-    int refreshes = 0;
     int pinButtonUpdates = 0;
 
 private:
     DeviceApi& m_device;
-    std::map<int, bool> m_enabled;
 };

@@ -5,8 +5,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <iomanip>
-#include <sstream>
 
 std::string referenceOtp(std::string_view seed, uint64_t counter, int digits, bool sha256)
 {
@@ -20,12 +18,8 @@ std::string referenceOtp(std::string_view seed, uint64_t counter, int digits, bo
     const unsigned at = mac[macLength - 1] & 0x0F;
     const uint32_t binary = (uint32_t(mac[at] & 0x7F) << 24) | (uint32_t(mac[at + 1]) << 16) |
                             (uint32_t(mac[at + 2]) << 8) | uint32_t(mac[at + 3]);
-    uint32_t modulus = 1;
-    for (int i = 0; i < digits; ++i)
-        modulus *= 10;
-    std::ostringstream out;
-    out << std::setw(digits) << std::setfill('0') << binary % modulus;
-    return out.str();
+    const std::string value = std::to_string(binary % (digits == 8 ? 100'000'000 : 1'000'000));
+    return std::string(static_cast<std::size_t>(digits) - value.size(), '0') + value;
 }
 
 std::string decodeBase32(std::string_view text)
@@ -43,17 +37,6 @@ std::string decodeBase32(std::string_view text)
             out.push_back(static_cast<char>((buffer >> (bits -= 8)) & 0xFF));
     }
     return out;
-}
-
-std::optional<std::time_t> epochOfLocalTime(const std::string& text)
-{
-    std::tm local{};
-    std::istringstream in(text);
-    in >> std::get_time(&local, "%Y-%m-%d %H:%M:%S");
-    if (in.fail())
-        return std::nullopt;
-    local.tm_isdst = -1;
-    return std::mktime(&local);
 }
 
 OtpTokenRecord tokenRecord(const std::string& serial, uint32_t type, std::string_view seed,

@@ -5,8 +5,6 @@
 #include "device/DeviceApi.h"
 
 #include <cstdint>
-#include <ctime>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -19,9 +17,6 @@ std::string referenceOtp(std::string_view seed, uint64_t counter, int digits, bo
 
 // RFC 4648 base32 decoding, apart from the program's encoder.
 std::string decodeBase32(std::string_view text);
-
-// Seconds since 1970 of a local time written as "%Y-%m-%d %H:%M:%S".
-std::optional<std::time_t> epochOfLocalTime(const std::string& text);
 
 // A token record for the key: slot "all", the given serial and seed bytes.
 OtpTokenRecord tokenRecord(const std::string& serial, uint32_t type, std::string_view seed,

@@ -3,13 +3,10 @@
 #include "KeyStore.h"
 #include "VirtualDevice.h"
 
-#include <algorithm>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <stdexcept>
+#include <QDir>
 
-namespace fs = std::filesystem;
+#include <algorithm>
+#include <stdexcept>
 
 namespace {
 
@@ -21,28 +18,23 @@ template <typename T> T orThrow(vkey::Result<T> result)
         return std::move(*result);
 }
 
-std::string makeTempDir()
+std::string text(const char* p, uint32_t n)
 {
-    const char* base = std::getenv("TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/vkey-test-XXXXXX";
-    if (!::mkdtemp(tmpl.data()))
-        throw std::runtime_error("virtual key: cannot create a temporary key directory");
-    return tmpl;
+    return p ? std::string(p, n) : std::string();
 }
 
 } // namespace
 
 VirtualKeyDevice::VirtualKeyDevice(const std::string& serial, bool hardwareMode)
-    : m_dir(makeTempDir()), m_device(std::make_unique<vkey::VirtualDevice>(m_dir))
+    : m_tempDir(QDir::tempPath() + "/vkey-test-XXXXXX"), m_dir(m_tempDir.path().toStdString()),
+      m_device(std::make_unique<vkey::VirtualDevice>(m_dir))
 {
+    if (!m_tempDir.isValid())
+        throw std::runtime_error("virtual key: cannot create a temporary key directory");
     addKey(serial, hardwareMode);
 }
 
-VirtualKeyDevice::~VirtualKeyDevice()
-{
-    std::error_code ec;
-    fs::remove_all(m_dir, ec);
-}
+VirtualKeyDevice::~VirtualKeyDevice() = default;
 
 void VirtualKeyDevice::addKey(const std::string& serial, bool hardwareMode)
 {
@@ -84,14 +76,6 @@ void VirtualKeyDevice::setTouchNever(int timeoutMs)
     editAllKeys([&](vkey::KeyState& key) { key.touch = {vkey::TouchMode::Never, 0, timeoutMs}; });
 }
 
-void VirtualKeyDevice::setTouchAuto(int delayMs)
-{
-    editAllKeys([&](vkey::KeyState& key) {
-        key.touch.mode = vkey::TouchMode::Auto;
-        key.touch.delayMs = delayMs;
-    });
-}
-
 vkey::KeyState VirtualKeyDevice::pluggedKey() const
 {
     const vkey::KeyStore& store = m_device->store();
@@ -103,25 +87,11 @@ vkey::KeyState VirtualKeyDevice::pluggedKey() const
     return orThrow(store.load(plugged.front()));
 }
 
-static OtpTokenRecord recordOf(const vkey::Token& t, uint32_t slot)
+std::vector<std::string> VirtualKeyDevice::storedSerials() const
 {
-    OtpTokenRecord r{};
-    r.slot = slot;
-    r.type = t.type;
-    r.hash = t.hash;
-    r.digits = t.digits;
-    r.interval = t.interval;
-    std::memcpy(r.serial, t.serial.data(), std::min<std::size_t>(t.serial.size(), 63));
-    std::memcpy(r.seed, t.seed.data(), std::min<std::size_t>(t.seed.size(), 64));
-    r.seedLength = static_cast<uint32_t>(t.seed.size());
-    return r;
-}
-
-std::vector<OtpTokenRecord> VirtualKeyDevice::storedTokens() const
-{
-    std::vector<OtpTokenRecord> out;
+    std::vector<std::string> out;
     for (const vkey::Token& t : pluggedKey().tokens)
-        out.push_back(recordOf(t, VN_SLOT_ALL));
+        out.push_back(t.serial);
     return out;
 }
 
@@ -143,62 +113,104 @@ uint64_t VirtualKeyDevice::hotpCounter(const std::string& tokenSerial) const
     throw std::runtime_error("virtual key: no token " + tokenSerial);
 }
 
+std::vector<RecordedCall> VirtualKeyDevice::callsOf(DeviceCall call) const
+{
+    std::vector<RecordedCall> out;
+    std::ranges::copy_if(m_calls, std::back_inserter(out),
+                         [call](const RecordedCall& c) { return c.call == call; });
+    return out;
+}
+
+uint32_t VirtualKeyDevice::run(RecordedCall entry,
+                               const std::function<uint32_t(vkey::VirtualDevice&)>& onKey)
+{
+    if (beforeCall)
+        beforeCall(entry.call);
+    if (auto once = m_once.find(entry.call); once != m_once.end() && !once->second.empty()) {
+        entry.status = once->second.front();
+        once->second.pop_front();
+    } else if (auto always = m_always.find(entry.call); always != m_always.end()) {
+        entry.status = always->second;
+    } else {
+        entry.status = onKey(*m_device);
+    }
+    m_calls.push_back(entry);
+    return entry.status;
+}
+
 uint32_t VirtualKeyDevice::ListDevice(uint32_t* reserved, uint32_t flags)
 {
-    return m_device->listDevice(reserved, flags);
+    return run({DeviceCall::ListDevice},
+               [&](auto& key) { return key.listDevice(reserved, flags); });
 }
 
 uint32_t VirtualKeyDevice::GetDeviceInfo(DeviceInfoRecord* info)
 {
-    return m_device->getDeviceInfo(info);
+    return run({DeviceCall::GetDeviceInfo}, [&](auto& key) { return key.getDeviceInfo(info); });
 }
 
 uint32_t VirtualKeyDevice::OtpList(uint32_t slot, OtpTokenRecord* records)
 {
-    return m_device->otpList(slot, records);
+    return run({DeviceCall::OtpList}, [&](auto& key) {
+        if (cannedListing.empty() || slot != VN_SLOT_ALL)
+            return key.otpList(slot, records);
+        std::ranges::copy(cannedListing, records);
+        return uint32_t{VN_OK};
+    });
 }
 
 uint32_t VirtualKeyDevice::OtpPersonalize(OtpTokenRecord record, const char* access,
                                           uint32_t accessLen, uint8_t flag)
 {
-    return m_device->otpPersonalize(record, access, accessLen, flag);
+    return run({DeviceCall::OtpPersonalize, 0, record, text(access, accessLen)},
+               [&](auto& key) { return key.otpPersonalize(record, access, accessLen, flag); });
 }
 
 uint32_t VirtualKeyDevice::OtpCalculate(OtpTokenRecord record, const char* challenge,
                                         uint32_t challengeLen, char* otp, uint32_t* reserved,
                                         const char* access, uint32_t accessLen)
 {
-    return m_device->otpCalculate(record, challenge, challengeLen, otp, reserved, access,
-                                  accessLen);
+    return run({DeviceCall::OtpCalculate, 0, record, text(access, accessLen),
+                text(challenge, challengeLen)},
+               [&](auto& key) {
+                   return key.otpCalculate(record, challenge, challengeLen, otp, reserved, access,
+                                           accessLen);
+               });
 }
 
 uint32_t VirtualKeyDevice::OtpDelete(OtpTokenRecord record, const char* access, uint32_t accessLen)
 {
-    return m_device->otpDelete(record, access, accessLen);
+    return run({DeviceCall::OtpDelete, 0, record, text(access, accessLen)},
+               [&](auto& key) { return key.otpDelete(record, access, accessLen); });
 }
 
 uint32_t VirtualKeyDevice::OtpReset()
 {
-    return m_device->otpReset();
+    return run({DeviceCall::OtpReset}, [](auto& key) { return key.otpReset(); });
 }
 
 uint32_t VirtualKeyDevice::OtpSetValueWithEnter(uint8_t enter)
 {
-    return m_device->otpSetValueWithEnter(enter);
+    return run({.call = DeviceCall::OtpSetValueWithEnter, .flag = enter},
+               [&](auto& key) { return key.otpSetValueWithEnter(enter); });
 }
 
 uint32_t VirtualKeyDevice::OtpHasAccess(uint32_t slot, uint8_t* hasAccess)
 {
-    return m_device->otpHasAccess(slot, hasAccess);
+    return run({DeviceCall::OtpHasAccess},
+               [&](auto& key) { return key.otpHasAccess(slot, hasAccess); });
 }
 
 uint32_t VirtualKeyDevice::OtpSetAccess(uint32_t slot, const char* code, uint32_t codeLen)
 {
-    return m_device->otpSetAccess(slot, code, codeLen);
+    return run({.call = DeviceCall::OtpSetAccess, .access = text(code, codeLen)},
+               [&](auto& key) { return key.otpSetAccess(slot, code, codeLen); });
 }
 
 uint32_t VirtualKeyDevice::OtpChangeAccess(uint32_t slot, const char* oldCode, uint32_t oldLen,
                                            const char* newCode, uint32_t newLen)
 {
-    return m_device->otpChangeAccess(slot, oldCode, oldLen, newCode, newLen);
+    return run(
+        {.call = DeviceCall::OtpChangeAccess, .access = text(newCode, newLen)},
+        [&](auto& key) { return key.otpChangeAccess(slot, oldCode, oldLen, newCode, newLen); });
 }

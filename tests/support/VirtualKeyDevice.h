@@ -1,10 +1,17 @@
 #pragma once
 
-// A DeviceApi over the virtual-key core in a private temporary directory.
+// A DeviceApi over the virtual-key core in a private temporary directory. It
+// records every call, can answer scripted statuses without reaching the key,
+// and runs a hook before every call.
 
 #include "device/DeviceApi.h"
 
+#include <QTemporaryDir>
+
 #include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,6 +21,30 @@ namespace vkey {
 class VirtualDevice;
 struct KeyState;
 } // namespace vkey
+
+enum class DeviceCall {
+    ListDevice,
+    GetDeviceInfo,
+    OtpList,
+    OtpPersonalize,
+    OtpCalculate,
+    OtpDelete,
+    OtpReset,
+    OtpSetValueWithEnter,
+    OtpHasAccess,
+    OtpSetAccess,
+    OtpChangeAccess,
+};
+
+struct RecordedCall
+{
+    DeviceCall call = DeviceCall::ListDevice;
+    uint32_t status = 0;     // what the caller got back
+    OtpTokenRecord record{}; // OtpPersonalize, OtpCalculate, OtpDelete
+    std::string access{};    // access text; SetAccess code; ChangeAccess new code
+    std::string challenge{}; // OtpCalculate
+    uint8_t flag = 0;        // OtpSetValueWithEnter
+};
 
 class VirtualKeyDevice final : public DeviceApi
 {
@@ -29,13 +60,28 @@ public:
     void plug(const std::string& serial);
     void unplug(const std::string& serial);
     void setTouchNever(int timeoutMs); // on every key: never touched, times out
-    void setTouchAuto(int delayMs = 0);
 
     // The single plugged key (throws unless exactly one):
-    std::vector<OtpTokenRecord> storedTokens() const; // with seeds
+    std::vector<std::string> storedSerials() const;
     std::optional<std::string> accessCode() const;
     bool enterFlag() const;
     uint64_t hotpCounter(const std::string& tokenSerial) const;
+
+    // The next call of this kind answers status without reaching the key.
+    void failNext(DeviceCall call, uint32_t status) { m_once[call].push_back(status); }
+    // Every call of this kind answers status.
+    void failAlways(DeviceCall call, uint32_t status) { m_always[call] = status; }
+
+    const std::vector<RecordedCall>& calls() const { return m_calls; }
+    std::vector<RecordedCall> callsOf(DeviceCall call) const;
+    int count(DeviceCall call) const { return static_cast<int>(callsOf(call).size()); }
+    void clearCalls() { m_calls.clear(); }
+
+    // Runs before every call, scripted or not: a look at the window while the
+    // key would wait, or a change made behind the program's back.
+    std::function<void(DeviceCall)> beforeCall;
+    // When not empty, a listing of all slots answers these records.
+    std::vector<OtpTokenRecord> cannedListing;
 
     uint32_t ListDevice(uint32_t* reserved, uint32_t flags) override;
     uint32_t GetDeviceInfo(DeviceInfoRecord* info) override;
@@ -56,7 +102,13 @@ public:
 private:
     vkey::KeyState pluggedKey() const;
     template <typename F> void editAllKeys(F&& edit);
+    // Answers from the script, or else from the key, and records the call.
+    uint32_t run(RecordedCall entry, const std::function<uint32_t(vkey::VirtualDevice&)>& onKey);
 
+    QTemporaryDir m_tempDir;
     std::string m_dir;
     std::unique_ptr<vkey::VirtualDevice> m_device;
+    std::map<DeviceCall, std::deque<uint32_t>> m_once;
+    std::map<DeviceCall, uint32_t> m_always;
+    std::vector<RecordedCall> m_calls;
 };

@@ -1,0 +1,83 @@
+#pragma once
+
+// What the tests of the records, and of what records tokens, share.
+
+#include "core/TokenSpec.h"
+#include "records/FolderLock.h"
+#include "records/Recorder.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <stdexcept>
+#include <string>
+
+namespace fs = std::filesystem;
+
+// Owner-only from its creation, as a seed folder must be; removed whole.
+struct TempDir
+{
+    fs::path path = [] {
+        std::string pattern = (fs::temp_directory_path() / "records-XXXXXX").string();
+        if (!::mkdtemp(pattern.data()))
+            throw std::runtime_error("mkdtemp failed");
+        return fs::path(pattern);
+    }();
+    ~TempDir() { fs::remove_all(path); }
+    fs::path operator/(const std::string& name) const { return path / name; }
+};
+
+inline std::string slurp(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
+}
+
+// Owner-only, as the recorders make their files, whatever the umask.
+inline void spit(const fs::path& path, std::string_view bytes)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+}
+
+// Every file of a folder but the seed files' lock, with its bytes.
+inline std::map<std::string, std::string> snapshot(const fs::path& folder)
+{
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::directory_iterator(folder))
+        if (entry.path().filename() != ".seedfiles.lock")
+            files[entry.path().filename()] = slurp(entry.path());
+    return files;
+}
+
+inline SecretBytes bytes_of(std::string_view text)
+{
+    return SecretBytes(std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+}
+
+// By default with the RFC 4226 / RFC 6238 seed "1234567890..." the hash needs.
+inline TokenSpec spec(OtpAlgorithm algorithm, OtpHash hash, int digits, int interval,
+                      std::string serial, std::string user = {}, SecretBytes seed = {})
+{
+    if (seed.empty())
+        seed = bytes_of(std::string("12345678901234567890123456789012", seed_length(hash)));
+    return {algorithm, hash, digits, interval, std::move(serial), std::move(seed), std::move(user)};
+}
+
+// As program_token records: the locks, the check, the record. "" when every
+// file took the token, otherwise the refusal or each file that failed.
+inline std::string record(Recorder& recorder, const TokenSpec& token)
+{
+    const auto locks = acquire_folder_locks(recorder.folders());
+    if (!locks)
+        return "lock: " + locks.error().detail;
+    if (auto checked = recorder.check(token); !checked)
+        return "refused: " + checked.error().detail;
+    std::string failures;
+    for (const RecordOutcome& outcome : recorder.record(token, "VK1000001"))
+        if (outcome.failure)
+            failures += outcome.destination.filename().string() + ": " + outcome.failure->detail;
+    return failures;
+}

@@ -1,0 +1,222 @@
+// The clear-text seed files as SeedFileRecorder writes them: byte for byte,
+// owner-only, under the folder's lock; and as they are read back, merged by
+// serial number into key packages and a PSKC file. What the recorder's check
+// refuses, and a full disk, are tested with program_token
+// (tests/programming/FaultInjectionTest.cpp).
+
+#include "pskc/PskcFile.h"
+#include "records/ContainerConversion.h"
+#include "records/RecordsTestSupport.h"
+#include "records/SeedFileReader.h"
+#include "records/SeedFileRecorder.h"
+#include "records/SeedFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <numeric>
+
+namespace {
+
+using enum OtpAlgorithm;
+using enum OtpHash;
+using pskc::KeyPackage;
+
+const TokenSpec kHotp1 = spec(Hotp, Sha1, 6, 30, "VK100000101");
+const TokenSpec kHotp2 = spec(Hotp, Sha256, 8, 60, "VK100000102", "Ann & <Bob>", [] {
+    SecretBytes seed(32); // A0 A1 ... BF: the case of the hexadecimal letters shows
+    std::iota(seed.data(), seed.data() + 32, uint8_t{0xA0});
+    return seed;
+}());
+const TokenSpec kTotp1 = spec(Totp, Sha1, 6, 60, "VK100000103");
+const TokenSpec kTotp2 = spec(Totp, Sha256, 8, 30, "VK100000104", "ann@example.com");
+// Older tools wrote user names with a comma, which the recorder refuses now.
+const TokenSpec kTotp3 = spec(Totp, Sha1, 6, 30, "VK100000105", "Doe, J\u00f6rg");
+
+std::string expected(const std::string& name)
+{
+    return slurp(fs::path(RECORDS_TEST_DATA) / name);
+}
+
+TEST(SeedFiles, FirstAndSecondTokenOfEachAlgorithmGiveTheExpectedOwnerOnlyFiles)
+{
+    const mode_t oldMask = ::umask(022); // new files would be readable by all
+    TempDir dir;
+    spit(dir / "hseeds.xml", ""); // an empty XML file is as good as none, if readable by all
+    fs::permissions(dir / "hseeds.xml", fs::perms::group_read | fs::perms::others_read,
+                    fs::perm_options::add);
+    SeedFileRecorder recorder(dir.path);
+    ASSERT_EQ(record(recorder, kHotp1), "");
+    EXPECT_EQ(slurp(dir / "hseeds.xml"), expected("hseeds-one.xml"));
+    // Replaced, not rewritten: a reader that has the file open keeps the old tokens.
+    std::ifstream reader(dir / "hseeds.xml", std::ios::binary);
+    for (const TokenSpec& token : {kHotp2, kTotp1, kTotp2})
+        ASSERT_EQ(record(recorder, token), "");
+    ::umask(oldMask);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(reader), {}), expected("hseeds-one.xml"));
+    const auto files = snapshot(dir.path); // and no temporary file left behind
+    EXPECT_EQ(files.size(), 4u);
+    for (const auto& [name, bytes] : files) {
+        EXPECT_EQ(bytes, expected(name.substr(0, 6) + "-two" + name.substr(6))) << name;
+        EXPECT_EQ(fs::status(dir / name).permissions(),
+                  fs::perms::owner_read | fs::perms::owner_write)
+            << name;
+    }
+
+    TempDir rowsOnly; // an existing empty CSV file gets no header
+    spit(rowsOnly / "tseeds.csv", "");
+    SeedFileRecorder second(rowsOnly.path);
+    for (const TokenSpec& token : {kTotp1, kTotp2})
+        ASSERT_EQ(record(second, token), "");
+    EXPECT_EQ(slurp(rowsOnly / "tseeds.csv"), expected("tseeds-rows-only.csv"));
+}
+
+// Two processes record at once, each with one recorder that keeps its parsed
+// documents between tokens: the lock, and the recorder's look at the file
+// before it trusts what it parsed, keep either from dropping the other's tokens.
+TEST(SeedFiles, ConcurrentWritersLoseNoToken)
+{
+    constexpr std::size_t kEach = 25;
+    TempDir dir;
+    const auto recordMany = [&](char prefix) {
+        SeedFileRecorder recorder(dir.path);
+        std::string failures;
+        for (std::size_t n = 0; n < kEach; ++n)
+            failures += record(recorder, spec(Hotp, Sha1, 6, 30, prefix + std::to_string(n)));
+        return failures;
+    };
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        ::_exit(recordMany('C').empty() ? 0 : 1);
+    EXPECT_EQ(recordMany('P'), "");
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_EQ(status, 0);
+    for (const std::string name : {"hseeds.xml", "hseeds.csv"})
+        EXPECT_EQ(read_seed_file(dir / name).value_or(std::vector<SeedRecord>()).size(), 2 * kEach);
+}
+
+KeyPackage package(TokenSpec token, std::optional<int> digits = {},
+                   std::optional<int> interval = {}, std::optional<std::string> user = {})
+{
+    token.digits = digits.value_or(token.digits);
+    token.interval = interval.value_or(token.interval);
+    token.user = user.value_or(token.user);
+    return pskc::make_key_package(token);
+}
+
+// The seed files of the five tokens, and changed copies of two of them.
+void write_seed_files(const TempDir& dir)
+{
+    spit(dir / "tseeds.csv", ""); // rows without a header line
+    SeedFileRecorder recorder(dir.path);
+    for (const TokenSpec& token : {kHotp1, kHotp2, kTotp1, kTotp2})
+        ASSERT_EQ(record(recorder, token), "");
+    SeedDocument xml = load_seed_document(Totp, dir.path); // the writers beneath the recorder
+    spit(dir / "tseeds.xml", append_seed_token(xml, kTotp3));
+    ASSERT_TRUE(write_seed_csv(dir / "tseeds.csv", kTotp3));
+    const auto changed = [](std::string text, std::string_view from, std::string_view to) {
+        return text.replace(text.find(from), from.size(), to);
+    };
+    spit(dir / "other.xml", changed(slurp(dir / "hseeds.xml"), "930</seed>", "931</seed>"));
+    spit(dir / "tseeds60.xml",
+         changed(slurp(dir / "tseeds.xml"), "<timeWindow>30<", "<timeWindow>60<"));
+}
+
+TEST(SeedConversion, MergesTheFilesTheRecorderWritesAndRefusesWhatTheyLeaveOpen)
+{
+    TempDir dir;
+    write_seed_files(dir);
+    // files, digits given, key packages; the note expected, or a part of the error
+    using Case = std::tuple<std::vector<std::string>, std::optional<int>, std::vector<KeyPackage>,
+                            std::string, std::optional<Fault>>;
+    // clang-format off
+    const std::vector<Case> cases = {
+        {{"tseeds.csv", "hseeds.xml", "hseeds.csv", "tseeds.xml"}, 6,
+         {package(kTotp1), package(kTotp2), package(kTotp3), package(kHotp1), package(kHotp2)},
+         "", {}},
+        {{"tseeds60.xml"}, {},
+         {package(kTotp1, {}, 60), package(kTotp2, {}, 60), package(kTotp3, {}, 60)},
+         "VK100000103, VK100000104, VK100000105: no time step in a tseeds.csv; converted with the "
+         "time window of 60 seconds from the header of " + (dir / "tseeds60.xml").string(), {}},
+        {{"hseeds.csv"}, {}, {}, "the number of digits of VK100000101, VK100000102 is unknown",
+         Fault::UnknownDigits},
+        {{"hseeds.csv"}, 8, {package(kHotp1, 8), package(kHotp2, 8, {}, "")}, "", {}},
+        {{"hseeds.csv", "hseeds.xml", "other.xml"}, {}, {},
+         "serial number VK100000101 has two different seeds (in ", Fault::Conflict},
+    };
+    // clang-format on
+    for (const auto& [names, digits, packages, noteOrError, error] : cases) {
+        SCOPED_TRACE(testing::PrintToString(names));
+        std::vector<fs::path> files;
+        for (const std::string& name : names)
+            files.push_back(dir / name);
+        const auto conversion = convert_seed_files(files, {digits});
+        if (error) {
+            ASSERT_FALSE(conversion);
+            EXPECT_EQ(conversion.error().fault, *error);
+            EXPECT_NE(conversion.error().detail.find(noteOrError), std::string::npos)
+                << conversion.error().detail;
+            continue;
+        }
+        ASSERT_TRUE(conversion) << conversion.error().detail;
+        EXPECT_EQ(conversion->packages, packages);
+        EXPECT_EQ(conversion->notes,
+                  noteOrError.empty() ? std::vector<std::string>{} : std::vector{noteOrError});
+    }
+}
+
+// A container that holds one of the serial numbers with another seed is
+// refused: it stays as it was, and so do the clear-text files. With the same
+// seed the token is already there, and the clear-text files go.
+TEST(ContainerConversion, RefusesAnotherSeedUnderAHeldSerialAndRemovesNothing)
+{
+    TempDir dir;
+    write_seed_files(dir);
+    const pskc::Credential key = pskc::PresharedKey{bytes_of("0123456789abcdef"), "test.key"};
+    const auto holding = [&](SecretBytes seed) {
+        auto container = pskc::Container::create(key);
+        EXPECT_TRUE(container && container->add(package(
+                                     spec(Hotp, Sha1, 6, 30, "VK100000101", "", std::move(seed)))));
+        EXPECT_TRUE(pskc::save_container(*container, dir / "held.pskc"));
+    };
+    const ConversionRequest request{
+        {dir / "hseeds.xml", dir / "hseeds.csv"}, dir / "held.pskc", {}, true};
+    holding(bytes_of("abcdefghijklmnopqrst"));
+    const auto before = snapshot(dir.path);
+    const auto refused = convert_to_container(request, key);
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().fault, Fault::Conflict);
+    EXPECT_EQ(refused.error().detail,
+              (dir / "held.pskc").string() +
+                  ": already holds serial number VK100000101 as another token");
+    EXPECT_EQ(snapshot(dir.path), before);
+
+    holding(kHotp1.seed);
+    const auto converted = convert_to_container(request, key);
+    ASSERT_TRUE(converted) << converted.error().detail;
+    EXPECT_EQ(converted->alreadyPresent, std::vector<std::string>{"VK100000101"});
+    EXPECT_EQ(converted->added, std::vector<std::string>{"VK100000102"});
+    EXPECT_FALSE(fs::exists(request.sources[0]) || fs::exists(request.sources[1]));
+}
+
+TEST(SeedFolder, OverrideThenTheBuildTreeThenXdgDataHome)
+{
+    const auto chosen = [](std::string overrideDir, std::string xdgDataHome, bool inBuildTree) {
+        return choose_seed_folder({overrideDir, "/opt/bin", inBuildTree, xdgDataHome, "/home/a"});
+    };
+    EXPECT_EQ(chosen("/srv/seeds/", "", true), "/srv/seeds");
+    EXPECT_EQ(chosen("/srv/seeds", "/x/data", false), "/srv/seeds");
+    EXPECT_EQ(chosen("", "/x/data", true), "/opt/bin");
+    EXPECT_EQ(chosen("", "/x/data", false), "/x/data/vnotp");
+    EXPECT_EQ(chosen("", "", false), "/home/a/.local/share/vnotp");
+    EXPECT_EQ(chosen("", "data", false), "/home/a/.local/share/vnotp"); // a relative one is ignored
+    // This test runs from its build tree: bin/ beside CMakeCache.txt.
+    ::unsetenv("VNOTP_SEED_DIR");
+    EXPECT_EQ(default_seed_folder(), executable_folder());
+}
+
+} // namespace
