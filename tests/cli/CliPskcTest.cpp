@@ -84,7 +84,28 @@ TEST_F(CliPskc, ProgramWritesWhatPythonPskcDecryptsAndShowLists)
                     {"serial": "T1", "type": "TOTP", "hash": "SHA-256", "digits": 8,
                      "interval": 60, "user": "Doe, Jane"}]})"));
         expect_otp_as_oathtool({"otp", "T1"}, {"--totp=sha256", "-d", "8", "-s", "60", kSeed32});
+        // No MAC covers a UserId: bytes that are not UTF-8 there end no command by an abort.
+        const QString edited = write("edited", contents(pskc).replace("alice@", "\xff@"));
+        const int code = cli({"pskc", "show", edited, "--json", option, credential}).code;
+        EXPECT_TRUE(code == 0 || code == 2) << code;
     }
+
+    // A file written elsewhere under 1 PBKDF2 iteration and a 1-byte salt is
+    // shown, but not extended; its tokens move into a new file as they were.
+    const QString weak = dir.filePath("weak.pskc"), moved = dir.filePath("moved.pskc");
+    ASSERT_EQ(cli({PSKC_REFERENCE, "write", weak, write("tokens.json", expected.dump().c_str()),
+                   "--password-file", password, "--iterations", "1", "--salt-length", "1"},
+                  {}, "/usr/bin/python3")
+                  .code,
+              0);
+    EXPECT_EQ(cli({"pskc", "show", weak, "--pskc-password-file", password}).code, 0);
+    const ProcessRun extend = cli({"program", "--no-plaintext", "--pskc", weak,
+                                   "--pskc-password-file", password});
+    EXPECT_EQ(extend.code, 2) << extend.err;
+    EXPECT_TRUE(has(extend.err, "pskc convert " + weak.toStdString() + " --out")) << extend.err;
+    EXPECT_EQ(cli({"pskc", "convert", weak, "--out", moved, "--pskc-password-file", password}).code,
+              0);
+    EXPECT_EQ(reference({"dump", moved, "--password-file", password}), expected);
 }
 
 // Between the first two keys another writer converts a seed file into the

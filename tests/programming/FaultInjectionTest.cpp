@@ -90,6 +90,11 @@ TEST(Refusal, WhatCannotBeRecordedFailsBeforeTheKeyIsTouched)
         VirtualKeyDevice other;
         ASSERT_TRUE(programInto(other, d, "VK1"));
     };
+    const Spoil sign = [&](const TempDir& d) {
+        holdSerial(d);
+        std::string xml = slurp(d / "tokens.pskc");
+        spit(d / "tokens.pskc", xml.insert(xml.rfind("</"), "<ds:Signature/>"));
+    };
     // clang-format off
     const std::vector<std::tuple<Spoil, std::string, Fault, std::string, std::string>> cases = {
         {file("tseeds.xml", {}), kUser, Fault::Refused, "tseeds.xml", "cannot be parsed"},
@@ -99,6 +104,7 @@ TEST(Refusal, WhatCannotBeRecordedFailsBeforeTheKeyIsTouched)
         {{}, "Ann \"A\"", Fault::Refused, "", "The user name must not contain a comma or a double"},
         {lock, kUser, Fault::Io, ".seedfiles.lock", "another program is writing the files"},
         {holdSerial, kUser, Fault::Conflict, "tokens.pskc", "the container already holds key VK1"},
+        {sign, kUser, Fault::Unsupported, "tokens.pskc", "the container is signed"},
     };
     // clang-format on
     for (const auto& [spoil, user, fault, where, why] : cases) {
@@ -112,7 +118,7 @@ TEST(Refusal, WhatCannotBeRecordedFailsBeforeTheKeyIsTouched)
         const auto programmed = programInto(key, dir, "VK1", user);
         ASSERT_FALSE(programmed);
         EXPECT_EQ(programmed.error().fault, fault);
-        for (const std::string part : {where.empty() ? "" : (dir / where).string(), why})
+        for (const std::string& part : {where.empty() ? "" : (dir / where).string(), why})
             EXPECT_NE(programmed.error().detail.find(part), std::string::npos)
                 << programmed.error().detail;
         EXPECT_TRUE(key.storedSerials().empty());
@@ -166,8 +172,9 @@ TEST(FullDisk, EachFileIsAsItWasOrCompleteAndEveryFailureIsReported)
             }
             const bool keyFits = limit >= after["key"].size();
             ASSERT_EQ(programmed.has_value(), keyFits);
-            if (!keyFits)
+            if (!keyFits) {
                 EXPECT_EQ(programmed.error().fault, Fault::Device);
+            }
             const auto now = files(dir, key);
             ASSERT_EQ(now.size(), after.size()); // no temporary file left behind, here
             for (const auto& entry : fs::directory_iterator(key.keyDir())) // nor there
@@ -189,8 +196,9 @@ TEST(FullDisk, EachFileIsAsItWasOrCompleteAndEveryFailureIsReported)
                 if (!fits && name != "key")
                     failed.insert(name);
             }
-            if (keyFits)
+            if (keyFits) {
                 EXPECT_EQ(*programmed, failed);
+            }
         }
     }
 }
