@@ -99,8 +99,8 @@ TEST_F(CliPskc, ProgramWritesWhatPythonPskcDecryptsAndShowLists)
                   .code,
               0);
     EXPECT_EQ(cli({"pskc", "show", weak, "--pskc-password-file", password}).code, 0);
-    const ProcessRun extend = cli({"program", "--no-plaintext", "--pskc", weak,
-                                   "--pskc-password-file", password});
+    const ProcessRun extend =
+        cli({"program", "--no-plaintext", "--pskc", weak, "--pskc-password-file", password});
     EXPECT_EQ(extend.code, 2) << extend.err;
     EXPECT_TRUE(has(extend.err, "pskc convert " + weak.toStdString() + " --out")) << extend.err;
     EXPECT_EQ(cli({"pskc", "convert", weak, "--out", moved, "--pskc-password-file", password}).code,

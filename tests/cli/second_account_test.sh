@@ -31,7 +31,7 @@ while IFS='|' read -r mode owner file how names; do
     dir=$work/seeds-$case
     mkdir "$dir" && chown "$owner" "$dir" && chmod "$mode" "$dir"
     loot=$work/other/loot-$case
-    as_other sh -c "umask 0; : >'$loot'" || fail "$case: cannot prepare"
+    as_other sh -c "umask 0; : >'$loot'"
     case $how in
     link) as_other ln -s "$loot" "$dir/$file" ;;
     dangling) as_other ln -s "$dir/gone" "$dir/$file" ;;
@@ -66,27 +66,26 @@ mkdir -p "$work/usr/bin" "$work/home"
 cp "$cli" "$work/usr/bin/"
 HOME=$work/home XDG_DATA_HOME='' VNOTP_SEED_DIR='' "$work/usr/bin/vnotp-cli" program \
     --serial I1 >/dev/null 2>&1 || fail "installed copy: cannot program"
-[ -z "$(ls "$work/usr/bin" | grep seeds)" ] || fail "installed copy: seeds beside the program"
+! ls "$work/usr/bin" | grep -q seeds || fail "installed copy: seeds beside the program"
 [ -f "$work/home/.local/share/vnotp/tseeds.csv" ] || fail "installed copy: no seeds in the XDG folder"
 
 # No core dumps: a process of the second account, blocked on a FIFO or in its
 # event loop, has no core size and /proc entries it does not own (not dumpable).
 mkfifo "$work/wait" && chmod 666 "$work/wait"
 mkdir -m 777 "$work/h" "$work/k"
+undumpable() {
+    grep -q '^Max core file size *0 *0 ' "/proc/$pid/limits" &&
+        [ "$(stat -c %u "/proc/$pid/status")" = 0 ]
+}
 for program in "$cli program --seed-file $work/wait" "$window"; do
     ulimit -c unlimited
     # Not through as_other: a function in the background is a shell of its own.
     setpriv --reuid=4242 --regid=4242 --clear-groups env HOME="$work/h" VN_KEY_DIR="$work/k" \
         QT_QPA_PLATFORM=offscreen $program >/dev/null 2>&1 &
     pid=$!
-    undumpable() {
-        grep -q '^Max core file size *0 *0 ' "/proc/$pid/limits" &&
-            [ "$(stat -c %u "/proc/$pid/status")" = 0 ]
-    }
     for _ in $(seq 20); do undumpable && break; sleep 0.25; done
     undumpable || fail "$program: may dump core"
-    kill $pid
-    wait $pid 2>/dev/null
+    kill $pid && wait $pid 2>/dev/null
 done
 
 [ $failures = 0 ] && echo "PASS" || exit 1
