@@ -1,10 +1,14 @@
 // The tool's own time per token while `batch` programs 200 tokens over ten
 // virtual keys that are touched at once (touch auto:0), with TOTP seed files
-// that already hold 10,000 tokens. The time splits into device time (inside
-// the device library), seed-file time (inside the seed-file recorder) and the
-// rest; the person swapping keys is taken out. The baseline, measured in the
-// same run on the same kind of keys, is the device library alone programming
-// the same number of tokens with no tool around it.
+// that already hold 1,000 and then 10,000 tokens. The time splits into device
+// time (inside the device library), seed-file time (inside the seed-file
+// recorder) and the rest; the person swapping keys is taken out. Two
+// baselines are measured in the same run: the device library alone
+// programming the same number of tokens with no tool around it, and pugixml
+// alone saving the seed document once. The seed-file time is shown for the
+// recorder as a batch keeps it (the documents read once, kept between
+// tokens) and for a fresh recorder per token, which reads and parses the
+// whole file again for every token, as every token once did.
 
 #include "cli/Batch.h"
 #include "core/Codecs.h"
@@ -13,13 +17,18 @@
 
 #include "KeyStore.h"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
+#include <vector>
 
 namespace {
 
@@ -28,7 +37,6 @@ using Seconds = std::chrono::duration<double>;
 
 constexpr int kKeys = 10;
 constexpr int kTokensPerKey = 20;
-constexpr int kRecorded = 10000;
 
 std::string keySerial(char family, int n)
 {
@@ -61,14 +69,14 @@ struct TempDir
     }
 };
 
-// TOTP seed files of kRecorded tokens, built on one in-memory document.
-bool prefill(const std::filesystem::path& dir)
+// TOTP seed files of `recorded` tokens, built on one in-memory document.
+bool prefill(const std::filesystem::path& dir, int recorded)
 {
     SeedDocument document = load_seed_document(OtpAlgorithm::Totp, dir);
     std::ofstream csv(seed_csv_path(seed_xml_path(OtpAlgorithm::Totp, dir)), std::ios::binary);
     csv << seed_csv_header(OtpAlgorithm::Totp);
     pugi::xml_node tokens = document.xml.first_element_by_path("data/tokens");
-    for (int n = 0; n < kRecorded; ++n) {
+    for (int n = 0; n < recorded; ++n) {
         TokenSpec token;
         char serial[16];
         std::snprintf(serial, sizeof serial, "OLD%010d", n);
@@ -96,9 +104,9 @@ bool prefill(const std::filesystem::path& dir)
 class TimedKeys final : public DeviceApi
 {
 public:
-    explicit TimedKeys(const vkey::KeyStore& store) : m_store(store)
+    TimedKeys(const vkey::KeyStore& store, char family) : m_store(store), m_family(family)
     {
-        (void)m_store.plug(keySerial('B', 0));
+        (void)m_store.plug(keySerial(m_family, 0));
     }
 
     Seconds device{};
@@ -108,9 +116,9 @@ public:
     {
         if (m_programmed == kTokensPerKey) {
             const auto start = Clock::now();
-            (void)m_store.unplug(keySerial('B', m_key));
+            (void)m_store.unplug(keySerial(m_family, m_key));
             if (++m_key < kKeys)
-                (void)m_store.plug(keySerial('B', m_key));
+                (void)m_store.plug(keySerial(m_family, m_key));
             m_programmed = 0;
             swapping += Clock::now() - start;
         }
@@ -175,6 +183,7 @@ private:
     }
 
     const vkey::KeyStore& m_store;
+    const char m_family;
     LinkedDeviceApi m_lib;
     int m_key = 0;
     int m_programmed = 0;
@@ -208,6 +217,91 @@ private:
     Recorder& m_inner;
 };
 
+// A recorder made afresh for every token: nothing is kept between tokens, so
+// every token reads and parses the whole XML file before it writes it.
+class FreshRecorder final : public Recorder
+{
+public:
+    explicit FreshRecorder(std::filesystem::path folder) : m_folder(std::move(folder)) {}
+
+    std::vector<std::filesystem::path> folders() const override { return {m_folder}; }
+    OpResult<void> check(const TokenSpec& token) override
+    {
+        m_recorder.emplace(m_folder);
+        return m_recorder->check(token);
+    }
+    std::vector<RecordOutcome> record(const TokenSpec& token, std::string_view keySerial) override
+    {
+        return m_recorder->record(token, keySerial);
+    }
+
+private:
+    std::filesystem::path m_folder;
+    std::optional<SeedFileRecorder> m_recorder;
+};
+
+struct BatchRun
+{
+    Seconds total{};
+    Seconds device{};
+    Seconds seedFiles{};
+};
+
+// One batch of kKeys keys of `family` into the seed folder through `recorder`.
+std::optional<BatchRun> runBatch(const vkey::KeyStore& store, char family,
+                                 const std::filesystem::path& seeds, Recorder& recorder)
+{
+    createKeys(store, family);
+    TimedKeys device(store, family);
+    std::ostringstream out, err;
+    CliContext context(device, out, err);
+    TimedRecorder timed(recorder);
+    Recorder* const recorders[] = {&timed};
+    BatchSettings settings;
+    settings.keys = kKeys;
+    settings.tokensPerKey = kTokensPerKey;
+    settings.token.outDir = seeds.string();
+    settings.poll = std::chrono::milliseconds(0);
+
+    const auto start = Clock::now();
+    const BatchSummary summary = run_batch(context, settings, recorders);
+    const Seconds total = Clock::now() - start - device.swapping;
+    if (summary.tokensProgrammed != kKeys * kTokensPerKey) {
+        std::fprintf(stderr, "batch programmed %d tokens:\n%s\n", summary.tokensProgrammed,
+                     err.str().c_str());
+        return std::nullopt;
+    }
+    return BatchRun{total, device.device, timed.spent};
+}
+
+// pugixml alone saving the seed document as the batch left it, to a file of
+// its own: the median of five saves, without and with the flush to the disk
+// (fsync) that the recorder does so that a recorded token survives a crash.
+std::pair<Seconds, Seconds> pugixmlSave(const std::filesystem::path& seeds)
+{
+    pugi::xml_document xml;
+    xml.load_file(seed_xml_path(OtpAlgorithm::Totp, seeds).c_str());
+    const std::filesystem::path copy = seeds / "pugixml-save.xml";
+    std::vector<Seconds> plain, synced;
+    for (int i = 0; i < 5; ++i) {
+        auto start = Clock::now();
+        xml.save_file(copy.c_str(), "\t", pugi::format_indent);
+        plain.push_back(Clock::now() - start);
+        start = Clock::now();
+        FILE* file = std::fopen(copy.c_str(), "wb");
+        pugi::xml_writer_file writer(file);
+        xml.save(writer, "\t", pugi::format_indent);
+        std::fflush(file);
+        ::fsync(::fileno(file));
+        std::fclose(file);
+        synced.push_back(Clock::now() - start);
+    }
+    std::filesystem::remove(copy);
+    std::ranges::sort(plain);
+    std::ranges::sort(synced);
+    return {plain[2], synced[2]};
+}
+
 // The device library alone: the same number of tokens, one key after another.
 Seconds baseline(const vkey::KeyStore& store)
 {
@@ -239,55 +333,59 @@ Seconds baseline(const vkey::KeyStore& store)
 
 int main()
 {
-    TempDir keys, seeds;
+    TempDir keys;
     ::setenv("VN_KEY_DIR", (keys.path / "keys").c_str(), 1);
     const vkey::KeyStore store((keys.path / "keys").string());
-    if (keys.path.empty() || seeds.path.empty() || !vkey::ensureKeyDir(store.dir()) ||
-        !prefill(seeds.path)) {
-        std::fprintf(stderr, "cannot prepare the keys or the seed files\n");
+    if (keys.path.empty() || !vkey::ensureKeyDir(store.dir())) {
+        std::fprintf(stderr, "cannot prepare the keys\n");
         return 1;
     }
     for (const std::string& serial : store.plugged())
         (void)store.unplug(serial);
     createKeys(store, 'A');
-    createKeys(store, 'B');
-
     const Seconds base = baseline(store);
-
-    TimedKeys device(store);
-    std::ostringstream out, err;
-    CliContext context(device, out, err);
-    SeedFileRecorder seedFiles(seeds.path);
-    TimedRecorder recorder(seedFiles);
-    Recorder* const recorders[] = {&recorder};
-    BatchSettings settings;
-    settings.keys = kKeys;
-    settings.tokensPerKey = kTokensPerKey;
-    settings.token.outDir = seeds.path.string();
-    settings.poll = std::chrono::milliseconds(0);
-
-    const auto start = Clock::now();
-    const BatchSummary summary = run_batch(context, settings, recorders);
-    const Seconds total = Clock::now() - start - device.swapping;
-    if (summary.tokensProgrammed != kKeys * kTokensPerKey) {
-        std::fprintf(stderr, "batch programmed %d tokens:\n%s\n", summary.tokensProgrammed,
-                     err.str().c_str());
-        return 1;
-    }
 
     const double n = kKeys * kTokensPerKey;
     auto ms = [n](Seconds s) { return s.count() * 1000.0 / n; };
-    const Seconds rest = total - device.device - recorder.spent;
-    std::printf("batch: %d keys x %d tokens, touch auto:0, seed files holding %d tokens\n", kKeys,
-                kTokensPerKey, kRecorded);
-    std::printf("tool time per token        %8.2f ms\n", ms(total));
-    std::printf("  device library           %8.2f ms (%4.0f%%)\n", ms(device.device),
-                100.0 * device.device / total);
-    std::printf("  seed files               %8.2f ms (%4.0f%%)\n", ms(recorder.spent),
-                100.0 * recorder.spent / total);
-    std::printf("  everything else          %8.2f ms (%4.0f%%)\n", ms(rest), 100.0 * rest / total);
+    std::printf("batch: %d keys x %d tokens, touch auto:0, TOTP seed files\n", kKeys,
+                kTokensPerKey);
+    std::printf("seed-file time per token: the recorder kept between tokens, a fresh one per\n"
+                "token, and pugixml alone saving the same document once (plain; with fsync)\n");
+    std::printf("%9s %10s %10s %10s %12s %10s %12s\n", "recorded", "kept", "fresh", "save",
+                "save+fsync", "kept/save", "kept/+fsync");
+    char family = 'B';
+    std::optional<BatchRun> last;
+    for (const int recorded : {1000, 10000}) {
+        TempDir kept, fresh;
+        if (!prefill(kept.path, recorded) || !prefill(fresh.path, recorded)) {
+            std::fprintf(stderr, "cannot prepare the seed files\n");
+            return 1;
+        }
+        SeedFileRecorder keptRecorder(kept.path);
+        const auto keptRun = runBatch(store, family++, kept.path, keptRecorder);
+        FreshRecorder freshRecorder(fresh.path);
+        const auto freshRun = runBatch(store, family++, fresh.path, freshRecorder);
+        if (!keptRun || !freshRun)
+            return 1;
+        const auto [save, synced] = pugixmlSave(kept.path);
+        const double saveMs = save.count() * 1000.0, syncedMs = synced.count() * 1000.0;
+        std::printf("%9d %7.2f ms %7.2f ms %7.2f ms %9.2f ms %10.2f %12.2f\n", recorded,
+                    ms(keptRun->seedFiles), ms(freshRun->seedFiles), saveMs, syncedMs,
+                    ms(keptRun->seedFiles) / saveMs, ms(keptRun->seedFiles) / syncedMs);
+        last = keptRun;
+    }
+
+    const Seconds rest = last->total - last->device - last->seedFiles;
+    std::printf("\nat 10000 recorded tokens, the recorder kept as a batch keeps it:\n");
+    std::printf("tool time per token        %8.2f ms\n", ms(last->total));
+    std::printf("  device library           %8.2f ms (%4.0f%%)\n", ms(last->device),
+                100.0 * last->device / last->total);
+    std::printf("  seed files               %8.2f ms (%4.0f%%)\n", ms(last->seedFiles),
+                100.0 * last->seedFiles / last->total);
+    std::printf("  everything else          %8.2f ms (%4.0f%%)\n", ms(rest),
+                100.0 * rest / last->total);
     std::printf("baseline: library alone    %8.2f ms per token\n", ms(base));
-    std::printf("ratio tool / baseline      %8.1f\n", total / base);
-    std::printf("ratio seed files / baseline%8.1f\n", recorder.spent / base);
+    std::printf("ratio tool / baseline      %8.1f\n", last->total / base);
+    std::printf("ratio seed files / baseline%8.1f\n", last->seedFiles / base);
     return 0;
 }

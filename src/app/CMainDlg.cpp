@@ -3,9 +3,11 @@
 #include "app/CAboutDlg.h"
 #include "app/NewTokenFlow.h"
 #include "app/PinButtons.h"
+#include "app/SeedRecordsDlg.h"
 #include "app/TokenButtons.h"
 #include "app/TokenListView.h"
 #include "device/KeyDirWatcher.h"
+#include "records/SeedFolder.h"
 #include "ui/AppIcon.h"
 #include "ui/BusyCursor.h"
 #include "ui/DialogKeys.h"
@@ -13,6 +15,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -43,6 +46,7 @@ CMainDlg::CMainDlg(DeviceApi& device, Options options)
                    Qt::WindowCloseButtonHint);
     setModal(false);
     setFixedSize(DialogUnits(font()).size(501, 344));
+    m_state.records = loadSeedRecordsChoice();
     createControls();
 }
 
@@ -130,13 +134,18 @@ void CMainDlg::createControls()
               &CMainDlg::OnBnClickedPinPolicy);
     addButton(ControlId::UpdatePin, QStringLiteral("Update PIN"), 438, 108, false,
               &CMainDlg::OnBnClickedUpdatePin);
+    // Above About, as wide as both button columns: its caption is longer.
+    addButton(ControlId::SeedRecords, QStringLiteral("Seed records..."), 378, 293, true,
+              &CMainDlg::OnSeedRecords)
+        ->setGeometry(du.rect(378, 293, 115, 14));
 
     // Tab order as the template lists the controls (labels and the status
-    // line take no focus).
-    const int order[] = {ControlId::About,     ControlId::Messages,  ControlId::Refresh,
-                         ControlId::TokenList, ControlId::Remove,    ControlId::Clear,
-                         ControlId::Reset,     ControlId::GetOtp,    ControlId::NewToken,
-                         ControlId::SetEnter,  ControlId::PinPolicy, ControlId::UpdatePin};
+    // line take no focus), then Seed records.
+    const int order[] = {ControlId::About,      ControlId::Messages,  ControlId::Refresh,
+                         ControlId::TokenList,  ControlId::Remove,    ControlId::Clear,
+                         ControlId::Reset,      ControlId::GetOtp,    ControlId::NewToken,
+                         ControlId::SetEnter,   ControlId::PinPolicy, ControlId::UpdatePin,
+                         ControlId::SeedRecords};
     for (std::size_t i = 1; i < std::size(order); ++i)
         setTabOrder(control(order[i - 1]), control(order[i]));
 }
@@ -380,6 +389,17 @@ void CMainDlg::OnAppAbout()
 {
     CAboutDlg about(dialogParent());
     about.exec();
+}
+
+void CMainDlg::OnSeedRecords()
+{
+    const std::filesystem::path folder =
+        m_state.seedFolder.empty() ? default_seed_folder() : m_state.seedFolder;
+    SeedRecordsDlg dialog(m_state.records, QString::fromStdString(folder.string()), dialogParent());
+    if (dialog.exec() != QDialog::Accepted || dialog.choice() == m_state.records)
+        return;
+    m_state.records = dialog.choice();
+    saveSeedRecordsChoice(m_state.records);
 }
 
 void CMainDlg::OnNewToken()

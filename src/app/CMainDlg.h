@@ -92,6 +92,7 @@ private:
 
     // Button handlers.
     void OnAppAbout();
+    void OnSeedRecords();
     void OnNewToken();
     void OnSetEnter();
     void OnBnClickedPinPolicy();

@@ -16,5 +16,6 @@ inline constexpr int GetOtp = 1020;
 inline constexpr int SetEnter = 1021;
 inline constexpr int NewToken = 1027;
 inline constexpr int StatusLine = 1034;
+inline constexpr int SeedRecords = 1040;
 inline constexpr int About = 57664;
 } // namespace ControlId

@@ -7,6 +7,8 @@
 // flows through a fake.
 
 #include "app/ControlId.h"
+#include "app/SeedRecordsChoice.h"
+#include "core/Secret.h"
 #include "device/DeviceApi.h"
 
 #include <QString>
@@ -14,6 +16,7 @@
 
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +29,10 @@ struct WindowState
     std::vector<std::string> listedSerials; // the serials of the rows, at the last refresh
     std::string keySerialNumber;            // of the key the last discovery found
     std::filesystem::path seedFolder;       // where New Token writes; empty: the default
+    SeedRecordsChoice records;              // where New Token records; the seed files by default
+    // The password of the PSKC file pskcPasswordFile once asked; in memory only.
+    std::optional<Password> pskcPassword;
+    QString pskcPasswordFile;
 };
 
 class MainWindowPort

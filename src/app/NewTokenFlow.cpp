@@ -1,23 +1,105 @@
 #include "app/NewTokenFlow.h"
 
+#include "app/PskcPasswordDlg.h"
 #include "app/TokenButtons.h"
 #include "pin/QueryPin.h"
 #include "programming/CNewTokenDlg.h"
 #include "programming/SerialProposal.h"
+#include "pskc/Credentials.h"
+#include "records/OathUsersRecorder.h"
+#include "records/PskcRecorder.h"
 #include "records/SeedFileRecorder.h"
 #include "records/SeedFolder.h"
 #include "ui/AnsiText.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 #include <spdlog/spdlog.h>
 
 namespace {
 
+std::filesystem::path pathOf(const QString& file)
+{
+    return std::filesystem::path(file.toStdString());
+}
+
+QString shown(const std::filesystem::path& path)
+{
+    return QDir::toNativeSeparators(QString::fromStdString(path.string()));
+}
+
+// The recorders of the window's choice, opened before the dialog so that a
+// PSKC file that cannot be extended stops New Token before anything else.
+class ChosenRecorders
+{
+public:
+    // The reason in the status line when a PSKC file cannot be opened.
+    OpResult<void> open(MainWindowPort& window)
+    {
+        WindowState& state = window.state();
+        const SeedRecordsChoice& choice = state.records;
+        if (choice.seedFiles) {
+            m_seedFiles.emplace(state.seedFolder.empty() ? default_seed_folder()
+                                                         : state.seedFolder);
+            m_all.push_back(&*m_seedFiles);
+        }
+        if (!choice.pskcFile.isEmpty()) {
+            auto credential = pskcCredential(window);
+            if (!credential)
+                return std::unexpected(credential.error());
+            auto pskc = PskcRecorder::open(pathOf(choice.pskcFile), *credential);
+            if (!pskc) {
+                // Asked again next time: it may have been mistyped.
+                if (pskc.error().fault == Fault::WrongPassword ||
+                    pskc.error().fault == Fault::WrongProtection)
+                    state.pskcPassword.reset();
+                return std::unexpected(pskc.error());
+            }
+            m_pskc.emplace(std::move(*pskc));
+            m_all.push_back(&*m_pskc);
+        }
+        if (!choice.oathUsersFile.isEmpty()) {
+            m_oathUsers.emplace(pathOf(choice.oathUsersFile), choice.oathUsersReplace);
+            m_all.push_back(&*m_oathUsers);
+        }
+        return {};
+    }
+
+    std::span<Recorder* const> all() const { return m_all; }
+
+private:
+    // The key file's key, or the password asked once per run.
+    static OpResult<pskc::Credential> pskcCredential(MainWindowPort& window)
+    {
+        WindowState& state = window.state();
+        const SeedRecordsChoice& choice = state.records;
+        if (!choice.pskcKeyFile.isEmpty())
+            return pskc::read_key_file(pathOf(choice.pskcKeyFile));
+        if (state.pskcPassword && state.pskcPasswordFile == choice.pskcFile)
+            return *state.pskcPassword;
+        PskcPasswordDlg dialog(choice.pskcFile, !QFileInfo::exists(choice.pskcFile),
+                               window.dialogParent());
+        if (dialog.exec() != QDialog::Accepted)
+            return fail(Fault::Cancelled,
+                        "No password was entered for " + choice.pskcFile.toStdString() + ".");
+        state.pskcPassword = dialog.password();
+        state.pskcPasswordFile = choice.pskcFile;
+        return *state.pskcPassword;
+    }
+
+    std::optional<SeedFileRecorder> m_seedFiles;
+    std::optional<PskcRecorder> m_pskc;
+    std::optional<OathUsersRecorder> m_oathUsers;
+    std::vector<Recorder*> m_all;
+};
+
 // The Messages-panel lines of a programmed token: success, SN and SEED as the
 // edits showed them, then one line per record that could not be written (the
-// seed above is then the only trace of the token outside the key).
-QString resultText(const NewTokenForm& form, const ProgrammedToken& programmed)
+// seed above is then the only trace of the token outside the key). With a
+// choice of places other than the seed files alone, each place written is
+// named too.
+QString resultText(const NewTokenForm& form, const ProgrammedToken& programmed, bool nameEachPlace)
 {
     QString text = QStringLiteral("Save new token succeeded!\r\n") + QStringLiteral("SN=") +
                    form.serialText + QStringLiteral(", SEED=") + form.seedText +
@@ -25,8 +107,10 @@ QString resultText(const NewTokenForm& form, const ProgrammedToken& programmed)
     for (const RecordOutcome& outcome : programmed.records)
         if (outcome.failure)
             text += QStringLiteral("Failed to record the new token in %1: %2\r\n")
-                        .arg(QDir::toNativeSeparators(QString::fromStdString(outcome.destination)),
+                        .arg(shown(outcome.destination),
                              QString::fromStdString(outcome.failure->detail));
+        else if (nameEachPlace)
+            text += QStringLiteral("Recorded in %1\r\n").arg(shown(outcome.destination));
     return text;
 }
 
@@ -44,10 +128,13 @@ void OnNewToken(MainWindowPort& window)
     }
     state.cachedPin = QString::fromStdString(*access);
 
+    ChosenRecorders recorders;
+    if (auto opened = recorders.open(window); !opened) {
+        window.SetStatusText(QString::fromStdString(opened.error().detail));
+        return;
+    }
     const std::string serial = next_serial_number(state.listedSerials, state.keySerialNumber);
-    SeedFileRecorder seedFiles(state.seedFolder.empty() ? default_seed_folder() : state.seedFolder);
-    Recorder* const recorders[] = {&seedFiles};
-    CNewTokenDlg dialog(window.device(), state.keySerialNumber, *access, serial, recorders,
+    CNewTokenDlg dialog(window.device(), state.keySerialNumber, *access, serial, recorders.all(),
                         window.dialogParent());
     dialog.exec();
 
@@ -57,7 +144,7 @@ void OnNewToken(MainWindowPort& window)
     if (dialog.saveResult() != kProgrammingSucceeded)
         return;
     const ProgrammedToken& programmed = *dialog.programmed();
-    window.AppendMessage(resultText(dialog.form(), programmed));
+    window.AppendMessage(resultText(dialog.form(), programmed, !state.records.isDefault()));
     window.AppendMessage(enterResultLine(programmed.enter));
     window.RefreshTokenList();
     window.setControlEnabled(ControlId::GetOtp, true);

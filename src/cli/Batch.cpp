@@ -1,12 +1,27 @@
 #include "cli/Batch.h"
 
+#include "cli/CliJson.h"
+
 #include "cli/ExitCode.h"
+#include "cli/PrintableText.h"
 
 #include <ostream>
 #include <set>
 #include <thread>
 
 namespace {
+
+// The user of key `number` (from 1), as the progress lines name it.
+std::string user_of(const BatchSettings& settings, int number)
+{
+    return settings.users.empty() ? settings.token.user : settings.users.at(number - 1);
+}
+
+std::string for_user(const BatchSettings& settings, int number)
+{
+    const std::string user = user_of(settings, number);
+    return user.empty() ? std::string() : " for \"" + printable(user) + "\"";
+}
 
 // The serial number of the one key plugged in that this run has not seen yet,
 // or nothing when the user pressed Ctrl-C first. Says once per situation what
@@ -30,7 +45,7 @@ std::optional<std::string> wait_for_new_key(CliContext& context, const BatchSett
             say("more than one key is plugged in; leave only the next one");
         else
             say("waiting for key " + std::to_string(number) + " of " +
-                std::to_string(settings.keys) + ": plug it in");
+                std::to_string(settings.keys) + for_user(settings, number) + ": plug it in");
         std::this_thread::sleep_for(settings.poll);
     }
     return std::nullopt;
@@ -69,7 +84,12 @@ BatchSummary run_batch(CliContext& context, const BatchSettings& settings,
         }
         done.insert(*serial);
 
-        nlohmann::json keyJson = {{"key", *serial}, {"tokens", nlohmann::json::array()}};
+        TokenOptions options = settings.token;
+        options.user = user_of(settings, number);
+        nlohmann::json keyJson = {
+            {"serial", *serial},
+            {"user", options.user.empty() ? nlohmann::json(nullptr) : nlohmann::json(options.user)},
+            {"tokens", nlohmann::json::array()}};
         int programmedHere = 0;
         int failedHere = 0;
         KeySession key(context.device);
@@ -85,8 +105,8 @@ BatchSummary run_batch(CliContext& context, const BatchSettings& settings,
             OpResult<ProgrammedToken> programmed =
                 !tokenSerial ? std::unexpected(tokenSerial.error())
                 : !seed      ? std::unexpected(seed.error())
-                        : program_one(context, key, settings.token, *serial, *access, *tokenSerial,
-                                      *seed, recorders);
+                        : program_one(context, key, options, *serial, *access, *tokenSerial, *seed,
+                                      recorders);
             if (seed)
                 wipe(seed->data(), seed->capacity());
             if (!programmed) {
@@ -103,21 +123,27 @@ BatchSummary run_batch(CliContext& context, const BatchSettings& settings,
             } else {
                 ++programmedHere;
             }
+            if (programmed->verification)
+                context.err << verification_line(*programmed) << std::endl;
             keyJson["tokens"].push_back(token_json(*programmed, settings.token.showSeed));
         }
 
         summary.tokensProgrammed += programmedHere;
         summary.tokensFailed += failedHere;
         (failedHere == 0 ? summary.keysProgrammed : summary.keysFailed) += 1;
-        keyJson["failed"] = failedHere;
+        keyJson["tokensFailed"] = failedHere;
         summary.keys.push_back(keyJson);
-        context.err << "key " << number << " of " << settings.keys << ": " << *serial << ", "
-                    << programmedHere << (programmedHere == 1 ? " token" : " tokens")
-                    << " programmed"
+        context.err << "key " << number << " of " << settings.keys << ": " << *serial
+                    << for_user(settings, number) << ", " << programmedHere
+                    << (programmedHere == 1 ? " token" : " tokens") << " programmed"
                     << (failedHere ? ", " + std::to_string(failedHere) + " failed" : "")
                     << "; remove the key" << std::endl;
-        wait_for_removal(context, settings, *serial);
+        // After the last key there is nothing to keep apart from it.
+        if (number < settings.keys)
+            wait_for_removal(context, settings, *serial);
     }
+    if (!settings.users.empty())
+        summary.usersLeft = static_cast<int>(settings.users.size() - summary.keys.size());
     if (summary.interrupted && summary.exitCode == 0)
         summary.exitCode = ExitCode::Interrupted;
     return summary;

@@ -4,19 +4,24 @@
 // is plugged in that this run has not programmed, program its tokens with
 // proposed serial numbers and generated seeds, wait until it is pulled out,
 // and go on. A key offered a second time is refused, not programmed twice.
+// With users, key N is for user N and the run ends when the users run out.
 
 #include "cli/TokenOptions.h"
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
 struct BatchSettings
 {
-    int keys = 1;
+    int keys = 0; // 0 with users: one key per user
+    // One per key in order (--users); empty: every key's tokens get token.user.
+    std::vector<std::string> users;
     int tokensPerKey = 1;
     TokenOptions token;
     std::chrono::milliseconds poll{100};
@@ -29,7 +34,8 @@ struct BatchSummary
     int tokensProgrammed = 0;
     int tokensFailed = 0;
     bool interrupted = false;
-    int exitCode = 0; // of the first failure
+    std::optional<int> usersLeft; // with --users: those no key was offered for
+    int exitCode = 0;             // of the first failure
     nlohmann::json keys = nlohmann::json::array();
 };
 

@@ -9,10 +9,11 @@ void add_enter_command(CLI::App& app, CliContext& context)
     auto choice = std::make_shared<std::string>();
     command->add_option("on|off", *choice, "on or off")
         ->required()
-        ->check(CLI::IsMember({"on", "off"}));
+        ->transform(CLI::IsMember({"on", "off"}, CLI::ignore_case));
     command->callback([&context, choice] {
         KeySession key(context.device);
-        if (auto serial = key.find_key(); !serial) {
+        const auto serial = key.find_key();
+        if (!serial) {
             context.fail(serial.error());
             return;
         }
@@ -20,6 +21,6 @@ void add_enter_command(CLI::App& app, CliContext& context)
             context.fail(set.error(), "Failed to set C/R");
             return;
         }
-        context.out << "ENTER after an OTP: " << *choice << '\n';
+        context.out << "Key " << *serial << " types ENTER after an OTP: " << *choice << '\n';
     });
 }

@@ -14,18 +14,23 @@ inline constexpr int Pin = 6;           // PIN missing or wrong
 inline constexpr int Interrupted = 130; // batch: Ctrl-C before all keys were programmed
 } // namespace ExitCode
 
+// The table the main --help and the manual page's EXIT STATUS show.
 inline constexpr const char* kExitCodeHelp =
     "Exit codes:\n"
-    "  0  success\n"
-    "  2  usage error, or the input was refused (bad seed, serial too long, a PSKC\n"
-    "     file that does not parse, decrypt or verify, ...)\n"
-    "  3  no key, or more than one key, plugged in\n"
-    "  4  the key refused or failed (its status is printed as 0x%08X)\n"
-    "  5  the token was programmed but a seed or PSKC file could not be written\n"
-    "     (serial number and seed are then printed on standard error);\n"
-    "     pskc convert: the PSKC file could not be written (the sources are kept)\n"
-    "  6  PIN missing or wrong\n"
-    "  130 batch interrupted by Ctrl-C between keys";
+    "  0   success\n"
+    "  2   usage error, or the input was refused (bad seed, serial too long, a user\n"
+    "      name the records cannot hold, a PSKC file that does not parse, decrypt\n"
+    "      or verify, reset or remove without --yes and without a terminal, or an\n"
+    "      answer other than y at their prompt, ...)\n"
+    "  3   no key, or more than one key, plugged in\n"
+    "  4   the key refused or failed (its status is printed as 0x%08X), or\n"
+    "      --verify found a different OTP\n"
+    "  5   the token was programmed but a seed or PSKC file could not be written\n"
+    "      (serial number and seed are then printed on standard error);\n"
+    "      pskc convert: the PSKC file could not be written (the sources are kept)\n"
+    "  6   PIN missing or wrong\n"
+    "  130 batch interrupted by Ctrl-C between keys\n"
+    "A batch exits with the code of its first failure, even when Ctrl-C ends it later.";
 
 // Anything refused before the key was touched is a usage error, whatever
 // the file or container said; what the key did is its own code.

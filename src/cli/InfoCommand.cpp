@@ -1,15 +1,16 @@
+#include "cli/CliJson.h"
 #include "cli/Commands.h"
 
+#include "records/SeedFolder.h"
 #include "tokens/TokenCommands.h"
-
-#include <nlohmann/json.hpp>
 
 void add_info_command(CLI::App& app, CliContext& context)
 {
     auto* command = app.add_subcommand(
-        "info", "The key's serial number, PIN protection mode, PIN policy and PIN, token count");
+        "info", "The key's serial number, PIN protection mode, PIN policy and PIN, token count; "
+                "the seed folder in use");
     auto json = std::make_shared<bool>(false);
-    command->add_flag("--json", *json, "One JSON document on standard output");
+    command->add_flag("-j,--json", *json, "One JSON document on standard output");
     command->callback([&context, json] {
         KeySession key(context.device);
         const auto info = describe_key(key);
@@ -17,14 +18,12 @@ void add_info_command(CLI::App& app, CliContext& context)
             context.fail(info.error());
             return;
         }
+        const std::string seedFolder = default_seed_folder().string();
         if (*json) {
-            context.out << nlohmann::json{{"serial", info->serial},
-                                          {"pinMode", info->pinMode},
-                                          {"pinPolicy", info->pinPolicyOn},
-                                          {"pinSet", info->pinSet},
-                                          {"tokens", info->tokenCount}}
-                               .dump(2)
-                        << '\n';
+            auto document = json_document("info");
+            document["key"] = key_json(*info);
+            document["seedFolder"] = seedFolder;
+            print_json(context.out, document);
             return;
         }
         context.out << "Serial number:       " << info->serial << '\n'
@@ -32,6 +31,7 @@ void add_info_command(CLI::App& app, CliContext& context)
                     << (info->pinMode == 0 ? " (hardware)" : " (software)") << '\n'
                     << "PIN policy:          " << (info->pinPolicyOn ? "on" : "off") << '\n'
                     << "PIN set:             " << (info->pinSet ? "yes" : "no") << '\n'
-                    << "Tokens:              " << info->tokenCount << '\n';
+                    << "Tokens:              " << info->tokenCount << '\n'
+                    << "Seed folder:         " << seedFolder << '\n';
     });
 }

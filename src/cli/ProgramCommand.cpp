@@ -1,3 +1,4 @@
+#include "cli/CliJson.h"
 #include "cli/Commands.h"
 
 #include "cli/ExitCode.h"
@@ -110,12 +111,17 @@ void run_program(CliContext& context, const ProgramOptions& options)
     }
 
     if (options.token.json) {
-        context.out << token_json(*programmed, options.token.showSeed).dump(2) << '\n';
+        auto document = json_document("program");
+        document["key"] = {{"serial", *keySerial}};
+        document["tokens"] = {token_json(*programmed, options.token.showSeed)};
+        print_json(context.out, document);
         return;
     }
-    context.out << "SN=" << programmed->token.serial << '\n';
+    context.out << "SN=" << programmed->token.serial << " programmed on key " << *keySerial << '\n';
     if (options.token.showSeed)
         context.out << "SEED=" << to_hex_upper(programmed->token.seed.view()) << '\n';
+    if (programmed->verification)
+        context.out << verification_line(*programmed) << '\n';
     if (programmed->recorded())
         context.out << "Recorded in " << listed(recorded_in(*programmed)) << '\n';
 }
@@ -128,7 +134,7 @@ void add_program_command(CLI::App& app, CliContext& context)
         app.add_subcommand("program", "Programs one token and records its seed in the seed files");
     auto options = std::make_shared<ProgramOptions>();
     add_token_options(*command, options->token);
-    command->add_option("--serial", options->serial,
+    command->add_option("-s,--serial", options->serial,
                         "Serial number (default: the next proposal, as the window proposes it)");
     command->add_option("--seed-file", options->seedFile,
                         "File whose first line is the seed in hexadecimal, - for standard input "

@@ -1,5 +1,7 @@
+#include "cli/CliJson.h"
 #include "cli/Commands.h"
 #include "cli/ExitCode.h"
+#include "cli/PrintableText.h"
 #include "cli/PskcOptions.h"
 #include "core/Codecs.h"
 #include "pskc/PskcFile.h"
@@ -7,6 +9,8 @@
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <map>
 #include <ostream>
 
 namespace {
@@ -15,9 +19,49 @@ struct ShowOptions
 {
     std::string file;
     PskcCredentialOptions credential;
+    std::string user;   // only tokens whose user holds this, in any case
+    std::string serial; // only tokens whose serial or key serial holds this
     bool showSeed = false;
     bool json = false;
 };
+
+bool holds(std::string_view text, std::string_view part)
+{
+    const auto lower = [](unsigned char c) { return std::tolower(c); };
+    return std::ranges::search(text, part, {}, lower, lower).begin() != text.end() || part.empty();
+}
+
+bool wanted(const ShowOptions& options, const pskc::KeyPackage& p)
+{
+    return holds(p.userId, options.user) &&
+           (holds(p.keyId, options.serial) || holds(p.deviceSerial, options.serial));
+}
+
+std::string row_text(const ShowOptions& options, const pskc::KeyPackage& p)
+{
+    const auto dash = [](const std::string& text) { return text.empty() ? "-" : printable(text); };
+    std::string line = fmt::format(
+        "{:<14} {:<12} {:<6} {:<8} {:<6} {:<8} {}", dash(p.keyId), dash(p.deviceSerial),
+        algorithm_name(p.algorithm), hash_name(p.hash), p.digits ? std::to_string(*p.digits) : "-",
+        p.interval ? std::to_string(*p.interval) : "-", printable(p.userId));
+    if (options.showSeed)
+        line +=
+            (p.userId.empty() ? "" : " ") + std::string("SEED=") + to_hex_upper(p.secret.view());
+    line.erase(line.find_last_not_of(' ') + 1);
+    return line;
+}
+
+// The PSKC MAC covers each value, not which key package it sits in: a Key Id
+// given twice may be a copy, or a secret moved from one token to another.
+std::vector<std::string> duplicate_ids(const std::vector<pskc::KeyPackage>& packages)
+{
+    std::map<std::string, int> seen;
+    std::vector<std::string> twice;
+    for (const pskc::KeyPackage& p : packages)
+        if (++seen[p.keyId] == 2)
+            twice.push_back(p.keyId);
+    return twice;
+}
 
 void run_show(CliContext& context, const ShowOptions& options)
 {
@@ -32,33 +76,28 @@ void run_show(CliContext& context, const ShowOptions& options)
         context.fail(container.error());
         return;
     }
-    nlohmann::json rows = nlohmann::json::array();
+    const auto duplicates = duplicate_ids(container->packages());
+    for (const std::string& id : duplicates)
+        context.err << "vnotp-cli: warning: " << options.file << " holds the Key Id "
+                    << printable(id)
+                    << " more than once; its MAC does not prove which secret belongs to it\n";
+    auto document = json_document("pskc show");
+    document["file"] = options.file;
+    document["tokens"] = nlohmann::json::array();
+    document["duplicates"] = duplicates;
+    if (!options.json)
+        context.out << fmt::format("{:<14} {:<12} {:<6} {:<8} {:<6} {:<8} {}\n", "SERIAL", "KEY",
+                                   "TYPE", "HASH", "DIGITS", "INTERVAL", "USER");
     for (const pskc::KeyPackage& p : container->packages()) {
-        const std::string type = p.algorithm == OtpAlgorithm::Hotp ? "HOTP" : "TOTP";
-        const std::string hash = p.hash == OtpHash::Sha1 ? "SHA-1" : "SHA-256";
-        if (options.json) {
-            nlohmann::json row = {{"serial", p.keyId},
-                                  {"type", type},
-                                  {"hash", hash},
-                                  {"digits", p.digits ? nlohmann::json(*p.digits) : nullptr},
-                                  {"interval", p.interval ? nlohmann::json(*p.interval) : nullptr},
-                                  {"user", p.userId}};
-            if (options.showSeed)
-                row["seed"] = to_hex_upper(p.secret.view());
-            rows.push_back(row);
+        if (!wanted(options, p))
             continue;
-        }
-        std::string line = fmt::format("{:<14} {:<6} {:<8} {:<6} {:<8} {}", p.keyId, type, hash,
-                                       p.digits ? std::to_string(*p.digits) : "-",
-                                       p.interval ? std::to_string(*p.interval) : "-", p.userId);
-        if (options.showSeed)
-            line += (p.userId.empty() ? "" : " ") + std::string("SEED=") +
-                    to_hex_upper(p.secret.view());
-        line.erase(line.find_last_not_of(' ') + 1);
-        context.out << line << '\n';
+        if (options.json)
+            document["tokens"].push_back(token_json(p, options.showSeed));
+        else
+            context.out << row_text(options, p) << '\n';
     }
     if (options.json)
-        context.out << nlohmann::json{{"tokens", rows}}.dump(2) << '\n';
+        print_json(context.out, document);
 }
 
 } // namespace
@@ -66,12 +105,16 @@ void run_show(CliContext& context, const ShowOptions& options)
 void add_pskc_show_command(CLI::App& pskc, CliContext& context)
 {
     auto* command = pskc.add_subcommand(
-        "show", "Lists a PSKC file's tokens (serial, type, hash, digits, interval, user) once "
-                "every MAC is verified");
+        "show", "Lists a PSKC file's tokens (serial, key serial, type, hash, digits, interval, "
+                "user) once every MAC is verified");
     auto options = std::make_shared<ShowOptions>();
     command->add_option("FILE", options->file, "The PSKC file")->required();
     add_pskc_credential_options(*command, options->credential);
+    command->add_option("-u,--user", options->user,
+                        "Only the tokens whose user holds this text (any case)");
+    command->add_option("-s,--serial", options->serial,
+                        "Only the tokens whose serial or key serial holds this text (any case)");
     command->add_flag("--show-seed", options->showSeed, "Also print each seed in hexadecimal");
-    command->add_flag("--json", options->json, "One JSON document on standard output");
+    command->add_flag("-j,--json", options->json, "One JSON document on standard output");
     command->callback([&context, options] { run_show(context, *options); });
 }

@@ -32,5 +32,9 @@ OpResult<std::unique_ptr<Recorders>> Recorders::open(const TokenOptions& options
         recorders->m_pskc.emplace(std::move(*pskc));
         recorders->m_all.push_back(&*recorders->m_pskc);
     }
+    if (!options.oathUsersFile.empty()) {
+        recorders->m_oathUsers.emplace(options.oathUsersFile, options.oathUsersReplace);
+        recorders->m_all.push_back(&*recorders->m_oathUsers);
+    }
     return recorders;
 }

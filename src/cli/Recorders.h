@@ -1,9 +1,11 @@
 #pragma once
 
 // Where `program` and `batch` record each token: the clear-text seed files
-// unless --no-plaintext, and the PSKC file given with --pskc.
+// unless --no-plaintext, the PSKC file given with --pskc and the pam_oath users
+// file given with --oath-users.
 
 #include "cli/TokenOptions.h"
+#include "records/OathUsersRecorder.h"
 #include "records/PskcRecorder.h"
 #include "records/SeedFileRecorder.h"
 
@@ -24,5 +26,6 @@ private:
     Recorders() = default;
     std::optional<SeedFileRecorder> m_seedFiles;
     std::optional<PskcRecorder> m_pskc;
+    std::optional<OathUsersRecorder> m_oathUsers;
     std::vector<Recorder*> m_all;
 };

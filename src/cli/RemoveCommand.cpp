@@ -1,23 +1,40 @@
 #include "cli/Commands.h"
+#include "cli/ExitCode.h"
+#include "cli/Terminal.h"
 #include "cli/TokenTarget.h"
 
 #include "tokens/TokenCommands.h"
 
 void add_remove_command(CLI::App& app, CliContext& context)
 {
-    auto* command = app.add_subcommand("remove", "Deletes the token from the key");
+    auto* command = app.add_subcommand(
+        "remove", "Deletes the token from the key (asks first; --yes answers for scripts)");
     auto serial = std::make_shared<std::string>();
+    auto yes = std::make_shared<bool>(false);
     command->add_option("SERIAL", *serial, "Serial number of the token")->required();
-    command->callback([&context, serial] {
+    command->add_flag("-y,--yes", *yes, "Yes, delete the token: do not ask");
+    command->callback([&context, serial, yes] {
+        if (!*yes && !at_terminal()) {
+            context.fail(ExitCode::Usage, "remove deletes the token SN=" + *serial +
+                                              " for good; add --yes to go ahead");
+            return;
+        }
         KeySession key(context.device);
         const auto target = find_token_target(context, key, *serial);
         if (!target)
             return;
+        const std::string what = "token SN=" + *serial + " (" + token_cells(target->record)[1] +
+                                 ") from key " + target->keySerial;
+        if (!*yes && !ask_yes_no("Delete " + what + "?", context.err)) {
+            context.fail(ExitCode::Usage,
+                         "nothing deleted: the token stays on key " + target->keySerial);
+            return;
+        }
         context.touchPrompt();
         if (auto removed = key.remove(target->record, target->access.text()); !removed) {
             context.fail(removed.error(), "Failed to delete the OTP token SN=" + *serial);
             return;
         }
-        context.out << "Token SN=" << *serial << " removed\n";
+        context.out << "Deleted " << what << '\n';
     });
 }

@@ -1,5 +1,7 @@
 #include "cli/Commands.h"
 #include "cli/ExitCode.h"
+#include "cli/HelpText.h"
+#include "cli/UnknownCommand.h"
 
 namespace {
 
@@ -19,9 +21,9 @@ int run_cli(int argc, char** argv, CliContext& context)
 {
     CLI::App app{"Programs and manages the OTP tokens on the one Vornik/Tessel key plugged in.",
                  "vnotp-cli"};
-    app.footer(kExitCodeHelp);
     app.require_subcommand(1);
     app.fallthrough();
+    app.set_version_flag("-V,--version", "vnotp-cli " VNOTP_VERSION, "Print the version and exit");
     app.add_option("--pin-file", context.pinFile,
                    "When the key has a PIN: read it from the first line of this file");
     app.add_flag("--pin-stdin", context.pinStdin,
@@ -36,6 +38,11 @@ int run_cli(int argc, char** argv, CliContext& context)
     add_enter_command(app, context);
     add_batch_command(app, context);
     add_pskc_command(app, context);
+    // After the commands: a footer set before is copied into each of them.
+    app.footer(main_help_footer);
+
+    if (auto unknown = unknown_command(app, {argv + 1, static_cast<std::size_t>(argc - 1)}))
+        return context.fail(ExitCode::Usage, *unknown + " (see vnotp-cli --help)");
 
     try {
         app.parse(argc, argv);

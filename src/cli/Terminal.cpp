@@ -1,7 +1,10 @@
 #include "cli/Terminal.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <fcntl.h>
+#include <iostream>
 #include <string>
 #include <termios.h>
 #include <unistd.h>
@@ -121,4 +124,20 @@ OpResult<Password> read_secret_line(std::string_view prompt, int terminal)
     if (!ended && secret.empty())
         return fail(Fault::Cancelled, "nothing was entered");
     return secret;
+}
+
+bool at_terminal()
+{
+    return ::isatty(STDIN_FILENO) == 1;
+}
+
+bool ask_yes_no(std::string_view question, std::ostream& err)
+{
+    err << question << " [y/N] " << std::flush;
+    std::string answer;
+    if (!std::getline(std::cin, answer))
+        return false;
+    std::ranges::transform(answer, answer.begin(), [](unsigned char c) { return std::tolower(c); });
+    answer.erase(answer.find_last_not_of(" \t\r") + 1);
+    return answer == "y" || answer == "yes";
 }

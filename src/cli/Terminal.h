@@ -5,6 +5,7 @@
 #include "core/Error.h"
 #include "core/Secret.h"
 
+#include <iosfwd>
 #include <string_view>
 
 // Shows `prompt` on the controlling terminal (or on `terminal` when it is not
@@ -12,3 +13,10 @@
 // however the read ends. Cancelled when the input ended without a line,
 // Refused when there is no terminal to ask on.
 OpResult<Password> read_secret_line(std::string_view prompt, int terminal = -1);
+
+// Whether standard input is a terminal a person can answer a question at.
+bool at_terminal();
+
+// Asks `question` followed by " [y/N] " on `err` and reads the answer from
+// standard input: true only for "y" or "yes" in any case.
+bool ask_yes_no(std::string_view question, std::ostream& err);

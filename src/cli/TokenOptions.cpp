@@ -3,50 +3,62 @@
 #include "cli/ExitCode.h"
 #include "core/Codecs.h"
 #include "programming/NewToken.h"
+#include "records/SeedFileRecorder.h"
 #include "records/SeedFolder.h"
+
+#include <fmt/chrono.h>
 
 #include <algorithm>
 #include <ostream>
 
 void add_token_options(CLI::App& command, TokenOptions& options)
 {
-    command.add_option("--type", options.type, "OTP type: hotp or totp")
+    command.add_option("-t,--type", options.type, "OTP type: hotp or totp")
         ->check(CLI::Validator(
             [](std::string& text) {
                 return parse_algorithm(text) ? std::string() : "hotp or totp, not '" + text + "'";
             },
             "hotp|totp"))
         ->capture_default_str();
-    command.add_option("--hash", options.hash, "Hash: sha1 or sha256")
+    command.add_option("-H,--hash", options.hash, "Hash: sha1 or sha256")
         ->check(CLI::Validator(
             [](std::string& text) {
                 return parse_hash(text) ? std::string() : "sha1 or sha256, not '" + text + "'";
             },
             "sha1|sha256"))
         ->capture_default_str();
-    command.add_option("--digits", options.digits, "Digits of an OTP")
+    command.add_option("-d,--digits", options.digits, "Digits of an OTP")
         ->check(CLI::IsMember({6, 8}))
         ->capture_default_str();
-    command.add_option("--interval", options.interval, "TOTP time step in seconds")
+    command.add_option("-i,--interval", options.interval, "TOTP time step in seconds")
         ->check(CLI::IsMember({30, 60}))
         ->capture_default_str();
-    command.add_option("--user", options.user, "User the token is for (UPN column, name element)");
+    command.add_option("-u,--user", options.user,
+                       "User the token is for (UPN column, name element, PSKC UserId)");
     command.add_flag("--enter,!--no-enter", options.enter,
                      "Whether the key types ENTER after an OTP (default: on)");
     command.add_flag("--verify", options.verify,
-                     "TOTP: compare the key's OTP with the seed's after programming");
-    command.add_option("--out-dir", options.outDir,
-                       "Folder of the seed files (default: where the window writes them)");
+                     "TOTP: compare the key's OTP with the seed's after programming, and "
+                     "say what was compared");
+    command.add_option(
+        "-o,--out-dir", options.outDir,
+        "Folder of the seed files (default: the seed folder in use, as info names it)");
     auto* pskc = command.add_option("--pskc", options.pskcFile,
                                     "Also add each token to this encrypted PSKC file (RFC 6030), "
                                     "created owner-only when missing");
     add_pskc_credential_options(command, options.pskcCredential, pskc);
+    auto* oathUsers =
+        command.add_option("--oath-users", options.oathUsersFile,
+                           "Also add each token to this pam_oath users file (SHA-1 tokens with "
+                           "a user name), created owner-only when missing");
     command
-        .add_flag("--no-plaintext", options.noPlaintext,
-                  "With --pskc: write no clear-text seed file at all")
-        ->needs(pskc);
+        .add_flag("--oath-users-replace", options.oathUsersReplace,
+                  "Replace the line of a user the users file holds already")
+        ->needs(oathUsers);
+    command.add_flag("--no-plaintext", options.noPlaintext,
+                     "With --pskc or --oath-users: write no clear-text seed file at all");
     command.add_flag("--show-seed", options.showSeed, "Also print the seed");
-    command.add_flag("--json", options.json, "One JSON document on standard output");
+    command.add_flag("-j,--json", options.json, "One JSON document on standard output");
 }
 
 OtpAlgorithm algorithm_of(const TokenOptions& options)
@@ -63,7 +75,37 @@ std::optional<std::string> token_options_problem(const TokenOptions& options)
 {
     if (options.verify && algorithm_of(options) == OtpAlgorithm::Hotp)
         return "--verify works on TOTP tokens only: it would move a HOTP token's counter";
+    if (options.noPlaintext && options.pskcFile.empty() && options.oathUsersFile.empty())
+        return "--no-plaintext needs --pskc or --oath-users: the seeds must go somewhere";
     return std::nullopt;
+}
+
+OpResult<void> check_token_texts(const TokenOptions& options, const std::string& serial,
+                                 const std::string& user)
+{
+    if (auto checked = check_user_name(user); !checked)
+        return checked;
+    if (options.noPlaintext)
+        return {};
+    TokenSpec texts;
+    texts.serial = serial;
+    texts.user = user;
+    if (auto csv = check_csv_fields(texts); !csv)
+        return fail(Fault::Refused, csv.error().detail +
+                                        " With --pskc FILE --no-plaintext the token goes to the "
+                                        "encrypted PSKC file only, which can hold it.");
+    return {};
+}
+
+std::string verification_line(const ProgrammedToken& programmed)
+{
+    if (!programmed.verification || !*programmed.verification)
+        return {};
+    const Verification& v = **programmed.verification;
+    return fmt::format("Verified SN={} on key {}: the key's OTP {} equals its seed's {} at "
+                       "{:%Y-%m-%d %H:%M:%S} UTC",
+                       programmed.token.serial, programmed.keySerial, v.keyOtp, v.seedOtp,
+                       fmt::gmtime(v.at));
 }
 
 std::filesystem::path seed_directory(const TokenOptions& options)
@@ -95,6 +137,8 @@ OpResult<ProgrammedToken> program_one(CliContext& context, KeySession& key,
                                       std::string_view seedHex,
                                       std::span<Recorder* const> recorders)
 {
+    if (auto texts = check_token_texts(options, serial, options.user); !texts)
+        return std::unexpected(texts.error());
     auto token = check_new_token({.algorithm = algorithm_of(options),
                                   .hash = hash_of(options),
                                   .digits = options.digits,
@@ -139,21 +183,4 @@ std::vector<std::string> recorded_in(const ProgrammedToken& programmed)
         if (outcome.recorded())
             paths.push_back(outcome.destination.string());
     return paths;
-}
-
-nlohmann::json token_json(const ProgrammedToken& programmed, bool showSeed)
-{
-    const TokenSpec& t = programmed.token;
-    nlohmann::json json = {
-        {"serial", t.serial},
-        {"type", t.algorithm == OtpAlgorithm::Hotp ? "hotp" : "totp"},
-        {"hash", t.hash == OtpHash::Sha1 ? "sha1" : "sha256"},
-        {"digits", t.digits},
-        {"interval", t.interval},
-        {"recorded", programmed.recorded()},
-        {"recordedIn", recorded_in(programmed)},
-    };
-    if (showSeed)
-        json["seed"] = to_hex_upper(t.seed.view());
-    return json;
 }

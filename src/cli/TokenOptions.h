@@ -10,7 +10,6 @@
 #include "programming/ProgramToken.h"
 
 #include <CLI/CLI.hpp>
-#include <nlohmann/json.hpp>
 
 #include <span>
 #include <string>
@@ -29,7 +28,9 @@ struct TokenOptions
     bool json = false;
     std::string pskcFile; // empty: no encrypted export
     PskcCredentialOptions pskcCredential;
-    bool noPlaintext = false; // only with pskcFile: no clear-text seed file at all
+    std::string oathUsersFile; // empty: no pam_oath users file
+    bool oathUsersReplace = false;
+    bool noPlaintext = false; // only with pskcFile or oathUsersFile: no clear-text seed file
 };
 
 void add_token_options(CLI::App& command, TokenOptions& options);
@@ -38,8 +39,19 @@ void add_token_options(CLI::App& command, TokenOptions& options);
 OtpAlgorithm algorithm_of(const TokenOptions& options);
 OtpHash hash_of(const TokenOptions& options);
 
-// Refuses option combinations the key could not honour (--verify on HOTP).
+// Refuses option combinations the key could not honour (--verify on HOTP),
+// and --no-plaintext without another place for the seeds.
 std::optional<std::string> token_options_problem(const TokenOptions& options);
+
+// What the records chosen cannot hold in a serial number or user name,
+// refused before any key is touched: a comma or a leading = where a CSV
+// file is written, with the way out (--no-plaintext).
+OpResult<void> check_token_texts(const TokenOptions& options, const std::string& serial,
+                                 const std::string& user);
+
+// "Verified SN=... on key ...: the key's OTP ... equals its seed's ... at
+// ... UTC"; empty when the token was not verified.
+std::string verification_line(const ProgrammedToken& programmed);
 
 std::filesystem::path seed_directory(const TokenOptions& options);
 
@@ -51,9 +63,6 @@ OpResult<ProgrammedToken> program_one(CliContext& context, KeySession& key,
                                       const Password& access, const std::string& serial,
                                       std::string_view seedHex,
                                       std::span<Recorder* const> recorders);
-
-// The token as --json shows it; the seed only with --show-seed.
-nlohmann::json token_json(const ProgrammedToken& token, bool showSeed);
 
 // The files the token went to.
 std::vector<std::string> recorded_in(const ProgrammedToken& token);

@@ -247,6 +247,21 @@ OpResult<std::optional<std::string>> read_private_file(const std::filesystem::pa
     return std::optional<std::string>(std::move(*bytes));
 }
 
+OpResult<std::optional<UpdatableFile>> open_private_for_update(const std::filesystem::path& path,
+                                                               std::size_t limit)
+{
+    bool missing = false;
+    auto fd = open_private(path, O_RDWR, missing);
+    if (!fd)
+        return std::unexpected(fd.error());
+    if (missing)
+        return std::optional<UpdatableFile>();
+    auto bytes = read_all(fd->get(), path, limit);
+    if (!bytes)
+        return std::unexpected(bytes.error());
+    return std::optional<UpdatableFile>(UpdatableFile{std::move(*fd), std::move(*bytes)});
+}
+
 OpResult<AppendFile> open_private_for_append(const std::filesystem::path& path)
 {
     // O_EXCL first, so that "created" is known for certain: a new file gets
@@ -300,9 +315,5 @@ OpResult<void> replace_private_file(const std::filesystem::path& path, std::stri
         ::unlink(temporary.c_str());
         return io_error(path, "be replaced", error);
     }
-    // The rename itself survives a crash only once the directory is synced.
-    FileDescriptor dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir)
-        ::fsync(dir.get());
     return {};
 }

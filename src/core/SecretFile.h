@@ -73,6 +73,16 @@ OpResult<void> check_private_file(const std::filesystem::path& path);
 OpResult<std::optional<std::string>> read_private_file(const std::filesystem::path& path,
                                                        std::size_t limit);
 
+// A seed-holding file opened for reading and writing, with its bytes, or
+// nothing when there is no file.
+struct UpdatableFile
+{
+    FileDescriptor fd;
+    std::string bytes;
+};
+OpResult<std::optional<UpdatableFile>> open_private_for_update(const std::filesystem::path& path,
+                                                               std::size_t limit);
+
 // A seed-holding file opened for appending; created owner-only when missing.
 struct AppendFile
 {

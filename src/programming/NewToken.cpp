@@ -56,13 +56,20 @@ OpResult<TokenSpec> check_new_token(const NewTokenInput& input)
                     "or enter another.");
     token.seed = std::move(*seed);
 
+    if (auto user = check_user_name(input.user); !user)
+        return std::unexpected(user.error());
     token.user = input.user;
-    if (!is_valid_utf8(token.user))
+    return token;
+}
+
+OpResult<void> check_user_name(std::string_view user)
+{
+    if (!is_valid_utf8(user))
         return fail(Fault::Refused, "The user name holds characters the seed files cannot store.");
-    if (has_control(token.user))
+    if (has_control(user))
         return fail(Fault::Refused,
                     "The user name must not contain a control character such as a line break.");
-    return token;
+    return {};
 }
 
 OtpTokenRecord make_token_record(const TokenSpec& token)

@@ -11,6 +11,7 @@
 #include <VN_Manager.h>
 
 #include <string>
+#include <string_view>
 
 struct NewTokenInput
 {
@@ -39,6 +40,10 @@ inline constexpr const char* kInvalidSeedFormat = "Invalid seed format!";
 // make a whole seed or PSKC file unreadable to a strict parser.
 // What a particular record's format cannot hold is for its recorder to refuse.
 OpResult<TokenSpec> check_new_token(const NewTokenInput& input);
+
+// The user name's part of check_new_token, for a user given before the rest
+// of the token is known (a batch's users file is checked before any key).
+OpResult<void> check_user_name(std::string_view user);
 
 // The record that programs the token into the key.
 OtpTokenRecord make_token_record(const TokenSpec& token);

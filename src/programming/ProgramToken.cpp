@@ -6,6 +6,7 @@
 #include "programming/SerialProposal.h"
 #include "records/FolderLock.h"
 
+#include <fmt/chrono.h>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 
@@ -33,7 +34,10 @@ OpResult<Verification> verify(KeySession& key, const TokenSpec& token, std::stri
     verification.seedOtp = expected_totp(token, verification.at);
     if (verification.keyOtp != verification.seedOtp)
         return fail(Fault::Mismatch,
-                    "The key's OTP for SN=" + token.serial + " does not match its seed.");
+                    fmt::format("The key's OTP for SN={} ({}) does not match its seed's ({}) at "
+                                "{:%Y-%m-%d %H:%M:%S} UTC.",
+                                token.serial, verification.keyOtp, verification.seedOtp,
+                                fmt::gmtime(verification.at)));
     return verification;
 }
 

@@ -195,8 +195,7 @@ OpResult<void> write_seed_csv(const std::filesystem::path& path, const TokenSpec
     }
     const WipedBytes bytes{(file->created ? seed_csv_header(token.algorithm) : std::string()) +
                            seed_csv_row(token)};
-    // A full disk may only show when the row reaches the disk.
-    if (write_all(fd, bytes.bytes) && ::fsync(fd) == 0)
+    if (write_all(fd, bytes.bytes))
         return {};
 
     std::string reason = std::strerror(errno);

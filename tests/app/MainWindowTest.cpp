@@ -5,6 +5,8 @@
 #include "app/CAboutDlg.h"
 #include "app/CMainDlg.h"
 #include "app/CommandLine.h"
+#include "app/PskcPasswordDlg.h"
+#include "app/SeedRecordsDlg.h"
 #include "app/Startup.h"
 #include "pin/CPinPolicyDlg.h"
 #include "pin/PinAccess.h"
@@ -18,9 +20,16 @@
 #include "tokens/CSetEnterDlg.h"
 
 #include <QAccessible>
+#include <QCheckBox>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -132,8 +141,11 @@ private slots:
         UpdatePinDlg updatePin(key, window.get());
         CPinPolicyDlg policy(key, window.get(), [](std::string_view) {});
         CNewTokenDlg newToken(key, "VK1000001", "", "VK100000101", {}, window.get());
-        for (QWidget* w : std::initializer_list<QWidget*>{window.get(), &about, &setEnter, &pin,
-                                                          &updatePin, &policy, &newToken}) {
+        SeedRecordsDlg records(SeedRecordsChoice{}, "/seeds", window.get());
+        PskcPasswordDlg password("new.pskc", true, window.get());
+        for (QWidget* w :
+             std::initializer_list<QWidget*>{window.get(), &about, &setEnter, &pin, &updatePin,
+                                             &policy, &newToken, &records, &password}) {
             w->show();
             QCOMPARE(unnamedControls(w), QStringList());
         }
@@ -146,6 +158,8 @@ private slots:
             {&policy, "enabledBox", {"okButton"}},
             {&pin, "pinEdit", {"okButton"}},
             {&newToken, "serialEdit", {}},
+            {&records, "oathUsersFileEdit", {}}, // OK, with no default button
+            {&password, "passwordEdit", {}},
         };
         for (const auto& [dialog, other, pressed] : enterCases) {
             if (auto* cancel = dialog->findChild<QPushButton*>("cancelButton"))
@@ -226,7 +240,7 @@ private slots:
         }
     }
 
-    void withoutAKeyOnlyClearAndAboutWork()
+    void withoutAKeyOnlyClearAboutAndSeedRecordsWork()
     {
         VirtualKeyDevice key;
         key.unplug("VK1000001");
@@ -235,7 +249,7 @@ private slots:
         for (QPushButton* button : window->findChildren<QPushButton*>())
             if (button->isEnabled())
                 enabled << button->accessibleName();
-        QCOMPARE(enabled, (QStringList{"About", "Clear"}));
+        QCOMPARE(enabled, (QStringList{"About", "Clear", "Seed records..."}));
         QCOMPARE(window->statusText(), QString()); // the failed listing's note is cleared
     }
 
@@ -423,6 +437,64 @@ private slots:
             const int64_t setAt = read_pin_policy_or_zero(session).pinSetTime;
             QVERIFY(setAt >= before && setAt <= std::time(nullptr));
         }
+    }
+
+    // Seed records as a user chooses them: a PSKC file with a password instead
+    // of the clear-text files. New Token then writes a PSKC file python3-pskc
+    // decrypts to the key's seeds, and no seed file; the password is asked
+    // once; the next run has the choice again.
+    void seedRecordsSendNewTokensToThePskcFileInsteadOfTheSeedFiles()
+    {
+        QTemporaryDir dir;
+        const QString seeds = dir.filePath("seeds"), pskc = dir.filePath("tokens.pskc");
+        QVERIFY(QDir().mkdir(seeds));
+        QFile::setPermissions(seeds, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        VirtualKeyDevice key;
+        auto window = openWindow(key);
+        window->state().seedFolder = seeds.toStdString();
+        QStringList seen;
+        ModalDriver driver([&seen, &pskc](QWidget* dialog) {
+            seen << dialog->objectName();
+            if (dialog->objectName() == "SeedRecordsDlg") {
+                dialog->findChild<QCheckBox*>("seedFilesCheck")->setChecked(false);
+                perform(dialog, {"pskcFileEdit=" + pskc, "okButton"});
+            } else if (dialog->objectName() == "PskcPasswordDlg") { // Enter in the edit is OK
+                for (QLineEdit* edit : dialog->findChildren<QLineEdit*>())
+                    edit->setText("long pass phrase");
+                QTest::keyClick(dialog->findChild<QLineEdit*>("passwordEdit"), Qt::Key_Return);
+            } else {
+                perform(dialog, {"generateSeedButton", "saveButton"});
+            }
+        });
+        for (const int button : {ControlId::SeedRecords, ControlId::NewToken, ControlId::NewToken})
+            qobject_cast<QPushButton*>(window->control(button))->click();
+        QCOMPARE(seen, QStringList(
+                           {"SeedRecordsDlg", "PskcPasswordDlg", "CNewTokenDlg", "CNewTokenDlg"}));
+        QCOMPARE(QDir(seeds).entryList(QDir::Files), QStringList());
+        QCOMPARE(window->messagesText().count("Recorded in " + pskc + "\r\n"), 2);
+
+        QTemporaryFile password;
+        QVERIFY(password.open());
+        password.write("long pass phrase\n");
+        password.close();
+        QProcess python;
+        python.start("/usr/bin/python3",
+                     {PSKC_REFERENCE, "dump", pskc, "--password-file", password.fileName()});
+        QVERIFY(python.waitForFinished(60000));
+        const QJsonArray dumped = QJsonDocument::fromJson(python.readAllStandardOutput()).array();
+        KeySession session(key);
+        const auto tokens = session.tokens();
+        QVERIFY(tokens && tokens->size() == 2 && dumped.size() == 2);
+        for (int i = 0; i < 2; ++i) { // the key's OTP, and the decrypted seed's
+            const QJsonObject decrypted = dumped[i].toObject();
+            const OtpTokenRecord& token = (*tokens)[std::size_t(i)];
+            QCOMPARE(decrypted["id"].toString().toStdString(), token_serial(token));
+            const QByteArray seed = QByteArray::fromHex(decrypted["secret"].toString().toLatin1());
+            QCOMPARE(session.calculate(token, challenge_for(token, 1'700'000'010), "").value_or(""),
+                     referenceOtp(seed.toStdString(), 1'700'000'010 / 30, 6, false));
+        }
+        window.reset();
+        QCOMPARE(openWindow(key)->state().records.pskcFile, pskc);
     }
 };
 

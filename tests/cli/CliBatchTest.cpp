@@ -45,7 +45,8 @@ TEST_F(CliTest, BatchProgramsEachKeyOnceWithThePinGivenOnce)
 }
 
 // A key never touched fails with all its tokens and the run goes on; Ctrl-C
-// ends it with the summary and the first failure's exit code, else 130.
+// ends it with the summary and the first failure's exit code, else 130. The
+// JSON runs take a user per key from a file and count the users left.
 TEST_F(CliTest, BatchCountsAFailedKeyAndEndsOnCtrlCWithTheFirstFailuresCode)
 {
     for (int run = 0; run < 4; ++run) {
@@ -55,13 +56,14 @@ TEST_F(CliTest, BatchCountsAFailedKeyAndEndsOnCtrlCWithTheFirstFailuresCode)
         fresh(kKeys, false);
         if (failed)
             vnkey({"set", kKeys[0], "--touch", "never", "--timeout", "0.2"});
-        Running batch(
-            QStringList{"batch", "--keys", "3", "--tokens-per-key", "2", "--out-dir", dir.path()} +
-            (json ? QStringList{"--json"} : QStringList{}));
-        for (const QString& key : kKeys.first(2)) {
-            vnkey({"plug", key});
-            ASSERT_TRUE(batch.said(key + ", ")) << batch.err.toStdString();
-            vnkey({"unplug", key});
+        const QString users = write("users", "user 1\nuser 2\nuser 3\n");
+        Running batch(QStringList{"batch", "--tokens-per-key", "2", "--out-dir", dir.path()} +
+                      (json ? QStringList{"--json", "--users", users} : QStringList{"-k", "3"}));
+        for (int i = 0; i < 2; ++i) {
+            vnkey({"plug", kKeys[i]});
+            const QString user = json ? QString(" for \"user %1\"").arg(i + 1) : QString();
+            ASSERT_TRUE(batch.said(kKeys[i] + user + ", ")) << batch.err.toStdString();
+            vnkey({"unplug", kKeys[i]});
         }
         ASSERT_TRUE(batch.said("waiting for key 3 of 3")) << batch.err.toStdString();
         ::kill(static_cast<pid_t>(batch.process.processId()), SIGINT);
@@ -77,9 +79,13 @@ TEST_F(CliTest, BatchCountsAFailedKeyAndEndsOnCtrlCWithTheFirstFailuresCode)
             continue;
         }
         nlohmann::json summary = nlohmann::json::parse(result.out, nullptr, false);
-        EXPECT_EQ(summary["keys"][0]["failed"], counts[3]) << result.out;
+        EXPECT_EQ(summary["keys"][0]["tokensFailed"], counts[3]) << result.out;
+        EXPECT_EQ(summary["keys"][1]["user"], "user 2") << result.out;
         summary.erase("keys");
-        EXPECT_EQ(summary, nlohmann::json({{"keysProgrammed", counts[0]},
+        EXPECT_EQ(summary, nlohmann::json({{"version", 1},
+                                           {"command", "batch"},
+                                           {"usersLeft", 1},
+                                           {"keysProgrammed", counts[0]},
                                            {"keysFailed", counts[1]},
                                            {"tokensProgrammed", counts[2]},
                                            {"tokensFailed", counts[3]},

@@ -30,6 +30,7 @@ TEST_F(CliTest, EachFailureHasItsCodeAndARefusalTouchesNothing)
     write("key", QByteArray(64, 'a'));
     write("empty", "");
     write("blank", " \t\nabc\n");
+    write("users", "# one a line\nann\n\nDoe, Jane\n");
     ASSERT_EQ(cli({"program", "--serial", "G1", "--no-plaintext", "--pskc", dir.filePath("good"),
                    "--pskc-password-file", dir.filePath("password")})
                   .code,
@@ -75,12 +76,18 @@ TEST_F(CliTest, EachFailureHasItsCodeAndARefusalTouchesNothing)
          2, "The user name holds characters the seed files cannot store.", "/bin/sh"},
         {{}, {"-c", BIN_DIR "/vnotp-cli otp \"$(printf 'A\\377')\""}, {}, 2, "not valid UTF-8", "/bin/sh"},
         {{}, program + QStringList{"--user", "Doe, Jane"}, {}, 2,
-         "The user name must not contain a comma or a double quote"},
+         "a double quote: the CSV seed file cannot hold them. With --pskc FILE --no-plaintext"},
+        {{}, {"batch", "--users", "$D/users", "-o", "$D/seeds"}, {}, 2,
+         "$D/users, user 2 (\"Doe, Jane\"): The user name must not contain a comma"},
+        {{}, {"remove", "X"}, {}, 2, "add --yes"},
         {{}, program + QStringList{"--serial", "=1+2"}, {}, 2,
          "The serial number must not begin with =, +, - or @"},
         {{}, program + QStringList{"--type", "hotp", "--verify"}, {}, 2,
          "--verify works on TOTP tokens only"},
-        {{}, program + QStringList{"--no-plaintext"}, {}, 2, "--no-plaintext requires --pskc"},
+        {{}, program + QStringList{"--no-plaintext"}, {}, 2,
+         "--no-plaintext needs --pskc or --oath-users"},
+        {{}, program + QStringList{"--oath-users", "$D/users", "--user", "a b"}, {}, 2,
+         "The user name \"a b\" cannot go into the pam_oath users file $D/users"},
         {{}, {"program", "--out-dir", "$D/missing"}, {}, 2, "does not exist or cannot be written"},
         {{}, {"program", "--out-dir", "$D/seeds/open"}, {}, 2, "chmod go-w $D/seeds/open"},
         {{"bad xml"}, program, {}, 2, "$D/seeds/tseeds.xml cannot be parsed"},
@@ -156,12 +163,12 @@ TEST_F(CliTest, ProgramsListsComputesRemovesAndResetsAsTheWindowDoes)
         cli(program + QStringList{"--verify", "--json", "--hash", "sha256", "--digits", "8"},
             seed32.toLatin1());
     ASSERT_EQ(totp.code, 0) << totp.err;
-    EXPECT_EQ(json::parse(totp.out)["serial"], "VT2000000102");
+    EXPECT_EQ(json::parse(totp.out)["tokens"][0]["serial"], "VT2000000102");
 
     EXPECT_EQ(cli({"list"}).out, "VT2000000101   HOTP   SHA-1    6      30\n"
                                  "VT2000000102   TOTP   SHA-256  8      30\n");
-    const json info = json::parse(cli({"info", "--json"}).out);
-    EXPECT_EQ(info["tokens"], 2);
+    const json info = json::parse(cli({"info", "--json"}).out)["key"];
+    EXPECT_EQ(info["tokenCount"], 2);
     EXPECT_EQ(info["pinSet"], true);
     // The key counts from zero, as oathtool does.
     expect_otp_as_oathtool({"--pin-file", pin, "otp", "VT2000000101"},
@@ -170,7 +177,7 @@ TEST_F(CliTest, ProgramsListsComputesRemovesAndResetsAsTheWindowDoes)
         {"--pin-file", pin, "otp", "VT2000000102"},
         {"--totp=sha256", "-d", "8", "-b", csvRows("tseeds.csv").at(1).split(',').at(2)});
 
-    EXPECT_EQ(cli({"--pin-file", pin, "remove", "VT2000000101"}).code, 0);
+    EXPECT_EQ(cli({"--pin-file", pin, "remove", "--yes", "VT2000000101"}).code, 0);
     EXPECT_EQ(cli({"enter", "off"}).code, 0); // the TOTP token's program set it on
     EXPECT_TRUE(has(vnkey({"show", kKey}).out, "ENTER after OTP: off"));
     EXPECT_EQ(cli({"reset", "--yes"}).code, 0);
@@ -210,7 +217,85 @@ TEST_F(CliTest, VerifyCatchesAKeyWhoseSeedIsNotTheRecordedOne)
     vnkey({"touch"});
     const ProcessRun result = program.finish();
     EXPECT_EQ(result.code, 4) << result.err;
-    EXPECT_TRUE(has(result.err, "The key's OTP for SN=V1 does not match its seed.")) << result.err;
+    EXPECT_TRUE(has(result.err, "The key's OTP for SN=V1 (")) << result.err;
+    EXPECT_TRUE(has(result.err, ") does not match its seed's (")) << result.err;
+}
+
+// What a person types: --version, a mistyped command, short options and
+// values in any case; each success line names the key.
+TEST_F(CliTest, VersionTyposShortOptionsAndValuesInAnyCase)
+{
+    struct Case
+    {
+        const char* program;
+        QStringList args;
+        int code;
+        std::string inOutput;
+    };
+    const Case cases[] = {
+        {"vnotp-cli", {"--version"}, 0, "vnotp-cli " VERSION "\n"},
+        {"vnkey", {"-V"}, 0, "vnkey " VERSION "\n"},
+        {"vnotp-cli", {"--pin-file", "x", "lst"}, 2, "unknown command 'lst'; did you mean 'list'?"},
+        {"vnotp-cli", {"pskc", "shwo", "x"}, 2, "unknown command 'shwo'; did you mean 'show'?"},
+        {"vnkey", {"plgu", "x"}, 2, "unknown command 'plgu'; did you mean 'plug'?"},
+        {"vnotp-cli",
+         {"program", "-t", "TOTP", "-H", "SHA256", "-d", "8", "-i", "60", "-s", "S1", "-u", "ann",
+          "-o", dir.path()},
+         0,
+         "SN=S1 programmed on key VT20000001\n"},
+        {"vnotp-cli", {"list"}, 0, "S1             TOTP   SHA-256  8      60\n"},
+        {"vnotp-cli", {"enter", "OFF"}, 0, "Key VT20000001 types ENTER after an OTP: off\n"},
+        {"vnotp-cli", {"remove", "-y", "S1"}, 0, "Deleted token SN=S1 (TOTP) from key VT20000001"},
+        {"vnotp-cli", {"reset", "-y"}, 0, "Erased key VT20000001 (0 tokens)"},
+        {"vnkey", {"create", "VT20000009", "--pin-mode", "Software"}, 0, "Created key VT20000009"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        const ProcessRun result = cli(c.args, {}, BIN_DIR "/" + QString(c.program));
+        EXPECT_EQ(result.code, c.code) << result.err;
+        EXPECT_TRUE(has(result.out + result.err, c.inOutput)) << result.out << result.err;
+    }
+}
+
+// Every --json document against the shipped JSON Schema, as Debian's
+// python3-jsonschema reads it; then what a schema cannot say.
+TEST_F(CliTest, EveryJsonOutputHasTheOneDocumentedShape)
+{
+    const QString pskc = dir.filePath("t.pskc");
+    const QStringList credential = {"--pskc-password-file", write("password", "pass phrase\n")};
+    const QStringList commands[] = {
+        QStringList{"program", "--verify", "-j", "--show-seed", "-u", "Doe, Jane", "--no-plaintext",
+                    "--pskc", pskc} +
+            credential,
+        {"program", "-t", "hotp", "-j", "-o", dir.path()},
+        {"batch", "-k", "1", "-n", "2", "-j", "-o", dir.path()},
+        {"info", "-j"},
+        {"list", "-j"},
+        QStringList{"pskc", "show", pskc, "-j", "--show-seed"} + credential,
+    };
+    std::vector<json> shown;
+    for (const QStringList& args : commands) {
+        SCOPED_TRACE(args.join(' ').toStdString());
+        const ProcessRun result = cli(args);
+        ASSERT_EQ(result.code, 0) << result.err;
+        const ProcessRun valid =
+            cli({"-c",
+                 "import json, sys, jsonschema as j; v = j.Draft202012Validator(json.load(open("
+                 "sys.argv[1]))); v.check_schema(v.schema); v.validate(json.load(sys.stdin))",
+                 JSON_SCHEMA},
+                QByteArray::fromStdString(result.out), "/usr/bin/python3");
+        EXPECT_EQ(valid.code, 0) << valid.err;
+        shown.push_back(json::parse(result.out));
+    }
+    const json& verified = shown[0]["tokens"][0];
+    EXPECT_EQ(verified["verified"], true);
+    EXPECT_EQ(verified["verification"]["keyOtp"], verified["verification"]["seedOtp"]);
+    for (const json& token :
+         {verified, shown[2]["keys"][0]["tokens"][1], shown[4]["tokens"][3], shown[5]["tokens"][0]})
+        EXPECT_EQ(token["keySerial"], kKey.toStdString()) << token;
+    EXPECT_EQ(shown[5]["tokens"][0]["user"], "Doe, Jane");
+    EXPECT_EQ(shown[5]["tokens"][0]["seed"], verified["seed"]);
+    EXPECT_EQ(shown[3]["key"]["tokenCount"], 4);
 }
 
 } // namespace

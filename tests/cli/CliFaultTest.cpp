@@ -37,7 +37,7 @@ TEST_F(CliTest, AFileThatCannotBeWrittenIsLeftAsItWasAndTheSeedIsShownWithExitCo
         after[name] = contents(dir.filePath(name));
     const qint64 keyFile =
         contents(QDir(qEnvironmentVariable("VN_KEY_DIR")).filePath("VT20000001.json")).size();
-    ASSERT_EQ(cli({"remove", "S1"}).code, 0);
+    ASSERT_EQ(cli({"remove", "--yes", "S1"}).code, 0);
     const qint64 xml = after["tseeds.xml"].size(), csv = after["tseeds.csv"].size();
     ASSERT_LT(keyFile, std::min(before["tseeds.xml"].size(), before["tseeds.csv"].size()));
     for (const qint64 limit : {keyFile - 1, xml - 1, csv - 1, std::min(xml, csv),
@@ -64,8 +64,9 @@ TEST_F(CliTest, AFileThatCannotBeWrittenIsLeftAsItWasAndTheSeedIsShownWithExitCo
         }
         if (keyTookIt) {
             // Only the files written.
-            EXPECT_EQ(nlohmann::json::parse(result.out, nullptr, false)["recordedIn"], recordedIn);
-            ASSERT_EQ(cli({"remove", "S1"}).code, 0);
+            EXPECT_EQ(nlohmann::json::parse(result.out, nullptr, false)["tokens"][0]["recordedIn"],
+                      recordedIn);
+            ASSERT_EQ(cli({"remove", "--yes", "S1"}).code, 0);
         }
     }
 }

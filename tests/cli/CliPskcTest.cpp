@@ -68,27 +68,56 @@ TEST_F(CliPskc, ProgramWritesWhatPythonPskcDecryptsAndShowLists)
                  pskc,        option,           credential},
                 kSeed32.toLatin1());
         ASSERT_EQ(totp.code, 0) << totp.err;
-        EXPECT_EQ(json::parse(totp.out)["recordedIn"], json::array({pskc.toStdString()}));
+        EXPECT_EQ(json::parse(totp.out)["tokens"][0]["recordedIn"],
+                  json::array({pskc.toStdString()}));
         EXPECT_EQ(QDir(none.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
 
         const json keys = reference({"dump", pskc, QString(option).remove("pskc-"), credential});
         ASSERT_EQ(keys, expected);
         EXPECT_EQ(cli({"pskc", "show", pskc, "--show-seed", option, credential}).out,
-                  "H1             HOTP   SHA-1    6      -        alice@example.org SEED=" +
-                      kSeed20.toStdString() + "\nT1             TOTP   SHA-256  8      60       " +
-                      "Doe, Jane SEED=" + kSeed32.toStdString() + "\n");
-        EXPECT_EQ(json::parse(cli({"pskc", "show", pskc, "--json", option, credential}).out),
-                  json::parse(R"({"tokens": [
-                    {"serial": "H1", "type": "HOTP", "hash": "SHA-1", "digits": 6,
-                     "interval": null, "user": "alice@example.org"},
-                    {"serial": "T1", "type": "TOTP", "hash": "SHA-256", "digits": 8,
-                     "interval": 60, "user": "Doe, Jane"}]})"));
+                  "SERIAL         KEY          TYPE   HASH     DIGITS INTERVAL USER\n"
+                  "H1             VT20000001   HOTP   SHA-1    6      -        alice@example.org "
+                  "SEED=" +
+                      kSeed20.toStdString() +
+                      "\nT1             VT20000001   TOTP   SHA-256  8      60       Doe, Jane "
+                      "SEED=" +
+                      kSeed32.toStdString() + "\n");
+        const QStringList filters = {"--serial", "t1", "--user", "JANE", "--json"};
+        EXPECT_EQ(
+            json::parse(
+                cli(QStringList{"pskc", "show", pskc, option, credential} + filters).out)["tokens"],
+            json::parse(R"([{"serial": "T1", "type": "TOTP", "hash": "SHA-256", "digits": 8,
+                     "interval": 60, "keySerial": "VT20000001", "user": "Doe, Jane",
+                     "verified": false}])"));
         expect_otp_as_oathtool({"otp", "T1"}, {"--totp=sha256", "-d", "8", "-s", "60", kSeed32});
-        // No MAC covers a UserId: bytes that are not UTF-8 there end no command by an abort.
-        const QString edited = write("edited", contents(pskc).replace("alice@", "\xff@"));
-        const int code = cli({"pskc", "show", edited, "--json", option, credential}).code;
-        EXPECT_TRUE(code == 0 || code == 2) << code;
+
+        // Into a pam_oath users file: T1, read from the PSKC file, is refused
+        // for its user name; H1 from hseeds.xml goes in without a password.
+        const QString users = none.filePath("users.oath");
+        const ProcessRun refused =
+            cli({"pskc", "convert", pskc, "--oath-users", users, option, credential});
+        EXPECT_EQ(refused.code, 2);
+        EXPECT_TRUE(has(refused.err, "\"Doe, Jane\" cannot go into the pam_oath users file"))
+            << refused.err;
+        EXPECT_FALSE(QFileInfo::exists(users));
+        ASSERT_EQ(cli({"pskc", "convert", dir.filePath("hseeds.xml"), "--oath-users", users}).code,
+                  0);
+        EXPECT_EQ(contents(users), "HOTP alice@example.org - " + kSeed20.toLatin1() + "\n");
     }
+    // Neither a UserId nor a Key Id is MAC-protected: whoever can write the
+    // file can put a line break, an ESC sequence, bytes that are not UTF-8 or
+    // one Key Id twice there.
+    QByteArray doctored = contents(keyFile + ".pskc");
+    doctored.replace("alice@example.org", "a&#10;b&#27;[2J\xff").replace("Id=\"T1\"", "Id=\"H1\"");
+    const QString odd = write("odd.pskc", doctored);
+    const ProcessRun text = cli({"pskc", "show", odd, "--pskc-key-file", keyFile});
+    EXPECT_TRUE(has(text.out, "VT20000001   HOTP   SHA-1    6      -        a\\nb\\x1B[2J\\xFF\n"))
+        << text.out;
+    EXPECT_TRUE(has(text.err, "holds the Key Id H1 more than once")) << text.err;
+    const ProcessRun asJson = cli({"pskc", "show", odd, "--json", "--pskc-key-file", keyFile});
+    ASSERT_EQ(asJson.code, 0) << asJson.err;
+    EXPECT_EQ(json::parse(asJson.out)["tokens"][0]["user"], "a\nb\x1b[2J\uFFFD");
+    EXPECT_EQ(json::parse(asJson.out)["duplicates"], json::array({"H1"}));
 
     // A file written elsewhere under 1 PBKDF2 iteration and a 1-byte salt is
     // shown, but not extended; its tokens move into a new file as they were.

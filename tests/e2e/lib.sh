@@ -10,7 +10,8 @@ mkdir -p "$app_dir" "$shot_dir" "$work/runtime"
 chmod 700 "$work/runtime"
 # The seed files land in the private copy's folder: a copy outside its build tree
 # would otherwise write them into the home folder.
-export VN_KEY_DIR="$work/keys" XDG_RUNTIME_DIR="$work/runtime" LC_ALL=C.UTF-8 VNOTP_SEED_DIR="$app_dir"
+export VN_KEY_DIR="$work/keys" XDG_RUNTIME_DIR="$work/runtime" LC_ALL=C.UTF-8 VNOTP_SEED_DIR="$app_dir" \
+    XDG_CONFIG_HOME="$work/config"
 # A copy in a private folder, so that a run never writes into the build tree.
 cp -P "$bin_dir/vnotp" "$bin_dir"/libVN_Manager.so* "$app_dir/"
 vnkey() { "$bin_dir/vnkey" "$@"; }

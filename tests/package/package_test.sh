@@ -46,6 +46,8 @@ for size in 16 22 24 32 48 64 128; do
     expected+=("/usr/share/icons/hicolor/${size}x$size/apps/vnotp.png")
 done
 for p in "${programs[@]}"; do expected+=("/usr/bin/$p" "/usr/share/man/man1/$p.1.gz"); done
+for p in vnkey vnotp-cli; do expected+=("/usr/share/bash-completion/completions/$p"); done
+expected+=(/usr/share/vnotp/vnotp-cli.schema.json)
 for f in "${expected[@]}"; do check "package holds $f" has "$f"; done
 check "nothing but the programs in /usr/bin" \
     test "$(grep -c '^/usr/bin/.' <<<"$listing")" = "${#programs[@]}"
@@ -110,15 +112,44 @@ help_all() {
 for p in "${programs[@]}"; do
     help=$(help_all "$p")
     page=$(zcat "$root/usr/share/man/man1/$p.1.gz" | sed -e 's/\\-/-/g' -e 's/\\e/\\/g')
-    check "man $p: same options as --help" \
-        diff <(options_of <<<"$help") <(grep -v '^\.' <<<"$page" | options_of)
+    # Examples may show other programs' options; a macro's name is no option.
+    check "man $p: same options as --help" diff <(options_of <<<"$help") \
+        <(awk '/^\.SH/ { skip = /EXAMPLES/ } !skip' <<<"$page" | sed -E 's/^\.[A-Za-z]+ ?//' |
+            options_of)
     while read -r sub; do
-        [ -n "$sub" ] && check "man $p: section for $p $sub" grep -qx "\.SS $p $sub" <<<"$page"
+        [ -n "$sub" ] && check "man $p: section for $p $sub" grep -qE "^\.SS $p $sub( |$)" <<<"$page"
     done < <(sed -n 's/^SUBCOMMAND //p' <<<"$help")
+    [ "$p" = vnotp ] || for section in NAME SYNOPSIS DESCRIPTION COMMANDS OPTIONS "EXIT STATUS" \
+        ENVIRONMENT FILES EXAMPLES "SEE ALSO"; do
+        check "man $p: section $section" grep -qE "^\.SH \"?$section\"?$" <<<"$page"
+    done
+    check "man $p: names VNOTP_SEED_DIR and VN_KEY_DIR" test "$p" = vnotp -o \
+        "$(grep -cE '^\.B (VNOTP_SEED_DIR|VN_KEY_DIR)$' <<<"$page")" = 2
     check "man $p renders without warnings" \
         test -z "$(MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z \
             "$root/usr/share/man/man1/$p.1.gz" 2>&1 >/dev/null)"
 done
+
+# --- Bash completion through bash itself, as bash-completion loads it: the
+# commands of --help, and for each command the options of its --help.
+completes() { # completes PROGRAM WORDS...: one completion a line, sorted
+    bash -c 'source /usr/share/bash-completion/bash_completion
+        source "$0/usr/share/bash-completion/completions/$1"
+        COMP_WORDS=("$@") COMP_CWORD=$(($# - 1)) COMP_LINE="$*" COMP_POINT=${#COMP_LINE}
+        $(complete -p "$1" | sed -E "s/.*-F ([^ ]+) .*/\1/") "$1" "${@: -1}" "${@: -2:1}"
+        printf "%s\n" "${COMPREPLY[@]}"' "$root" "$@" | sort -u
+}
+for p in vnkey vnotp-cli; do
+    help=$(help_all "$p")
+    check "completion: $p's commands" diff <(completes "$p" "") \
+        <(subcommands_of <<<"$("${env_clean[@]}" "$root/usr/bin/$p" --help)" | sort)
+    while read -r sub; do
+        check "completion: options of $p $sub" diff <(completes "$p" $sub -) \
+            <(sed -n "/^SUBCOMMAND $sub\$/,/^SUBCOMMAND/p" <<<"$help" | sed 1d | options_of)
+    done < <(sed -n 's/^SUBCOMMAND //p' <<<"$help" | grep -vx pskc)
+done
+check "completion: vnotp-cli --hash values" test "$(completes vnotp-cli batch -H "" | xargs)" = \
+    "sha1 sha256"
 
 # --- Where the installed tool puts its seed files, as vnotp --help names it.
 seed_folder() { sed -n 's/^Seed folder in use: //p'; }

@@ -44,7 +44,9 @@ protected:
     void SetUp() override
     {
         ASSERT_EQ(key.OtpSetAccess(VN_SLOT_ALL, "1234", 4), VN_OK);
-        window.windowState = {{}, {"VK100000101", "VK100000103"}, "VK1000001", folder};
+        window.windowState.listedSerials = {"VK100000101", "VK100000103"};
+        window.windowState.keySerialNumber = "VK1000001";
+        window.windowState.seedFolder = folder;
     }
     // Runs New Token; the PIN dialog gets 1234, the New Token dialog `act`.
     void run(const std::function<void(QWidget*)>& act)

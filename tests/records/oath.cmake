@@ -29,11 +29,15 @@ if(NOT (PAM_OATH_MODULE AND OATHTOOL))
     message(STATUS "pam_oath reference tests left out: libpam-oath or oathtool missing")
     return()
 endif()
-# One test needs no privilege; the FreeRADIUS one writes its PAM service file
-# to /etc/pam.d and is skipped (77) without root.
+# The users file is written by vnotp-cli programming a virtual key. One test
+# needs no privilege; the FreeRADIUS one writes its PAM service file to
+# /etc/pam.d and is skipped (77) without root.
 set(_oath_script ${CMAKE_CURRENT_LIST_DIR}/oath_reference_test.sh)
-add_test(NAME oath_reference COMMAND bash ${_oath_script} $<TARGET_FILE:oath_check> ${PAM_OATH_MODULE} usersfile pam)
-add_test(NAME oath_reference_radius COMMAND bash ${_oath_script} $<TARGET_FILE:oath_check> ${PAM_OATH_MODULE} radius)
+set(_oath_args $<TARGET_FILE:oath_check> ${PAM_OATH_MODULE} $<TARGET_FILE_DIR:vnotp-cli>)
+add_test(NAME oath_reference COMMAND bash ${_oath_script} ${_oath_args} usersfile pam)
+add_test(NAME oath_reference_radius COMMAND bash ${_oath_script} ${_oath_args} radius)
 # pam_oath 2.6.7 never frees the answer of our conversation function.
 set_tests_properties(oath_reference oath_reference_radius PROPERTIES
-    TIMEOUT 60 SKIP_RETURN_CODE 77 ENVIRONMENT "ASAN_OPTIONS=detect_leaks=0;LC_ALL=C.UTF-8")
+    TIMEOUT 120 SKIP_RETURN_CODE 77
+    REQUIRED_FILES "$<TARGET_FILE:vnotp-cli>;$<TARGET_FILE:vnkey>"
+    ENVIRONMENT "ASAN_OPTIONS=detect_leaks=0;LC_ALL=C.UTF-8")

@@ -5,7 +5,38 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <iostream>
+#include <numeric>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+// The command whose name is the fewest edits away from a mistyped one.
+std::string nearest_command(const CLI::App& app, std::string_view typed)
+{
+    std::string best;
+    std::size_t bestDistance = SIZE_MAX;
+    for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; })) {
+        const std::string& name = command->get_name();
+        std::vector<std::size_t> row(name.size() + 1);
+        std::iota(row.begin(), row.end(), 0);
+        for (std::size_t i = 1; i <= typed.size(); ++i) {
+            std::size_t diagonal = row[0];
+            row[0] = i;
+            for (std::size_t j = 1; j <= name.size(); ++j)
+                diagonal =
+                    std::exchange(row[j], std::min({row[j] + 1, row[j - 1] + 1,
+                                                    diagonal + (typed[i - 1] != name[j - 1])}));
+        }
+        if (row.back() < bestDistance)
+            bestDistance = row.back(), best = name;
+    }
+    return best;
+}
+
+} // namespace
 
 namespace {
 
@@ -15,6 +46,7 @@ int run(int argc, char** argv)
                  "Keys live in $VN_KEY_DIR, else $XDG_STATE_HOME/vnkey/keys, else "
                  "~/.local/state/vnkey/keys."};
     app.require_subcommand(1);
+    app.set_version_flag("-V,--version", "vnkey " VNOTP_VERSION, "Print the version and exit");
     std::string dirOption;
     app.add_option("--dir", dirOption, "Key directory (instead of the environment)");
 
@@ -29,7 +61,7 @@ int run(int argc, char** argv)
         ->add_option("--pin-mode", pinMode,
                      "hardware: the key has an access code; "
                      "software: it has none")
-        ->check(CLI::IsMember({"hardware", "software"}));
+        ->transform(CLI::IsMember({"hardware", "software"}, CLI::ignore_case));
     createCmd->add_option("--touch", create.touch,
                           "auto[:MS] (touched after MS ms, default 300), manual (wait for "
                           "`vnkey touch`) or never (time out)");
@@ -65,7 +97,8 @@ int run(int argc, char** argv)
         try {
             app.get_subcommand(argv[1]);
         } catch (const CLI::OptionNotFound&) {
-            std::cerr << "vnkey: unknown command '" << argv[1] << "' (see vnkey --help)\n";
+            std::cerr << "vnkey: unknown command '" << argv[1] << "'; did you mean '"
+                      << nearest_command(app, argv[1]) << "'? (see vnkey --help)\n";
             return vnkey::kExitUsage;
         }
     }

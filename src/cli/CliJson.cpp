@@ -1,0 +1,101 @@
+#include "cli/CliJson.h"
+
+#include "core/Codecs.h"
+#include "pskc/KeyPackage.h"
+
+#include <ostream>
+
+namespace {
+
+using nlohmann::json;
+
+json or_null(const std::string& text)
+{
+    return text.empty() ? json(nullptr) : json(text);
+}
+
+// The listing's texts back into values: "N/A" is what the tool does not know.
+json name_or_null(const std::string& cell)
+{
+    return cell == "N/A" ? json(nullptr) : json(cell);
+}
+
+json number_or_null(const std::string& cell)
+{
+    return cell == "N/A" ? json(nullptr) : json(std::stoi(cell));
+}
+
+// Every token object has these fields; the type and hash are null when the
+// tool does not know them, the interval is null for HOTP.
+json token(const std::string& serial, json type, json hash, json digits, json interval,
+           const std::string& keySerial, const std::string& user)
+{
+    const bool hotp = type == "HOTP";
+    return {{"serial", serial},
+            {"type", type},
+            {"hash", hash},
+            {"digits", digits},
+            {"interval", hotp ? json(nullptr) : interval},
+            {"keySerial", or_null(keySerial)},
+            {"user", or_null(user)},
+            {"verified", false}};
+}
+
+} // namespace
+
+json json_document(const std::string& command)
+{
+    return {{"version", kJsonVersion}, {"command", command}};
+}
+
+json token_json(const OtpTokenRecord& record, const std::string& keySerial)
+{
+    const auto cells = token_cells(record);
+    return token(cells[0], name_or_null(cells[1]), name_or_null(cells[2]), number_or_null(cells[3]),
+                 number_or_null(cells[4]), keySerial, "");
+}
+
+json token_json(const ProgrammedToken& programmed, bool showSeed)
+{
+    const TokenSpec& t = programmed.token;
+    json row = token(t.serial, algorithm_name(t.algorithm), hash_name(t.hash), t.digits, t.interval,
+                     programmed.keySerial, t.user);
+    if (programmed.verification && *programmed.verification) {
+        const Verification& v = **programmed.verification;
+        row["verified"] = true;
+        row["verification"] = {{"at", v.at}, {"keyOtp", v.keyOtp}, {"seedOtp", v.seedOtp}};
+    }
+    json files = json::array();
+    for (const RecordOutcome& outcome : programmed.records)
+        if (outcome.recorded())
+            files.push_back(outcome.destination.string());
+    row["recorded"] = programmed.recorded();
+    row["recordedIn"] = files;
+    if (showSeed)
+        row["seed"] = to_hex_upper(t.seed.view());
+    return row;
+}
+
+json token_json(const pskc::KeyPackage& p, bool showSeed)
+{
+    json row = token(p.keyId, algorithm_name(p.algorithm), hash_name(p.hash),
+                     p.digits ? json(*p.digits) : json(nullptr),
+                     p.interval ? json(*p.interval) : json(nullptr), p.deviceSerial, p.userId);
+    if (showSeed)
+        row["seed"] = to_hex_upper(p.secret.view());
+    return row;
+}
+
+json key_json(const KeyInfo& info)
+{
+    return {{"serial", info.serial},
+            {"pinMode", info.pinMode},
+            {"pinPolicy", info.pinPolicyOn},
+            {"pinSet", info.pinSet},
+            {"tokenCount", info.tokenCount}};
+}
+
+void print_json(std::ostream& out, const json& document)
+{
+    out << document.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
+}

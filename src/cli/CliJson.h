@@ -1,0 +1,39 @@
+#pragma once
+
+// The one JSON shape of a token and of a key that every --json output uses
+// (info, list, program, batch, pskc show), described by the JSON Schema
+// shipped beside the program (vnotp-cli.schema.json). A change that a reader
+// of version 1 would misread raises kJsonVersion.
+
+#include "programming/ProgramToken.h"
+#include "tokens/TokenCommands.h"
+
+#include <VN_Manager.h>
+#include <nlohmann/json.hpp>
+
+#include <iosfwd>
+#include <string>
+
+namespace pskc {
+struct KeyPackage;
+}
+
+inline constexpr int kJsonVersion = 1;
+
+// The document's frame: {"version": 1, "command": command}.
+nlohmann::json json_document(const std::string& command);
+
+// A token listed by the key: the key does not know the user, and a value
+// the tool does not know is null.
+nlohmann::json token_json(const OtpTokenRecord& record, const std::string& keySerial);
+// A token just programmed; the seed only with showSeed.
+nlohmann::json token_json(const ProgrammedToken& programmed, bool showSeed);
+// A token of a PSKC file; the seed only with showSeed.
+nlohmann::json token_json(const pskc::KeyPackage& package, bool showSeed);
+
+nlohmann::json key_json(const KeyInfo& info);
+
+// Writes the document, indented. Text that is not UTF-8 (a PSKC file's
+// UserId is not MAC-protected, anyone may put any bytes there) is written
+// with U+FFFD in its place instead of ending the program.
+void print_json(std::ostream& out, const nlohmann::json& document);

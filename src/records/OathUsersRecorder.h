@@ -1,0 +1,30 @@
+#pragma once
+
+// Records programmed tokens in a pam_oath users file (records/OathUsersFile.h),
+// beside or instead of the seed files and a PSKC file, so that the PAM module
+// or an authentication server using liboath accepts the token at once.
+
+#include "records/OathUsersFile.h"
+#include "records/Recorder.h"
+
+class OathUsersRecorder final : public Recorder
+{
+public:
+    // With `replace`, a user the file holds already gets the new token in
+    // place of that line; otherwise the token is refused.
+    explicit OathUsersRecorder(std::filesystem::path file, bool replace = false,
+                               std::chrono::milliseconds lockPatience = kOathLockPatience);
+
+    const std::filesystem::path& file() const { return m_file; }
+
+    std::vector<std::filesystem::path> folders() const override;
+    // A SHA-1 token of a user name the file can hold, not yet in the file
+    // (unless replacing), and a file that can be written now.
+    OpResult<void> check(const TokenSpec& token) override;
+    std::vector<RecordOutcome> record(const TokenSpec& token, std::string_view keySerial) override;
+
+private:
+    std::filesystem::path m_file;
+    bool m_replace;
+    std::chrono::milliseconds m_lockPatience;
+};
