@@ -1,6 +1,7 @@
 #include "app/CMainDlg.h"
 #include "app/CommandLine.h"
 #include "app/Startup.h"
+#include "core/Secret.h"
 #include "device/DeviceApi.h"
 #include "ui/AppIcon.h"
 
@@ -8,6 +9,7 @@
 
 int main(int argc, char* argv[])
 {
+    disable_core_dumps();
     if (const std::optional<int> answered = answer_command_line(argc, argv))
         return *answered;
 

@@ -101,12 +101,14 @@ BatchSummary run_batch(CliContext& context, const BatchSettings& settings,
         }
         for (int i = 0; access && i < settings.tokensPerKey; ++i) {
             const auto tokenSerial = propose_serial(key, *serial);
-            const auto seed = generate_seed_text(hash);
+            auto seed = generate_seed_text(hash);
             OpResult<ProgrammedToken> programmed =
                 !tokenSerial ? std::unexpected(tokenSerial.error())
                 : !seed      ? std::unexpected(seed.error())
                         : program_one(context, key, options, *serial, *access, *tokenSerial, *seed,
                                       recorders);
+            if (seed)
+                wipe(seed->data(), seed->capacity());
             if (!programmed) {
                 context.fail(programmed.error());
                 failed(exit_code_for(programmed.error().fault));

@@ -40,7 +40,7 @@ struct CliContext
 
     // The access text for the key's protected calls: empty when the key has
     // no PIN, otherwise the PIN from the PIN source, checked by the key first.
-    OpResult<std::string> access(KeySession& key);
+    OpResult<Password> access(KeySession& key);
 
 private:
     std::unique_ptr<PinSource> m_pins;

@@ -17,7 +17,7 @@ void add_otp_command(CLI::App& app, CliContext& context)
             return;
         const Challenge challenge = challenge_for(target->record, std::time(nullptr));
         context.touchPrompt();
-        const auto otp = key.calculate(target->record, challenge, target->access);
+        const auto otp = key.calculate(target->record, challenge, target->access.text());
         if (!otp) {
             context.fail(otp.error(), "Failed to get OTP");
             return;

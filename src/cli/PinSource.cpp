@@ -1,49 +1,34 @@
 #include "cli/PinSource.h"
 
+#include "cli/SecretInput.h"
 #include "cli/Terminal.h"
 
 #include <unistd.h>
 
-#include <fstream>
-#include <iostream>
-
-namespace {
-
-std::string first_line(std::istream& in)
-{
-    std::string line;
-    std::getline(in, line);
-    if (!line.empty() && line.back() == '\r')
-        line.pop_back();
-    return line;
-}
-
-std::optional<std::string> ask_terminal()
-{
-    auto pin = read_secret_line("PIN: ");
-    return pin ? std::optional<std::string>(std::string(pin->text())) : std::nullopt;
-}
-
-} // namespace
-
-std::optional<std::string> PinSource::read()
+OpResult<Password> PinSource::read()
 {
     if (m_pin)
-        return m_pin;
+        return *m_pin;
+    OpResult<Password> pin;
+    std::string from;
     if (!m_pinFile.empty()) {
-        std::ifstream file(m_pinFile);
-        if (!file) {
-            m_missing = "cannot read the PIN file " + m_pinFile;
-            return std::nullopt;
-        }
-        m_pin = first_line(file);
+        from = "the PIN file " + m_pinFile;
+        pin = read_secret_first_line(m_pinFile);
+        if (pin)
+            warn_if_others_can_read(m_pinFile, m_err);
     } else if (m_fromStdin) {
-        m_pin = first_line(std::cin);
+        from = "standard input";
+        pin = read_secret_first_line("-");
     } else if (isatty(STDIN_FILENO)) {
-        m_pin = ask_terminal();
+        from = "the terminal";
+        pin = read_secret_line("PIN: ");
     } else {
-        m_missing = "the key has a PIN: give it with --pin-file FILE or --pin-stdin";
-        return std::nullopt;
+        return fail(Fault::Pin, "the key has a PIN: give it with --pin-file FILE or --pin-stdin");
     }
-    return m_pin;
+    if (!pin)
+        return fail(Fault::Pin, "the PIN cannot be read: " + pin.error().detail);
+    if (pin->empty())
+        return fail(Fault::Pin, from + " holds no PIN; the key was not asked");
+    m_pin = *pin;
+    return pin;
 }

@@ -4,25 +4,30 @@
 // line of a file, the first line of standard input, or the terminal without
 // echo. Never an option value. Read once per run and kept for every key.
 
+#include "core/Error.h"
+#include "core/Secret.h"
+
+#include <iosfwd>
 #include <optional>
 #include <string>
 
 class PinSource
 {
 public:
-    PinSource(std::string pinFile, bool fromStdin)
-        : m_pinFile(std::move(pinFile)), m_fromStdin(fromStdin)
+    PinSource(std::string pinFile, bool fromStdin, std::ostream& err)
+        : m_pinFile(std::move(pinFile)), m_fromStdin(fromStdin), m_err(err)
     {
     }
 
-    // The PIN, or nullopt when there is nowhere to read it from (or reading
-    // failed); `missing()` then says why.
-    std::optional<std::string> read();
-    const std::string& missing() const { return m_missing; }
+    // The PIN. A Pin fault when there is nowhere to read it from, or what
+    // was read holds none (an empty file or line, a folder, an unreadable
+    // file): the key is then not asked at all, since an empty PIN would
+    // cost one of its retries.
+    OpResult<Password> read();
 
 private:
     std::string m_pinFile;
     bool m_fromStdin = false;
-    std::optional<std::string> m_pin;
-    std::string m_missing;
+    std::ostream& m_err;
+    std::optional<Password> m_pin;
 };

@@ -3,11 +3,9 @@
 
 #include "cli/ExitCode.h"
 #include "cli/Recorders.h"
+#include "cli/SecretInput.h"
 #include "cli/TokenOptions.h"
 #include "core/Codecs.h"
-
-#include <fstream>
-#include <iostream>
 
 namespace {
 
@@ -20,21 +18,22 @@ struct ProgramOptions
 
 // The seed's hexadecimal text from the first line of a file, "-" for standard
 // input. A seed never travels as an option value: the process list shows those.
-std::optional<std::string> read_seed_text(const std::string& path)
+// A file that holds no seed is refused: a generated one in its place would
+// program a token nobody expects.
+OpResult<Password> read_seed_text(const std::string& path)
 {
-    std::string line;
-    if (path == "-") {
-        std::getline(std::cin, line);
-    } else {
-        std::ifstream file(path);
-        if (!file)
-            return std::nullopt;
-        std::getline(file, line);
-    }
-    const auto first = line.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos)
-        return std::string();
-    return line.substr(first, line.find_last_not_of(" \t\r\n") - first + 1);
+    const std::string name = path == "-" ? "standard input" : "the seed file " + path;
+    std::error_code error;
+    if (path != "-" && std::filesystem::is_directory(path, error))
+        return fail(Fault::Refused, name + " is a folder and holds no seed");
+    auto line = read_secret_first_line(path);
+    if (!line)
+        return fail(Fault::Refused, "cannot read " + name + ": " + line.error().detail);
+    const std::string_view text = line->text();
+    const auto first = text.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos)
+        return fail(Fault::Refused, name + " holds no seed (its first line is empty)");
+    return Password(text.substr(first, text.find_last_not_of(" \t\r") - first + 1));
 }
 
 // "a, b and c"
@@ -57,14 +56,16 @@ void run_program(CliContext& context, const ProgramOptions& options)
                      "--seed-file - and --pin-stdin cannot both read standard input");
         return;
     }
-    std::string seedText;
+    Password seedText;
     if (!options.seedFile.empty()) {
         auto text = read_seed_text(options.seedFile);
         if (!text) {
-            context.fail(ExitCode::Usage, "cannot read the seed file " + options.seedFile);
+            context.fail(ExitCode::Usage, text.error().detail);
             return;
         }
-        seedText = *text;
+        if (options.seedFile != "-")
+            warn_if_others_can_read(options.seedFile, context.err);
+        seedText = std::move(*text);
     }
 
     auto recorders = Recorders::open(options.token);
@@ -98,11 +99,12 @@ void run_program(CliContext& context, const ProgramOptions& options)
             context.fail(generated.error());
             return;
         }
-        seedText = *generated;
+        seedText = Password(*generated);
+        wipe(generated->data(), generated->capacity());
     }
 
     const auto programmed = program_one(context, key, options.token, *keySerial, *access, serial,
-                                        seedText, (*recorders)->all());
+                                        seedText.text(), (*recorders)->all());
     if (!programmed) {
         context.fail(programmed.error());
         return;

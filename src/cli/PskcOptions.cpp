@@ -1,5 +1,6 @@
 #include "cli/PskcOptions.h"
 
+#include "cli/SecretInput.h"
 #include "cli/Terminal.h"
 #include "pskc/Credentials.h"
 
@@ -22,8 +23,12 @@ void add_pskc_credential_options(CLI::App& command, PskcCredentialOptions& optio
 }
 
 OpResult<pskc::Credential> read_pskc_credential(const PskcCredentialOptions& options,
-                                                const std::filesystem::path& file)
+                                                const std::filesystem::path& file,
+                                                std::ostream& err)
 {
+    for (const std::string& given : {options.keyFile, options.passwordFile})
+        if (!given.empty())
+            warn_if_others_can_read(given, err);
     if (!options.keyFile.empty())
         return pskc::read_key_file(options.keyFile);
     if (!options.passwordFile.empty())

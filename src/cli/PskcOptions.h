@@ -10,6 +10,7 @@
 
 #include <expected>
 #include <filesystem>
+#include <iostream>
 #include <string>
 
 struct PskcCredentialOptions
@@ -23,6 +24,8 @@ void add_pskc_credential_options(CLI::App& command, PskcCredentialOptions& optio
                                  CLI::Option* needs = nullptr);
 
 // Asks for the password when no file is given: twice when `file` does not
-// exist yet, since a mistyped password would lock its tokens away.
+// exist yet, since a mistyped password would lock its tokens away. A password
+// or key file that group or others can read is warned about on `err`.
 OpResult<pskc::Credential> read_pskc_credential(const PskcCredentialOptions& options,
-                                                const std::filesystem::path& file);
+                                                const std::filesystem::path& file,
+                                                std::ostream& err = std::cerr);

@@ -1,5 +1,7 @@
 #include "cli/Recorders.h"
 
+#include "core/SecretFile.h"
+
 #include <unistd.h>
 
 OpResult<std::unique_ptr<Recorders>> Recorders::open(const TokenOptions& options)
@@ -15,6 +17,8 @@ OpResult<std::unique_ptr<Recorders>> Recorders::open(const TokenOptions& options
             ::access(folder.c_str(), W_OK | X_OK) != 0)
             return fail(Fault::Refused, "the seed folder " + folder.string() +
                                             " does not exist or cannot be written");
+        if (auto safe = check_private_folder(folder); !safe)
+            return std::unexpected(safe.error());
         recorders->m_seedFiles.emplace(folder);
         recorders->m_all.push_back(&*recorders->m_seedFiles);
     }

@@ -31,7 +31,7 @@ void add_remove_command(CLI::App& app, CliContext& context)
             return;
         }
         context.touchPrompt();
-        if (auto removed = key.remove(target->record, target->access); !removed) {
+        if (auto removed = key.remove(target->record, target->access.text()); !removed) {
             context.fail(removed.error(), "Failed to delete the OTP token SN=" + *serial);
             return;
         }

@@ -3,6 +3,20 @@
 #include "cli/HelpText.h"
 #include "cli/UnknownCommand.h"
 
+namespace {
+
+// No input may end the program by an uncaught exception (an abort, exit code
+// 134): the command stops with a refusal, unless it had already failed with
+// a code of its own (a token programmed but not recorded keeps its 5).
+int stopped(CliContext& context, const std::string& why)
+{
+    const int earlier = context.exitCode;
+    context.fail(ExitCode::Usage, "stopped: " + why);
+    return earlier != ExitCode::Success ? earlier : ExitCode::Usage;
+}
+
+} // namespace
+
 int run_cli(int argc, char** argv, CliContext& context)
 {
     CLI::App app{"Programs and manages the OTP tokens on the one Vornik/Tessel key plugged in.",
@@ -42,6 +56,10 @@ int run_cli(int argc, char** argv, CliContext& context)
         }
         app.exit(e, context.out, context.err);
         return ExitCode::Usage;
+    } catch (const std::exception& e) {
+        return stopped(context, e.what());
+    } catch (...) {
+        return stopped(context, "an unexpected failure");
     }
     return context.exitCode;
 }

@@ -86,6 +86,7 @@ OpResult<Password> read_secret_line(std::string_view prompt, int terminal)
     // reallocated buffer.
     line.reserve(1024);
     bool ended = false;
+    bool tooLong = false;
     {
         const EchoOff quiet(tty.fd());
         if (!quiet.ok())
@@ -102,11 +103,19 @@ OpResult<Password> read_secret_line(std::string_view prompt, int terminal)
                 ended = true;
                 break;
             }
-            line.push_back(c);
+            // Beyond the room reserved a copy would be left behind.
+            if (line.size() < line.capacity())
+                line.push_back(c);
+            else
+                tooLong = true;
         }
         wipe(&c, 1);
         // The user's Enter was not echoed.
         write_text(tty.fd(), "\n");
+    }
+    if (tooLong) {
+        wipe(line.data(), line.capacity());
+        return fail(Fault::Refused, "the line typed is longer than this tool takes");
     }
     if (line.ends_with('\r'))
         line.pop_back();

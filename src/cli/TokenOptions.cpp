@@ -133,8 +133,8 @@ void report_unrecorded(CliContext& context, const TokenSpec& token,
 
 OpResult<ProgrammedToken> program_one(CliContext& context, KeySession& key,
                                       const TokenOptions& options, const std::string& keySerial,
-                                      const std::string& access, const std::string& serial,
-                                      const std::string& seedHex,
+                                      const Password& access, const std::string& serial,
+                                      std::string_view seedHex,
                                       std::span<Recorder* const> recorders)
 {
     if (auto texts = check_token_texts(options, serial, options.user); !texts)
@@ -144,7 +144,7 @@ OpResult<ProgrammedToken> program_one(CliContext& context, KeySession& key,
                                   .digits = options.digits,
                                   .interval = options.interval,
                                   .serial = serial,
-                                  .seedHex = seedHex,
+                                  .seedHex = std::string(seedHex),
                                   .user = options.user});
     if (!token)
         return std::unexpected(token.error());

@@ -60,8 +60,8 @@ std::filesystem::path seed_directory(const TokenOptions& options);
 // reported on standard error at once (exit code 5); the answer then says so.
 OpResult<ProgrammedToken> program_one(CliContext& context, KeySession& key,
                                       const TokenOptions& options, const std::string& keySerial,
-                                      const std::string& access, const std::string& serial,
-                                      const std::string& seedHex,
+                                      const Password& access, const std::string& serial,
+                                      std::string_view seedHex,
                                       std::span<Recorder* const> recorders);
 
 // The files the token went to.

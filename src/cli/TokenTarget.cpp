@@ -1,10 +1,17 @@
 #include "cli/TokenTarget.h"
 
+#include "cli/ExitCode.h"
+#include "core/Codecs.h"
 #include "tokens/TokenCommands.h"
 
 std::optional<TokenTarget> find_token_target(CliContext& context, KeySession& key,
                                              const std::string& serial)
 {
+    // It is compared with the key's serial numbers and named in messages.
+    if (!is_valid_utf8(serial)) {
+        context.fail(ExitCode::Usage, "the serial number given is not valid UTF-8 text");
+        return std::nullopt;
+    }
     auto keySerial = key.find_key();
     if (!keySerial) {
         context.fail(keySerial.error());

@@ -14,7 +14,7 @@
 struct TokenTarget
 {
     std::string keySerial;
-    std::string access;
+    Password access;
     OtpTokenRecord record{};
 };
 

@@ -1,6 +1,7 @@
 // vnotp-cli: the command-line front end over the same core as the window.
 
 #include "cli/Commands.h"
+#include "core/Secret.h"
 
 #include <csignal>
 #include <iostream>
@@ -18,6 +19,7 @@ void on_interrupt(int)
 
 int main(int argc, char** argv)
 {
+    disable_core_dumps();
     std::signal(SIGINT, on_interrupt);
 
     LinkedDeviceApi device;

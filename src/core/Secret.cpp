@@ -2,12 +2,22 @@
 
 #include <openssl/crypto.h>
 
+#include <sys/prctl.h>
+#include <sys/resource.h>
+
 #include <utility>
 
 void wipe(void* data, std::size_t size)
 {
     if (data && size)
         OPENSSL_cleanse(data, size);
+}
+
+void disable_core_dumps()
+{
+    const rlimit none{0, 0};
+    ::setrlimit(RLIMIT_CORE, &none);
+    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
 }
 
 SecretBytes& SecretBytes::operator=(const SecretBytes& other)

@@ -12,6 +12,12 @@
 
 void wipe(void* data, std::size_t size);
 
+// Switches core dumps off for this process, which holds seeds, PINs and
+// passwords in memory: no core file, whatever `ulimit -c` says, and no
+// dump or ptrace attach by another process of the same account. Each
+// program calls it first thing in main().
+void disable_core_dumps();
+
 class SecretBytes
 {
 public:

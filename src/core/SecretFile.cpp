@@ -1,7 +1,10 @@
 #include "core/SecretFile.h"
 
+#include "core/Secret.h"
+
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -66,25 +69,54 @@ OpResult<FileDescriptor> open_private(const std::filesystem::path& path, int fla
     return fd;
 }
 
+// Appends to `bytes`; when that needs a larger buffer, the old one is wiped
+// before it is freed, so that no copy of a secret is left in the heap.
+void append_wiping(std::string& bytes, const char* data, std::size_t count)
+{
+    if (bytes.size() + count > bytes.capacity()) {
+        std::string larger;
+        larger.reserve(std::max(2 * bytes.capacity(), bytes.size() + count));
+        larger.assign(bytes);
+        wipe(bytes.data(), bytes.capacity());
+        bytes.swap(larger);
+    }
+    bytes.append(data, count);
+}
+
+OpResult<std::string> too_large(std::string_view name, std::string_view what, std::size_t limit,
+                                std::string& bytes)
+{
+    wipe(bytes.data(), bytes.capacity());
+    return fail(Fault::Refused, fmt::format("{}: {} longer than {} bytes", name, what, limit));
+}
+
 OpResult<std::string> read_all(int fd, const std::filesystem::path& path, std::size_t limit)
 {
     std::string bytes;
-    char buffer[65536];
+    char buffer[16384];
+    OpResult<std::string> result;
     for (;;) {
         const ssize_t count = ::read(fd, buffer, sizeof buffer);
         if (count < 0) {
             if (errno == EINTR)
                 continue;
-            return io_error(path, "be read", errno);
-        }
-        if (count == 0)
+            result = io_error(path, "be read", errno);
             break;
-        if (bytes.size() + static_cast<std::size_t>(count) > limit)
-            return fail(Fault::Refused,
-                        fmt::format("{}: larger than {} bytes", path.string(), limit));
-        bytes.append(buffer, static_cast<std::size_t>(count));
+        }
+        if (count == 0) {
+            result = std::move(bytes);
+            break;
+        }
+        if (bytes.size() + static_cast<std::size_t>(count) > limit) {
+            result = too_large(path.string(), "is", limit, bytes);
+            break;
+        }
+        append_wiping(bytes, buffer, static_cast<std::size_t>(count));
     }
-    return bytes;
+    wipe(buffer, sizeof buffer);
+    // A short text sits inside the string object; the move copies it.
+    wipe(bytes.data(), bytes.capacity());
+    return result;
 }
 
 } // namespace
@@ -124,7 +156,46 @@ OpResult<std::string> read_file(const std::filesystem::path& path, std::size_t l
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd)
         return io_error(path, "be read", errno);
+    struct stat st = {};
+    if (::fstat(fd.get(), &st) == 0 && S_ISDIR(st.st_mode))
+        return fail(Fault::Refused, fmt::format("{}: is a folder, not a file", path.string()));
     return read_all(fd.get(), path, limit);
+}
+
+OpResult<std::string> read_first_line(int fd, std::string_view name, std::size_t limit)
+{
+    std::string line;
+    char c = 0;
+    for (;;) {
+        const ssize_t count = ::read(fd, &c, 1);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0) {
+            const int error = errno;
+            wipe(line.data(), line.capacity());
+            return fail(Fault::Io,
+                        fmt::format("{}: cannot be read ({})", name, std::strerror(error)));
+        }
+        if (count == 0 || c == '\n')
+            break;
+        if (line.size() == limit)
+            return too_large(name, "its first line is", limit, line);
+        append_wiping(line, &c, 1);
+    }
+    wipe(&c, 1);
+    if (line.ends_with('\r'))
+        line.pop_back();
+    // A short line sits inside the string object; the move copies it.
+    OpResult<std::string> result(std::move(line));
+    wipe(line.data(), line.capacity());
+    return result;
+}
+
+bool others_can_read(const std::filesystem::path& path)
+{
+    struct stat st = {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           (st.st_mode & (S_IRGRP | S_IROTH));
 }
 
 OpResult<void> check_private_folder(const std::filesystem::path& folder)

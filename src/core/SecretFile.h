@@ -46,8 +46,21 @@ bool write_all(int fd, std::string_view bytes);
 
 // A file the user names as input (a seed, PIN, password or key file): read
 // whole, following links as the user means them. Refused when larger than
-// `limit` bytes, which also ends an endless device such as /dev/zero.
+// `limit` bytes, which also ends an endless device such as /dev/zero, and
+// when it is a folder. The buffers the bytes passed through are wiped, so a
+// secret read here is left nowhere but in the answer.
 OpResult<std::string> read_file(const std::filesystem::path& path, std::size_t limit);
+
+// The first line of what `fd` delivers (standard input), without its line
+// end, read byte by byte so that nothing after it is taken from a shared
+// stream. Refused when the line is longer than `limit` bytes; `name` names
+// the input in messages.
+OpResult<std::string> read_first_line(int fd, std::string_view name, std::size_t limit);
+
+// True when a file the user names as a secret (a PIN, password or key file)
+// can be read by group or others: worth a warning, as anyone who can read it
+// holds the secret.
+bool others_can_read(const std::filesystem::path& path);
 
 // Refuses a folder that group or others can write, naming it and the fix.
 OpResult<void> check_private_folder(const std::filesystem::path& folder);

@@ -272,7 +272,7 @@ void CNewTokenDlg::OnBnClickedSave()
             program_token(key,
                           {.token = std::move(*token),
                            .keySerial = m_keySerial,
-                           .access = m_access,
+                           .access = Password(m_access),
                            .appendEnter = m_form.appendEnter},
                           m_recorders,
                           {.touch =

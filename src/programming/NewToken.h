@@ -22,6 +22,9 @@ struct NewTokenInput
     std::string serial;  // UTF-8, as typed
     std::string seedHex; // hexadecimal, as typed
     std::string user;    // UTF-8, as typed; may be empty
+
+    // The seed's text is as secret as the seed.
+    ~NewTokenInput() { wipe(seedHex.data(), seedHex.capacity()); }
 };
 
 // The status-line text for seed text that is not hexadecimal.

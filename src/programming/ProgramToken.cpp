@@ -23,10 +23,11 @@ OpResult<Verification> verify(KeySession& key, const TokenSpec& token, std::stri
         return fail(Fault::Refused, "Only a TOTP token can be verified.");
     Verification verification;
     verification.at = std::time(nullptr);
-    const OtpTokenRecord record = make_token_record(token);
+    OtpTokenRecord record = make_token_record(token);
     if (events.touch)
         events.touch();
     auto onKey = key.calculate(record, challenge_for(record, verification.at), access);
+    wipe(&record, sizeof record);
     if (!onKey)
         return std::unexpected(onKey.error());
     verification.keyOtp = *onKey;
@@ -68,7 +69,10 @@ OpResult<ProgrammedToken> program_token(KeySession& key, const ProgramRequest& r
 
     if (events.touch)
         events.touch();
-    if (auto taken = key.personalize(make_token_record(token), request.access); !taken)
+    OtpTokenRecord record = make_token_record(token);
+    const auto taken = key.personalize(record, request.access.text());
+    wipe(&record, sizeof record);
+    if (!taken)
         return std::unexpected(taken.error());
     if (events.keyTookToken)
         events.keyTookToken();
@@ -83,7 +87,7 @@ OpResult<ProgrammedToken> program_token(KeySession& key, const ProgramRequest& r
 
     programmed.enter = key.set_enter(request.appendEnter);
     if (request.verify)
-        programmed.verification = verify(key, token, request.access, events);
+        programmed.verification = verify(key, token, request.access.text(), events);
     return programmed;
 }
 

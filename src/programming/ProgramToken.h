@@ -23,7 +23,7 @@ struct ProgramRequest
 {
     TokenSpec token;
     std::string keySerial; // of the key found for this operation
-    std::string access;    // what the key takes as its access code; empty without a PIN
+    Password access = {};  // what the key takes as its access code; empty without a PIN
     bool appendEnter = true;
     bool verify = false; // TOTP only: compare the key's OTP with the seed's afterwards
     // How long to wait for another writer of the recorders' folders.

@@ -28,6 +28,9 @@ struct ContainerState
     bool isSigned = false;
 
     CipherAlgorithm cipher = CipherAlgorithm::Aes256Cbc;
+    // How the key was derived from a password; both 0 for a pre-shared key.
+    int iterations = 0;
+    std::size_t saltLength = 0;
     SecretBytes encryptionKey;
     MacAlgorithm mac = MacAlgorithm::HmacSha256;
     SecretBytes macKey;

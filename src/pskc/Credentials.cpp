@@ -5,6 +5,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -68,7 +69,13 @@ OpResult<PresharedKey> read_key_file(const std::filesystem::path& path)
             path, fmt::format("holds a {}-byte key; an AES key has 16, 24 or 32 bytes (32, 48 or "
                               "64 hexadecimal digits)",
                               key->size())));
-    return PresharedKey{std::move(*key), path.filename().string()};
+    std::string name = path.filename().string();
+    if (!is_valid_utf8(name) ||
+        std::ranges::any_of(name, [](unsigned char c) { return c < 0x20 || c == 0x7F; }))
+        return std::unexpected(invalid(path, "the file's name becomes the key's name in the PSKC "
+                                             "file, which holds UTF-8 text without control "
+                                             "characters only; rename the file"));
+    return PresharedKey{std::move(*key), std::move(name)};
 }
 
 } // namespace pskc

@@ -59,6 +59,9 @@ public:
     // every encrypted value. Anything less is an error: a wrong password or
     // key, a changed value or MAC, a secret in clear text.
     static OpResult<Container> parse(std::string_view xml, const Credential& credential);
+    // Whether the XML is a key container at all (its root is a KeyContainer),
+    // whatever it holds; nothing is decrypted.
+    static bool is_container(std::string_view xml);
 
     Container(Container&&) noexcept;
     Container& operator=(Container&&) noexcept;
@@ -66,6 +69,12 @@ public:
 
     const std::vector<KeyPackage>& packages() const;
     bool contains(std::string_view keyId) const;
+
+    // Why the password protection is below what this tool writes (fewer
+    // than kMinimumIterations PBKDF2 iterations, a salt shorter than
+    // kSaltLength), or empty when it is not. Such a container reads as any
+    // other; a file of it is not extended (pskc/PskcFile.h).
+    std::string weak_protection() const;
 
     // Whether a key package with this id can be added: not to a signed
     // container (the signature would break), not a second time.

@@ -36,6 +36,18 @@ OpResult<void> save_container(const Container& container, const std::filesystem:
     return replace_private_file(path, container.to_xml());
 }
 
+OpResult<void> check_extensible(const Container& container, const std::filesystem::path& path)
+{
+    const std::string weak = container.weak_protection();
+    if (weak.empty())
+        return {};
+    return fail(Fault::Refused,
+                fmt::format("{}: its password protects the seeds only weakly ({}), so no token "
+                            "is added to it. Move its tokens into a new file with "
+                            "`vnotp-cli pskc convert {} --out NEW.pskc` and add to that one.",
+                            path.string(), weak, path.string()));
+}
+
 ContainerUpdate::ContainerUpdate(std::filesystem::path path, Credential credential,
                                  ContainerSettings settings, Container container,
                                  std::optional<std::string> onDisk)
@@ -79,6 +91,8 @@ OpResult<void> ContainerUpdate::can_add(std::string_view keyId)
 {
     if (auto refreshed = refresh(); !refreshed)
         return refreshed;
+    if (auto extensible = check_extensible(m_container, m_path); !extensible)
+        return extensible;
     if (auto addable = m_container.can_add(keyId); !addable)
         return std::unexpected(in_file(m_path, addable.error()));
     return {};
@@ -86,8 +100,8 @@ OpResult<void> ContainerUpdate::can_add(std::string_view keyId)
 
 OpResult<void> ContainerUpdate::add(const KeyPackage& package)
 {
-    if (auto refreshed = refresh(); !refreshed)
-        return refreshed;
+    if (auto addable = can_add(package.keyId); !addable)
+        return addable;
     if (auto added = m_container.add(package); !added)
         return std::unexpected(in_file(m_path, added.error()));
     std::string xml = m_container.to_xml();

@@ -19,6 +19,12 @@ inline constexpr std::size_t kMaximumContainerSize = 256u << 20;
 OpResult<Container> load_container(const std::filesystem::path& path, const Credential& credential);
 OpResult<void> save_container(const Container& container, const std::filesystem::path& path);
 
+// Refuses to add to the file at `path` when its container is protected below
+// this tool's own minimum (Container::weak_protection): a new seed would be
+// only as safe as that weak key. The message says how to move its tokens
+// into a new file; reading the file stays allowed.
+OpResult<void> check_extensible(const Container& container, const std::filesystem::path& path);
+
 // Adds tokens to a container file as they are programmed. Opening reads,
 // decrypts and verifies an existing file, or prepares a new container when
 // there is none; a file that fails is left as it is and nothing is added to
@@ -43,7 +49,9 @@ public:
     bool fileExists() const { return m_onDisk.has_value(); }
 
     // Reads the file again when another writer changed it, then answers
-    // whether a key package with this id can be added.
+    // whether a key package with this id can be added: not to a file whose
+    // protection is weak (check_extensible), nor what Container::can_add
+    // refuses.
     OpResult<void> can_add(std::string_view keyId);
     // On failure the file stays as it was.
     OpResult<void> add(const KeyPackage& package);

@@ -244,6 +244,8 @@ private:
                 prf = *named;
             }
         }
+        m_state.iterations = *iterations;
+        m_state.saltLength = salt->size();
         auto key = pbkdf2(std::get<Password>(m_credential), *salt, *iterations, prf, length);
         if (!key)
             return std::unexpected(key.error());
@@ -425,6 +427,13 @@ private:
 };
 
 } // namespace
+
+bool Container::is_container(std::string_view xml)
+{
+    pugi::xml_document document;
+    return document.load_buffer(xml.data(), xml.size(), pugi::parse_minimal, pugi::encoding_auto) &&
+           local_name(document.document_element()) == "KeyContainer";
+}
 
 OpResult<Container> Container::parse(std::string_view xml, const Credential& credential)
 {

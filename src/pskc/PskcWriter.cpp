@@ -162,6 +162,8 @@ OpResult<Container> Container::create(const Credential& credential,
         if (!key)
             return std::unexpected(key.error());
         state->encryptionKey = std::move(*key);
+        state->iterations = settings.iterations;
+        state->saltLength = kSaltLength;
 
         root.attribute("xmlns:xenc11", kXenc11Namespace).attribute("xmlns:pkcs5", kPkcs5Namespace);
         const Element params = encryptionKey.add("xenc11", "DerivedKey")
@@ -209,6 +211,17 @@ bool Container::contains(std::string_view keyId) const
 {
     return std::ranges::any_of(m_state->packages,
                                [&](const KeyPackage& p) { return p.keyId == keyId; });
+}
+
+std::string Container::weak_protection() const
+{
+    const ContainerState& state = *m_state;
+    if (state.iterations == 0 ||
+        (state.iterations >= kMinimumIterations && state.saltLength >= kSaltLength))
+        return {};
+    return fmt::format("{} PBKDF2 iterations and a {}-byte salt, where this tool uses at least "
+                       "{} and {} bytes",
+                       state.iterations, state.saltLength, kMinimumIterations, kSaltLength);
 }
 
 OpResult<void> Container::can_add(std::string_view keyId) const

@@ -1,5 +1,6 @@
 #include "records/ContainerConversion.h"
 
+#include "core/SecretFile.h"
 #include "pskc/PskcFile.h"
 #include "records/FolderLock.h"
 
@@ -42,6 +43,30 @@ bool same_token(const KeyPackage& a, const KeyPackage& b)
            a.interval == b.interval && a.secret == b.secret;
 }
 
+// Splits the sources into seed files and PSKC containers. A container (one
+// protected below this tool's minimum, which is not extended) is read with
+// OUT's credential, and its key packages join the seed files' as they are.
+OpResult<std::vector<std::filesystem::path>>
+take_containers(const std::vector<std::filesystem::path>& sources,
+                const pskc::Credential& credential, std::vector<KeyPackage>& packages)
+{
+    std::vector<std::filesystem::path> seedFiles;
+    for (const auto& source : sources) {
+        auto bytes = read_file(source, pskc::kMaximumContainerSize);
+        if (!bytes || !Container::is_container(*bytes)) {
+            seedFiles.push_back(source); // the seed file reader says what is wrong
+            continue;
+        }
+        auto container = Container::parse(*bytes, credential);
+        if (!container)
+            return refused({container.error().fault, 0,
+                            fmt::format("{}: {}", source.string(), container.error().detail)});
+        for (const KeyPackage& package : container->packages())
+            packages.push_back(package);
+    }
+    return seedFiles;
+}
+
 } // namespace
 
 OpResult<ConversionReport> convert_to_container(const ConversionRequest& request,
@@ -56,9 +81,23 @@ OpResult<ConversionReport> convert_to_container(const ConversionRequest& request
     if (!locks)
         return unwritten(locks.error());
 
-    auto conversion = convert_seed_files(request.sources, request.options);
+    std::vector<KeyPackage> fromContainers;
+    const auto seedFiles = take_containers(request.sources, credential, fromContainers);
+    if (!seedFiles)
+        return std::unexpected(seedFiles.error());
+    auto conversion = convert_seed_files(*seedFiles, request.options);
     if (!conversion)
         return refused(conversion.error());
+    for (KeyPackage& package : fromContainers) {
+        const auto same =
+            std::ranges::find(conversion->packages, package.keyId, &KeyPackage::keyId);
+        if (same == conversion->packages.end())
+            conversion->packages.push_back(std::move(package));
+        else if (!same_token(*same, package))
+            return refused({Fault::Conflict, 0,
+                            fmt::format("serial number {} is two different tokens in the sources",
+                                        package.keyId)});
+    }
 
     ConversionReport report;
     report.notes = std::move(conversion->notes);
@@ -68,6 +107,9 @@ OpResult<ConversionReport> convert_to_container(const ConversionRequest& request
                                     : pskc::load_container(request.out, credential);
     if (!container)
         return refused(container.error());
+    if (!report.created)
+        if (auto extensible = pskc::check_extensible(*container, request.out); !extensible)
+            return refused(extensible.error());
     for (const KeyPackage& package : conversion->packages) {
         if (const KeyPackage* held = find(*container, package.keyId)) {
             if (!same_token(*held, package))

@@ -16,7 +16,8 @@ public:
                                        const pskc::Credential& credential);
 
     std::vector<std::filesystem::path> folders() const override;
-    // The container must not be signed and must not hold the serial number.
+    // The container must not be signed, nor protected below this tool's
+    // minimum, and must not hold the serial number.
     OpResult<void> check(const TokenSpec& token) override;
     // The key's serial number goes into the key package's DeviceInfo.
     std::vector<RecordOutcome> record(const TokenSpec& token, std::string_view keySerial) override;

@@ -1,5 +1,6 @@
 #include "records/SeedFileRecorder.h"
 
+#include "core/Secret.h"
 #include "core/SecretFile.h"
 
 #include <fmt/format.h>
@@ -100,10 +101,12 @@ std::vector<RecordOutcome> SeedFileRecorder::record(const TokenSpec& token, std:
     if (!current.usable()) {
         outcomes[0].failure = failure_at(xmlPath, OpError{Fault::Io, 0, current.unusableReason});
     } else {
-        const std::string bytes = append_seed_token(current, token);
+        std::string bytes = append_seed_token(current, token);
         // A file begun from the template is new, and owner-only as a new file
         // is, even where an empty one that others may read stood before.
-        if (auto written = replace_private_file(xmlPath, bytes, current.fromTemplate); !written) {
+        const auto written = replace_private_file(xmlPath, bytes, current.fromTemplate);
+        wipe(bytes.data(), bytes.capacity());
+        if (!written) {
             outcomes[0].failure = failure_at(xmlPath, written.error());
             cached.document.reset(); // it holds a token the file does not
         } else {

@@ -1,13 +1,16 @@
 #include "records/SeedFiles.h"
 
 #include "core/Codecs.h"
+#include "core/Secret.h"
 #include "core/SecretFile.h"
 
 #include <fmt/format.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -56,6 +59,31 @@ std::size_t nul_reference(std::string_view bytes)
     return std::string_view::npos;
 }
 
+// pugixml keeps a parsed seed file, every seed in it, in blocks of its own:
+// each is wiped before it goes back to the heap. Blocks taken before this is
+// installed are plain malloc blocks too, so the order of start-up is free.
+void* allocate_xml(std::size_t size)
+{
+    return std::malloc(size);
+}
+
+void free_xml(void* block)
+{
+    if (block)
+        wipe(block, malloc_usable_size(block));
+    std::free(block);
+}
+
+[[maybe_unused]] const bool kXmlMemoryWiped =
+    (pugi::set_memory_management_functions(allocate_xml, free_xml), true);
+
+// The bytes of a seed file, wiped when they go away.
+struct WipedBytes
+{
+    std::string bytes;
+    ~WipedBytes() { wipe(bytes.data(), bytes.capacity()); }
+};
+
 } // namespace
 
 std::filesystem::path seed_xml_path(OtpAlgorithm algorithm, const std::filesystem::path& folder)
@@ -100,7 +128,8 @@ SeedDocument load_seed_document(OtpAlgorithm algorithm, const std::filesystem::p
         document.unreadable = true;
         return document;
     }
-    return parse_seed_document(algorithm, bytes->value_or(std::string()));
+    const WipedBytes read{bytes->value_or(std::string())};
+    return parse_seed_document(algorithm, read.bytes);
 }
 
 std::string seed_document_bytes(const SeedDocument& document)
@@ -134,13 +163,22 @@ std::string seed_csv_row(const TokenSpec& token)
 {
     // Fields are not quoted: the CSV recorder refuses serial numbers and user
     // names that would need it.
-    std::string row;
+    WipedBytes seed{token.algorithm == OtpAlgorithm::Totp ? base32_encode(token.seed.view())
+                                                          : to_hex_lower(token.seed.view())};
+    WipedBytes row;
+    row.bytes.reserve(token.user.size() + token.serial.size() + seed.bytes.size() + 64);
     if (token.algorithm == OtpAlgorithm::Totp)
-        row = token.user + ',' + token.serial + ',' + base32_encode(token.seed.view()) + ',' +
-              std::to_string(token.interval) + ",Halvorn Security,Vornik\r\n";
+        row.bytes.append(token.user)
+            .append(",")
+            .append(token.serial)
+            .append(",")
+            .append(seed.bytes)
+            .append(",")
+            .append(std::to_string(token.interval))
+            .append(",Halvorn Security,Vornik\r\n");
     else
-        row = token.serial + ',' + to_hex_lower(token.seed.view()) + "\r\n";
-    return utf8_to_utf16le(row);
+        row.bytes.append(token.serial).append(",").append(seed.bytes).append("\r\n");
+    return utf8_to_utf16le(row.bytes);
 }
 
 OpResult<void> write_seed_csv(const std::filesystem::path& path, const TokenSpec& token)
@@ -155,9 +193,9 @@ OpResult<void> write_seed_csv(const std::filesystem::path& path, const TokenSpec
         std::fflush(stdout);
         return fail(Fault::Io, "the end of the file cannot be reached");
     }
-    const std::string bytes =
-        (file->created ? seed_csv_header(token.algorithm) : std::string()) + seed_csv_row(token);
-    if (write_all(fd, bytes))
+    const WipedBytes bytes{(file->created ? seed_csv_header(token.algorithm) : std::string()) +
+                           seed_csv_row(token)};
+    if (write_all(fd, bytes.bytes))
         return {};
 
     std::string reason = std::strerror(errno);

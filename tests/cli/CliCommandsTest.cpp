@@ -28,6 +28,8 @@ TEST_F(CliTest, EachFailureHasItsCodeAndARefusalTouchesNothing)
     write("password", "pass phrase\n");
     write("wrong", "pass phrase!\n");
     write("key", QByteArray(64, 'a'));
+    write("empty", "");
+    write("blank", " \t\nabc\n");
     write("users", "# one a line\nann\n\nDoe, Jane\n");
     ASSERT_EQ(cli({"program", "--serial", "G1", "--no-plaintext", "--pskc", dir.filePath("good"),
                    "--pskc-password-file", dir.filePath("password")})
@@ -49,6 +51,7 @@ TEST_F(CliTest, EachFailureHasItsCodeAndARefusalTouchesNothing)
         QByteArray input;
         int code;
         const char* inErr;
+        QString program = QStringLiteral(BIN_DIR "/vnotp-cli"); // /bin/sh passes any bytes
     };
     const QStringList program = {"program", "--out-dir", "$D/seeds"};
     // clang-format off
@@ -60,8 +63,18 @@ TEST_F(CliTest, EachFailureHasItsCodeAndARefusalTouchesNothing)
         {{}, program + QStringList{"--seed-file", "-"}, "XYZ\n", 2, "Invalid seed format!"},
         {{}, program + QStringList{"--seed-file", "-"}, QByteArray(40, '0'), 2,
          "A seed of zeros only is refused"},
+        {{}, program + QStringList{"--seed-file", "$D/empty"}, {}, 2, "$D/empty holds no seed"},
+        {{}, program + QStringList{"--seed-file", "$D/blank"}, {}, 2, "$D/blank holds no seed"},
+        {{}, program + QStringList{"--seed-file", "$D/seeds"}, {}, 2, "is a folder and holds no seed"},
+        {{}, program + QStringList{"--seed-file", "-"}, {}, 2, "standard input holds no seed"},
+        {{}, program + QStringList{"--seed-file", "/dev/zero"}, {}, 2, "longer than 4096 bytes"},
         {{}, program + QStringList{"--serial", "A\nB"}, {}, 2,
          "The serial number must not contain a control character such as a line break."},
+        {{}, program + QStringList{"--user", "\x1b[2J"}, {}, 2,
+         "The user name must not contain a control character such as a line break."},
+        {{}, {"-c", BIN_DIR "/vnotp-cli program --out-dir $D/seeds --user \"$(printf '\\377')\""}, {},
+         2, "The user name holds characters the seed files cannot store.", "/bin/sh"},
+        {{}, {"-c", BIN_DIR "/vnotp-cli otp \"$(printf 'A\\377')\""}, {}, 2, "not valid UTF-8", "/bin/sh"},
         {{}, program + QStringList{"--user", "Doe, Jane"}, {}, 2,
          "a double quote: the CSV seed file cannot hold them. With --pskc FILE --no-plaintext"},
         {{}, {"batch", "--users", "$D/users", "-o", "$D/seeds"}, {}, 2,
@@ -85,6 +98,8 @@ TEST_F(CliTest, EachFailureHasItsCodeAndARefusalTouchesNothing)
          "0x800A6984"},
         {{"pin"}, program, "1234\n", 6, "--pin-file"}, // standard input only with --pin-stdin
         {{"pin"}, QStringList{"--pin-stdin"} + program, "4321\n", 6, "PIN is incorrect."},
+        {{"pin"}, QStringList{"--pin-file", "$D/empty"} + program, {}, 6, "holds no PIN; the key was not asked"},
+        {{"pin"}, QStringList{"--pin-file", "$D/seeds"} + program, {}, 6, "$D/seeds: is a folder"},
     };
     const std::array<const char*, 4> refusedContainers[] = {
         {"good", "--pskc-password-file", "wrong", "the password is wrong"},
@@ -113,7 +128,7 @@ TEST_F(CliTest, EachFailureHasItsCodeAndARefusalTouchesNothing)
         else if (!c.before.isEmpty())
             vnkey(c.before);
         const ProcessRun result =
-            cli(QStringList(c.args).replaceInStrings("$D", dir.path()), c.input);
+            cli(QStringList(c.args).replaceInStrings("$D", dir.path()), c.input, c.program);
         EXPECT_EQ(result.code, c.code) << result.err;
         EXPECT_TRUE(has(result.err, QString(c.inErr).replace("$D", dir.path()).toStdString()))
             << result.err;
@@ -134,6 +149,7 @@ TEST_F(CliTest, ProgramsListsComputesRemovesAndResetsAsTheWindowDoes)
 {
     set_pin(kKey);
     const QString pin = write("pin", "1234\n");
+    ::chmod(qPrintable(pin), 0644);
     const QStringList program = {"--pin-file", pin,     "program",   "--seed-file", "-",
                                  "--user",     "alice", "--out-dir", dir.path()};
     const QString seed32 = kSeed + "313233343536373839303132";
@@ -141,6 +157,7 @@ TEST_F(CliTest, ProgramsListsComputesRemovesAndResetsAsTheWindowDoes)
         cli(program + QStringList{"--type", "hotp", "--no-enter"}, kSeed.toLatin1());
     ASSERT_EQ(hotp.code, 0) << hotp.err;
     EXPECT_FALSE(has(hotp.out, kSeed.toStdString())) << "seed shown unasked";
+    EXPECT_TRUE(has(hotp.err, "warning: " + pin.toStdString() + " can be read by other accounts"));
     EXPECT_TRUE(has(vnkey({"show", kKey}).out, "ENTER after OTP: off"));
     const ProcessRun totp =
         cli(program + QStringList{"--verify", "--json", "--hash", "sha256", "--digits", "8"},

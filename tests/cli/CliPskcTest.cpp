@@ -118,6 +118,23 @@ TEST_F(CliPskc, ProgramWritesWhatPythonPskcDecryptsAndShowLists)
     ASSERT_EQ(asJson.code, 0) << asJson.err;
     EXPECT_EQ(json::parse(asJson.out)["tokens"][0]["user"], "a\nb\x1b[2J\uFFFD");
     EXPECT_EQ(json::parse(asJson.out)["duplicates"], json::array({"H1"}));
+
+    // A file written elsewhere under 1 PBKDF2 iteration and a 1-byte salt is
+    // shown, but not extended; its tokens move into a new file as they were.
+    const QString weak = dir.filePath("weak.pskc"), moved = dir.filePath("moved.pskc");
+    ASSERT_EQ(cli({PSKC_REFERENCE, "write", weak, write("tokens.json", expected.dump().c_str()),
+                   "--password-file", password, "--iterations", "1", "--salt-length", "1"},
+                  {}, "/usr/bin/python3")
+                  .code,
+              0);
+    EXPECT_EQ(cli({"pskc", "show", weak, "--pskc-password-file", password}).code, 0);
+    const ProcessRun extend =
+        cli({"program", "--no-plaintext", "--pskc", weak, "--pskc-password-file", password});
+    EXPECT_EQ(extend.code, 2) << extend.err;
+    EXPECT_TRUE(has(extend.err, "pskc convert " + weak.toStdString() + " --out")) << extend.err;
+    EXPECT_EQ(cli({"pskc", "convert", weak, "--out", moved, "--pskc-password-file", password}).code,
+              0);
+    EXPECT_EQ(reference({"dump", moved, "--password-file", password}), expected);
 }
 
 // Between the first two keys another writer converts a seed file into the

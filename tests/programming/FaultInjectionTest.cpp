@@ -91,6 +91,11 @@ TEST(Refusal, WhatCannotBeRecordedFailsBeforeTheKeyIsTouched)
         VirtualKeyDevice other;
         ASSERT_TRUE(programInto(other, d, "VK1"));
     };
+    const Spoil sign = [&](const TempDir& d) {
+        holdSerial(d);
+        std::string xml = slurp(d / "tokens.pskc");
+        spit(d / "tokens.pskc", xml.insert(xml.rfind("</"), "<ds:Signature/>"));
+    };
     // clang-format off
     const std::vector<std::tuple<Spoil, std::string, Fault, std::string, std::string>> cases = {
         {file("tseeds.xml", {}), kUser, Fault::Refused, "tseeds.xml", "cannot be parsed"},
@@ -100,6 +105,7 @@ TEST(Refusal, WhatCannotBeRecordedFailsBeforeTheKeyIsTouched)
         {{}, "Ann \"A\"", Fault::Refused, "", "The user name must not contain a comma or a double"},
         {lock, kUser, Fault::Io, ".seedfiles.lock", "another program is writing the files"},
         {holdSerial, kUser, Fault::Conflict, "tokens.pskc", "the container already holds key VK1"},
+        {sign, kUser, Fault::Unsupported, "tokens.pskc", "the container is signed"},
     };
     // clang-format on
     for (const auto& [spoil, user, fault, where, why] : cases) {

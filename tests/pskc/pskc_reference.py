@@ -4,6 +4,7 @@ containers with the same password or key as the program.
   pskc_reference.py dump FILE (--password-file F | --key-file F)
       prints the container's keys as JSON, secrets as hex
   pskc_reference.py write FILE TOKENS.json (--password-file F | --key-file F)
+                    [--iterations N --salt-length N]
       writes the keys of TOKENS.json (same form as dump) into a new container
 """
 
@@ -47,7 +48,8 @@ def write(args):
                 setattr(key, attribute, 'DECIMAL' if name == 'encoding' else wanted[name])
     kind, value = credential(args)
     if kind == 'password':
-        container.encryption.setup_pbkdf2(value)
+        container.encryption.setup_pbkdf2(value, iterations=args.iterations,
+                                          salt_length=args.salt_length)
     else:
         container.encryption.setup_preshared_key(key=value, algorithm='aes%d-cbc' % (8 * len(value)))
     container.write(args.file)
@@ -59,6 +61,8 @@ parser.add_argument('file')
 parser.add_argument('tokens', nargs='?')
 parser.add_argument('--password-file')
 parser.add_argument('--key-file')
+parser.add_argument('--iterations', type=int)
+parser.add_argument('--salt-length', type=int, default=16)
 args = parser.parse_args()
 try:
     dump(args) if args.command == 'dump' else write(args)

@@ -38,7 +38,9 @@ std::string nearest_command(const CLI::App& app, std::string_view typed)
 
 } // namespace
 
-int main(int argc, char** argv)
+namespace {
+
+int run(int argc, char** argv)
 {
     CLI::App app{"vnkey: drive the virtual Vornik/Tessel keys of libVN_Manager.so.\n"
                  "Keys live in $VN_KEY_DIR, else $XDG_STATE_HOME/vnkey/keys, else "
@@ -146,4 +148,19 @@ int main(int argc, char** argv)
     if (removeCmd->parsed())
         return vnkey::remove(store, serial, std::cout, std::cerr);
     return vnkey::kExitUsage;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // No input may end vnkey by an uncaught exception (an abort, exit code 134).
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        std::cerr << "vnkey: " << e.what() << "\n";
+    } catch (...) {
+        std::cerr << "vnkey: an unexpected failure\n";
+    }
+    return vnkey::kExitFailed;
 }
