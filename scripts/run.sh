@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts the tool on the virtual key
-# (one is created and plugged in on first use).
+# Installs what is missing, builds the tool, its device library and vnkey
+# (not the tests: scripts/test.sh builds those), and starts the tool on the
+# virtual key (one is created and plugged in on first use).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
-"$root/scripts/build.sh"
+BUILD_TARGETS="vnotp vnkey VN_Manager" "$root/scripts/build.sh"
 build_dir=${BUILD_DIR:-$root/build}
 bin="$build_dir/bin"
 

@@ -40,27 +40,30 @@ check() { # check NAME COMMAND...: passes when the command succeeds
     if "$@"; then pass "$name"; else fail "$name"; fi
 }
 
-# A display of our own: a random high number whose lock file nobody holds
-# (Xvfb refuses a number that is locked), so that other X servers on this
-# machine, which often start at :0 or :99, never meet ours.
+# A display of our own. Xvfb picks a free number itself (-displayfd) and
+# writes it only once it listens, so nothing connects before the server is
+# there and no other X server's number is taken. -noreset: by default the
+# server resets when its last client disconnects and drops every connection
+# that arrives during the reset, so a program started just after another one
+# ended (xdotool, the previous run of the tool) could not connect.
 start_display() {
-    local n
-    for _ in $(seq 20); do
-        n=$((100 + RANDOM % 800))
-        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-        Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-        xvfb_pid=$!
-        export DISPLAY=":$n"
+    : >"$work/display"
+    Xvfb -displayfd 3 -noreset -screen 0 1280x1024x24 -nolisten tcp \
+        3>"$work/display" >"$work/xvfb.log" 2>&1 &
+    xvfb_pid=$!
+    if wait_for 30 display_reported && kill -0 "$xvfb_pid" 2>/dev/null; then
+        DISPLAY=":$(head -1 "$work/display")"
+        export DISPLAY
         # The pointer rests in a corner, off every window, so that keys reach
         # only the window that holds the focus.
-        wait_for 10 xdpyinfo_quiet && kill -0 "$xvfb_pid" 2>/dev/null &&
-            xdotool mousemove 0 0 && return 0
-        kill "$xvfb_pid" 2>/dev/null
-    done
+        xdotool mousemove 0 0 && return 0
+    fi
     echo "FAIL: no X display could be started"
+    sed 's/^/Xvfb: /' "$work/xvfb.log"
     exit 1
 }
-xdpyinfo_quiet() { timeout 5 xdpyinfo >/dev/null 2>&1; }
+# The number is complete with its newline; a server that died reports none.
+display_reported() { [ "$(wc -l <"$work/display")" -ge 1 ] || ! kill -0 "$xvfb_pid" 2>/dev/null; }
 
 # Polls COMMAND... every 0.1 s for up to SECONDS.
 wait_for() {
@@ -172,6 +175,10 @@ finish() {
     if [ "$failures" -ne 0 ] && [ -s "$work/vnotp.log" ]; then
         echo "--- program output ---"
         tail -40 "$work/vnotp.log"
+    fi
+    if [ "$failures" -ne 0 ] && [ -s "$work/xvfb.log" ]; then
+        echo "--- X server output ---"
+        tail -20 "$work/xvfb.log"
     fi
     echo "$passes passed, $failures failed"
     [ "$failures" -eq 0 ]
