@@ -2,6 +2,7 @@
 // recorded, and two runs that record into the same seed files at once.
 
 #include "cli/CliSupport.h"
+#include "records/RecordsTestSupport.h"
 #include "records/SeedFileReader.h"
 #include "records/SeedFileRecorder.h"
 #include "support/FileSizeLimit.h"
@@ -18,52 +19,47 @@ namespace {
 TEST_F(CliTest, AFileThatCannotBeWrittenIsLeftAsItWasAndTheSeedIsShownWithExitCode5)
 {
     const std::string seed = "3132333435363738393031323334353637383930";
-    SeedFileRecorder files(dir.path().toStdString());
+    const fs::path folder = dir.path().toStdString();
+    SeedFileRecorder files(folder);
     for (int n = 0; n < 40; ++n)
-        for (const RecordOutcome& outcome :
-             files.record({OtpAlgorithm::Totp, OtpHash::Sha1, 6, 30, "OLD" + std::to_string(n),
-                           SecretBytes(std::vector<uint8_t>(20, 0x5A)), "someone@example.org"},
-                          ""))
-            ASSERT_TRUE(outcome.recorded());
-    const QStringList names = {"tseeds.xml", "tseeds.csv"};
-    std::map<QString, QByteArray> before, after;
-    for (const QString& name : names)
-        before[name] = contents(dir.filePath(name));
+        ASSERT_EQ(record(files, spec(OtpAlgorithm::Totp, OtpHash::Sha1, 6, 30,
+                                     "OLD" + std::to_string(n), "someone@example.org")),
+                  "");
+    const auto before = snapshot(folder);
     // The token without a limit first: the bytes to expect.
     const QStringList program = {"program", "--serial", "S1",        "--seed-file",
                                  "-",       "--json",   "--out-dir", dir.path()};
     ASSERT_EQ(cli(program, QByteArray::fromStdString(seed)).code, 0);
-    for (const QString& name : names)
-        after[name] = contents(dir.filePath(name));
+    const auto after = snapshot(folder);
     const qint64 keyFile =
         contents(QDir(qEnvironmentVariable("VN_KEY_DIR")).filePath("VT20000001.json")).size();
     ASSERT_EQ(cli({"remove", "--yes", "S1"}).code, 0);
-    const qint64 xml = after["tseeds.xml"].size(), csv = after["tseeds.csv"].size();
-    ASSERT_LT(keyFile, std::min(before["tseeds.xml"].size(), before["tseeds.csv"].size()));
-    for (const qint64 limit : {keyFile - 1, xml - 1, csv - 1, std::min(xml, csv),
-                               before["tseeds.csv"].size() + 1, std::max(xml, csv)}) {
+    const auto size = [](const auto& files, const char* name) -> qint64 {
+        return std::ssize(files.at(name));
+    };
+    const qint64 xml = size(after, "tseeds.xml"), csv = size(after, "tseeds.csv");
+    ASSERT_LT(keyFile, std::min(size(before, "tseeds.xml"), size(before, "tseeds.csv")));
+    // The key refuses; no file fits; one of them does.
+    for (const qint64 limit : {keyFile - 1, size(before, "tseeds.csv") + 1, std::min(xml, csv)}) {
         SCOPED_TRACE(testing::Message() << "limit " << limit);
-        for (const QString& name : names)
-            write(name, before[name]);
+        for (const auto& [name, bytes] : before)
+            spit(folder / name, bytes);
         const ProcessRun result =
             Running(program, QByteArray::fromStdString(seed), BIN_DIR "/vnotp-cli", [limit] {
                 FileSizeLimit::applyInChild(static_cast<rlim_t>(limit));
             }).finish();
         const bool keyTookIt = limit >= keyFile;
-        const bool allFit = limit >= std::max(xml, csv);
-        EXPECT_EQ(result.code, !keyTookIt ? 4 : allFit ? 0 : 5) << result.err;
-        EXPECT_EQ(has(result.err, "SN=S1, SEED=" + seed), keyTookIt && !allFit) << result.err;
-        nlohmann::json recordedIn = nlohmann::json::array();
-        for (const QString& name : names) {
-            const bool fits = keyTookIt && limit >= after[name].size();
-            EXPECT_EQ(contents(dir.filePath(name)), fits ? after[name] : before[name])
-                << name.toStdString();
-            EXPECT_EQ(has(result.err, name.toStdString() + ": "), keyTookIt && !fits) << result.err;
+        EXPECT_EQ(result.code, keyTookIt ? 5 : 4) << result.err;
+        EXPECT_EQ(has(result.err, "SN=S1, SEED=" + seed), keyTookIt) << result.err;
+        nlohmann::json recordedIn = nlohmann::json::array(); // only the files written
+        for (const auto& [name, old] : before) {
+            const bool fits = keyTookIt && limit >= std::ssize(after.at(name));
+            EXPECT_EQ(slurp(folder / name), fits ? after.at(name) : old) << name;
+            EXPECT_EQ(has(result.err, name + ": "), keyTookIt && !fits) << result.err;
             if (fits)
-                recordedIn.push_back(dir.filePath(name).toStdString());
+                recordedIn.push_back((folder / name).string());
         }
         if (keyTookIt) {
-            // Only the files written.
             EXPECT_EQ(nlohmann::json::parse(result.out, nullptr, false)["tokens"][0]["recordedIn"],
                       recordedIn);
             ASSERT_EQ(cli({"remove", "--yes", "S1"}).code, 0);
@@ -71,23 +67,23 @@ TEST_F(CliTest, AFileThatCannotBeWrittenIsLeftAsItWasAndTheSeedIsShownWithExitCo
     }
 }
 
-// Two virtual keys, each in its own key folder and each plugged in there, so
-// that two vnotp-cli runs program at the same time into one seed folder.
+// Two batch runs, each on a key in its own key folder, program at once into
+// one seed folder: the folder lock, held from the check to the record, keeps
+// either from dropping the other's tokens.
 TEST(CliTwoWriters, TwoRunsRecordingIntoTheSameSeedFilesLoseNoToken)
 {
-    constexpr int kEach = 15;
-    const QString script = R"(export VN_KEY_DIR="$1"; "$2" create "K$3" --touch auto:0 --plug &&
-        for i in $(seq %1); do "$4" program --serial "$3$i" --out-dir "$5" >/dev/null || exit 1; done)";
+    const QString script = R"(export VN_KEY_DIR="$1"; "$2" create "K$3" --touch auto:10 --plug &&
+        exec "$4" batch --keys 1 --tokens-per-key 20 --out-dir "$5" >/dev/null)";
     QTemporaryDir keys, seeds;
     std::multiset<std::string> expected;
     std::vector<std::unique_ptr<Running>> writers;
     for (const QString prefix : {"A", "B"}) {
         writers.push_back(std::make_unique<Running>(
-            QStringList{"-c", script.arg(kEach), "-", keys.filePath(prefix), BIN_DIR "/vnkey",
-                        prefix, BIN_DIR "/vnotp-cli", seeds.path()},
+            QStringList{"-c", script, "-", keys.filePath(prefix), BIN_DIR "/vnkey", prefix,
+                        BIN_DIR "/vnotp-cli", seeds.path()},
             QByteArray(), "/bin/bash"));
-        for (int i = 1; i <= kEach; ++i)
-            expected.insert(prefix.toStdString() + std::to_string(i));
+        for (int i = 1; i <= 20; ++i)
+            expected.insert(QString::asprintf("K%s%02d", qPrintable(prefix), i).toStdString());
     }
     for (const auto& writer : writers) {
         const ProcessRun result = writer->finish();

@@ -90,18 +90,6 @@ inline QByteArray contents(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// `vnotp-cli otp` gives oathtool's OTP; a time step may end between the two
-// calls, and the next try then agrees.
-inline void expect_otp_as_oathtool(const QStringList& otp, const QStringList& oathtool)
-{
-    ProcessRun key, reference;
-    for (int attempt = 0; attempt < 2 && (attempt == 0 || key.out != reference.out); ++attempt) {
-        key = cli(otp);
-        reference = cli(oathtool, {}, "/usr/bin/oathtool");
-    }
-    EXPECT_EQ(key.out, reference.out) << key.err;
-}
-
 // Changes a key's file under the key folder's lock, behind the program's back.
 inline void edit_key(const QString& serial, const std::function<void(vkey::KeyState&)>& edit)
 {

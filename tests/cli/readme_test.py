@@ -1,10 +1,8 @@
-"""Runs the README's shell examples as a reader would: every ```sh runnable
-block in order, in one bash (set -e), in a fresh folder whose build/ is the
-built tree, with a fresh home, key folder and seed folder. A prompt ending in
-"[y/N] " is answered y, as the README says. A ```text output block right after
-a runnable block holds lines that its output must show in that order ("..."
-stands for any text).
-Usage: readme_test.py README BUILD_DIR"""
+"""Usage: readme_test.py README BUILD_DIR. Runs the README's ```sh runnable
+blocks in order, in one bash (set -e), in a fresh folder whose build/ is the
+built tree, with a fresh home, key folder and seed folder; "[y/N] " is answered
+y. A ```text output block right after one holds lines that its output must show
+in that order ("..." stands for any text)."""
 import os, pty, re, select, sys, tempfile, time
 
 readme, build = sys.argv[1], os.path.abspath(sys.argv[2])

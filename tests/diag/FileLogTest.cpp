@@ -31,15 +31,11 @@ std::string logged(const fs::path& path, std::string_view message)
     return testing::internal::GetCapturedStderr();
 }
 
-TEST(FileLog, StampsEachLineWithLocalTime)
+TEST(FileLog, StampsLocalTimeCreatesOwnerOnlyAppendsAndWritesOnlyTheStderrLineWhereItCannotOpen)
 {
     // The tests run with TZ=Europe/Berlin: UTC+1 in winter, UTC+2 in summer.
     EXPECT_EQ(fileLogLine(0, "[OnSaveCmd]"), "[1970-01-01 01:00:00] [OnSaveCmd]");
     EXPECT_EQ(fileLogLine(1719835205, "x"), "[2024-07-01 14:00:05] x");
-}
-
-TEST(FileLog, CreatesOwnerOnlyAppendsAndWritesOnlyTheStderrLineWhereItCannotOpen)
-{
     std::string folder = fs::temp_directory_path() / "filelog-XXXXXX";
     ASSERT_NE(::mkdtemp(folder.data()), nullptr);
     const fs::path dir = folder, log = dir / "1.log", target = dir / "target";

@@ -7,15 +7,17 @@ set -uo pipefail
 
 bin_dir=$(cd "$1" && pwd)
 out_dir=${2:-$(cd "$(dirname "$0")/../.." && pwd)/docs}
-shot_dir=$(mktemp -d)
 # shellcheck source=lib.sh
 source "$(dirname "$0")/lib.sh"
 pin="k7Rv9q2m"
 
-# Saves window WIN as OUT_DIR/NAME.png, at most 800 pixels wide, 256 colours.
+# Saves window WIN, once it is mapped, as OUT_DIR/NAME.png, at most 800
+# pixels wide, 256 colours. (xwininfo without a window id would wait for a
+# mouse click.)
 doc_shot() {
-    shot "$1" "$2" && mkdir -p "$out_dir" &&
-        convert "$shot_dir/$2.png" -resize '800x>' -strip -colors 256 "PNG8:$out_dir/$2.png"
+    [ -n "$1" ] && timeout 5 xwininfo -id "$1" 2>/dev/null | grep -q "Map State: IsViewable" &&
+        import -window "$1" "$work/$2.png" 2>/dev/null && mkdir -p "$out_dir" &&
+        convert "$work/$2.png" -resize '800x>' -strip -colors 256 "PNG8:$out_dir/$2.png"
 }
 
 # From the focused New Token button: the dialog, the keys KEYS... pressed
@@ -48,7 +50,6 @@ check "HOTP token, SHA-256" new_token "" "" space Tab Down Tab Tab
 press 2 Tab
 key space
 dialog=$(focus_window "PIN Policy")
-check "PIN Policy dialog opened" test -n "$dialog"
 key space
 for value in 6 2 0 0 0 3 2 90; do
     key Tab
@@ -62,7 +63,6 @@ main_win=$(focus_window "$caption")
 # Update PIN (now "Set PIN"): new PIN and its confirmation.
 key Tab space
 dialog=$(focus_window "Update PIN")
-check "Update PIN dialog opened" test -n "$dialog"
 xdotool type --delay 80 "$pin"
 key Tab
 xdotool type --delay 80 "$pin"
@@ -78,7 +78,6 @@ key Down space
 press 4 Tab
 key space
 dialog=$(focus_window "PIN")
-check "PIN dialog opened" test -n "$dialog"
 xdotool type --delay 80 "$pin"
 check "shot: PIN" doc_shot "$dialog" pin-dialog
 key Return
@@ -87,5 +86,4 @@ press 6 shift+Tab
 check "OTP shown" panel_until 30 grep -q "^TOTP = "
 key ctrl+End # drop the selection the copy left
 check "shot: main window" doc_shot "$main_win" main-window
-rm -rf "$shot_dir"
 finish

@@ -1,11 +1,9 @@
 """The independent side of the PSKC tests: python3-pskc reads and writes
 containers with the same password or key as the program.
-
-  pskc_reference.py dump FILE (--password-file F | --key-file F)
-      prints the container's keys as JSON, secrets as hex
-  pskc_reference.py write FILE TOKENS.json (--password-file F | --key-file F)
-                    [--iterations N --salt-length N]
-      writes the keys of TOKENS.json (same form as dump) into a new container
+  dump FILE (--password-file F | --key-file F): the keys as JSON, secrets hex
+  write FILE TOKENS.json (--password-file F | --key-file F) [--iterations N
+      --salt-length N]: the keys of TOKENS.json (as dump prints them) into a
+      new container
 """
 
 import argparse

@@ -1,15 +1,11 @@
-#!/usr/bin/env bash
+# shellcheck shell=bash
 # A FreeRADIUS server of our own in front of pam_oath: its own configuration
 # folder, a loopback port of its own, every request authenticated through
-# rlm_pam. The packaged service is never used.
-#
-#   source radius.sh; radius_start USERSFILE; radius_auth USER OTP; radius_stop
-#   radius.sh USERSFILE USER OTP [USER OTP]...   one line per request; exit 0
-#                                                when every OTP was accepted
-# radius_auth: 0 Access-Accept, 1 Access-Reject, 2 no answer. radius_start
-# returns 77 (skip) without root or FreeRADIUS. rlm_pam names a PAM service and
-# takes no configuration folder, so this run's service file goes to /etc/pam.d.
-# RADIUS_PAM_OATH (module path) and RADIUS_WINDOW (default 5) may be set.
+# rlm_pam; the packaged service is never used. Sourced: radius_start
+# USERSFILE (77 without root or FreeRADIUS: rlm_pam takes no configuration
+# folder, so this run's PAM service file goes to /etc/pam.d); radius_auth USER
+# OTP (0 Access-Accept, 1 Access-Reject, 2 no answer); radius_stop.
+# RADIUS_PAM_OATH (module path) may be set.
 
 radius_start() {
     local users=$1 try i f
@@ -28,8 +24,7 @@ radius_start() {
     od -An -N12 -tx1 /dev/urandom | tr -d ' \n' >"$RADIUS_DIR/secret"
     # rlm_pam asks for the account as well: pam_permit grants it.
     printf 'auth required %s usersfile=%s window=%s\naccount required pam_permit.so\n' \
-        "${RADIUS_PAM_OATH:-pam_oath.so}" \
-        "$users" "${RADIUS_WINDOW:-5}" >"/etc/pam.d/$RADIUS_SERVICE"
+        "${RADIUS_PAM_OATH:-pam_oath.so}" "$users" 5 >"/etc/pam.d/$RADIUS_SERVICE"
     for try in 1 2 3; do # a port taken meanwhile makes the server exit: try another
         RADIUS_PORT=$((20000 + RANDOM % 40000))
         cat >"$RADIUS_DIR/radiusd.conf" <<EOF
@@ -39,9 +34,6 @@ run_dir = $RADIUS_DIR
 logdir = $RADIUS_DIR
 libdir = /usr/lib/freeradius
 pidfile = $RADIUS_DIR/radiusd.pid
-log {
-	destination = stdout
-}
 security {
 	reject_delay = 0
 	status_server = yes
@@ -116,19 +108,3 @@ radius_stop() {
     [ -z "${RADIUS_DIR:-}" ] || rm -rf "$RADIUS_DIR"
     RADIUS_SERVICE= RADIUS_DIR=
 }
-
-if [ "${BASH_SOURCE[0]}" = "$0" ]; then
-    [ $# -ge 3 ] && [ $(($# % 2)) -eq 1 ] || { echo "usage: $0 USERSFILE USER OTP [USER OTP]..." >&2; exit 2; }
-    trap radius_stop EXIT
-    trap 'exit 1' INT TERM HUP
-    radius_start "$1" || exit
-    shift
-    status=0
-    while [ $# -gt 0 ]; do
-        rc=0 && radius_auth "$1" "$2" || rc=$?
-        case $rc in 0) echo "$1: Access-Accept" ;; 1) echo "$1: Access-Reject" ;; *) echo "$1: no answer" ;; esac
-        [ $rc -eq 0 ] || status=1
-        shift 2
-    done
-    exit $status
-fi

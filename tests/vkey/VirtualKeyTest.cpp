@@ -13,7 +13,7 @@
 #include <fstream>
 #include <functional>
 #include <future>
-#include <sstream>
+#include <iterator>
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
@@ -33,38 +33,30 @@ OtpTokenRecord token(std::string_view serial, uint32_t type = VN_TYPE_HOTP,
 
 std::string slurp(const fs::path& path)
 {
-    std::ostringstream s;
-    s << std::ifstream(path, std::ios::binary).rdbuf();
-    return s.str();
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 // The calls with their arguments bound; access codes and challenges are text.
 using Call = std::function<uint32_t()>;
-uint32_t len(const char* text)
-{
-    return static_cast<uint32_t>(std::strlen(text));
-}
-Call Personalize(OtpTokenRecord r, const char* a = "")
-{
+const auto len = [](const char* text) { return static_cast<uint32_t>(std::strlen(text)); };
+const auto Personalize = [](OtpTokenRecord r, const char* a = "") -> Call {
     return [=] { return VN_OTP_Personalize(r, a, len(a), 1); };
-}
+};
 char gOtp[VN_OTP_BUFFER_SIZE];
-Call Calculate(OtpTokenRecord r, const char* a = "", const char* challenge = "")
-{
+const auto Calculate = [](OtpTokenRecord r, const char* a = "",
+                          const char* challenge = "") -> Call {
     return [=] { return VN_OTP_Calculate(r, challenge, len(challenge), gOtp, nullptr, a, len(a)); };
-}
-Call Delete(OtpTokenRecord r, const char* a = "")
-{
+};
+const auto Delete = [](OtpTokenRecord r, const char* a = "") -> Call {
     return [=] { return VN_OTP_Delete(r, a, len(a)); };
-}
-Call SetAccess(const char* code)
-{
+};
+const auto SetAccess = [](const char* code) -> Call {
     return [=] { return VN_OTP_SetAccess(VN_SLOT_ALL, code, len(code)); };
-}
-Call ChangeAccess(const char* from, const char* to)
-{
+};
+const auto ChangeAccess = [](const char* from, const char* to) -> Call {
     return [=] { return VN_OTP_ChangeAccess(VN_SLOT_ALL, from, len(from), to, len(to)); };
-}
+};
 
 DeviceInfoRecord gInfo;
 OtpTokenRecord gRecords[VN_MAX_TOKENS];
