@@ -1,6 +1,7 @@
 // The main window on the offscreen platform: its list and panels over the
 // in-process virtual key, Enter and Escape on the real widgets, start-up and
-// exit codes, hot-plug, and the PIN buttons through the linked library.
+// exit codes, hot-plug, the PIN dialogs, and the PIN buttons through the
+// linked library.
 
 #include "app/CAboutDlg.h"
 #include "app/CMainDlg.h"
@@ -11,6 +12,7 @@
 #include "pin/CPinPolicyDlg.h"
 #include "pin/PinAccess.h"
 #include "pin/PinDlg.h"
+#include "pin/PinTestSupport.h"
 #include "pin/UpdatePinDlg.h"
 #include "programming/CNewTokenDlg.h"
 #include "records/SeedFolder.h"
@@ -18,6 +20,8 @@
 #include "support/OtpReference.h"
 #include "support/VirtualKeyDevice.h"
 #include "tokens/CSetEnterDlg.h"
+
+#include "KeyState.h"
 
 #include <QAccessible>
 #include <QCheckBox>
@@ -175,25 +179,20 @@ private slots:
     // Escape and the close box end it with 2.
     void exitCodes()
     {
-        // control (0: the close box, -1: no window), keys, exit code, About boxes seen
-        const std::tuple<int, QList<int>, int, QString> cases[] = {
-            {ControlId::TokenList, {Qt::Key_Return}, 1, ""},
-            {ControlId::Messages, {Qt::Key_Enter}, 1, ""},
-            {ControlId::About,
-             {Qt::Key_Return, Qt::Key_Escape},
-             2,
-             "Vornik/Tessel OTP Programmer G2 (1.0.0)"},
-            {0, {}, 2, ""},
-            {-1, {}, 0, ""},
+        // control (0: the close box, -1: no window), keys, exit code, dialogs opened
+        const std::tuple<int, QList<int>, int, QStringList> cases[] = {
+            {ControlId::TokenList, {Qt::Key_Return}, 1, {}},
+            {ControlId::Messages, {Qt::Key_Enter}, 1, {}},
+            {ControlId::About, {Qt::Key_Return, Qt::Key_Escape}, 2, {"CAboutDlg"}},
+            {0, {}, 2, {}},
+            {-1, {}, 0, {}},
         };
-        for (const auto& [control, keys, exitCode, about] : cases) {
-            QString seen;
-            ModalDriver driver([&seen](QWidget* dialog) {
-                auto* box = qobject_cast<CAboutDlg*>(dialog);
-                seen += box ? box->textLabel()->text().section('\n', 0, 0) : "another dialog";
-            });
+        for (const auto& [control, keys, exitCode, dialogs] : cases) {
+            QStringList seen;
+            ModalDriver driver(
+                [&seen](QWidget* dialog) { seen << dialog->metaObject()->className(); });
             QCOMPARE(runProgram(control, keys), exitCode);
-            QCOMPARE(seen, about);
+            QCOMPARE(seen, dialogs);
         }
     }
 
@@ -217,19 +216,18 @@ private slots:
         const QString folder =
             "\nSeed folder in use: " + QString::fromStdString(default_seed_folder().string());
         for (const auto& [arguments, exitCode, out, err] : cases) {
-            std::vector<QByteArray> storage{"vnotp"};
-            for (const QString& a : arguments)
-                storage.push_back(a.toLocal8Bit());
+            QByteArrayList storage{"vnotp"};
             std::vector<char*> argv;
+            for (const QString& a : arguments)
+                storage << a.toLocal8Bit();
             for (QByteArray& a : storage)
                 argv.push_back(a.data());
             argv.push_back(nullptr);
             int argc = int(storage.size());
-            FILE* outFile = std::tmpfile();
-            FILE* errFile = std::tmpfile();
+            FILE* files[] = {std::tmpfile(), std::tmpfile()};
             const int answer =
-                answer_command_line(argc, argv.data(), outFile, errFile).value_or(-1);
-            const QString outText = readAll(outFile), errText = readAll(errFile);
+                answer_command_line(argc, argv.data(), files[0], files[1]).value_or(-1);
+            const QString outText = readAll(files[0]), errText = readAll(files[1]);
             QVERIFY2(answer == exitCode, qPrintable(arguments.join(' ')));
             QVERIFY2(outText.left(out.size()) == out && outText.isEmpty() == out.isEmpty(),
                      qPrintable(outText));
@@ -391,51 +389,102 @@ private slots:
         QCOMPARE(waits, std::vector(3, std::chrono::milliseconds(2000)));
     }
 
-    // PIN Policy, then Update PIN twice, by the window's buttons through the
-    // linked library, on a key of each PIN mode; then the key read back.
+    // PIN Policy, then Update PIN, by the window's buttons through the linked
+    // library, on a key of each PIN mode. The new PIN's checks come in their
+    // order and leave the key as it was; the current PIN is asked for once a
+    // PIN is set, and a wrong one may be corrected in the same dialog. Then
+    // the key is read back.
     void pinButtonsThroughTheLinkedLibrary()
     {
+        const QString mismatch = "New PIN and confirm PIN do not match. ";
         for (const bool hardware : {true, false}) {
             VirtualKeyDevice key("K1", hardware);
             qputenv("VN_KEY_DIR", QByteArray::fromStdString(key.keyDir()));
             LinkedDeviceApi device;
             auto window = openWindow(device);
             auto* updatePin = qobject_cast<QPushButton*>(window->control(ControlId::UpdatePin));
-            // What the dialog left open, how many opened, and the Update PIN button after.
+            // Whether the current PIN is asked for, what each OK left in the
+            // message line, how many dialogs opened, and the Update PIN button.
             auto click = [&](int control, const QStringList& steps) {
-                QString leftOpen;
+                QString seen;
                 ModalDriver driver([&](QWidget* dialog) {
-                    perform(dialog, steps);
-                    if (dialog->isVisible())
-                        leftOpen = dialog->findChild<QLabel*>("messageLabel")->text() + " ";
+                    if (auto* label = dialog->findChild<QLabel*>("currentPinLabel")) {
+                        const bool edit =
+                            dialog->findChild<QLineEdit*>("currentPinEdit")->isHidden();
+                        seen = label->isHidden() != edit ? "half-hidden " : edit ? "new only " : "";
+                    }
+                    for (const QString& step : steps) {
+                        perform(dialog, {step});
+                        if (step == "okButton" && dialog->isVisible())
+                            seen += dialog->findChild<QLabel*>("messageLabel")->text() + " ";
+                    }
                 });
                 QTest::mouseClick(window->control(control), Qt::LeftButton);
                 driver.disarm();
-                return leftOpen + QString::number(driver.dialogsSeen()) + " " +
+                return seen + QString::number(driver.dialogsSeen()) + " " +
                        (updatePin->isEnabled() ? updatePin->text() : "off");
             };
             QVERIFY(!updatePin->isEnabled()); // no policy yet
             const std::time_t before = std::time(nullptr);
             QCOMPARE(
                 click(ControlId::PinPolicy,
-                      {"enabledBox", "minLengthEdit=6", "minNumericEdit=2", "minLowercaseEdit=0",
-                       "minUppercaseEdit=0", "minSpecialEdit=0", "maxSequentialEdit=3",
+                      {"enabledBox", "minLengthEdit=6", "minNumericEdit=2", "maxSequentialEdit=3",
                        "maxRepeatingEdit=2", "expiryDaysEdit=90", "okButton"}),
                 "1 Set PIN");
+            const vkey::KeyState policySet = key.keyState();
+            const std::pair<QStringList, QString> refused[] = {
+                {{"", "abc"}, mismatch},
+                {{"abcdef", "abcdefg"}, mismatch},
+                {{"", ""}, "PIN is empty. "},
+                {{"xq", "xq"}, "The minimum PIN length allowed is 6 "},
+            };
+            for (const auto& [pins, message] : refused)
+                QCOMPARE(click(ControlId::UpdatePin,
+                               {"newPinEdit=" + pins[0], "confirmPinEdit=" + pins[1], "okButton"}),
+                         "new only " + message + "1 Set PIN");
+            QVERIFY(key.keyState() == policySet);
             window->state().cachedPin = "stale"; // Update PIN closing must forget it
-            QCOMPARE(click(ControlId::UpdatePin,
-                           {"newPinEdit=Kq7#pw12", "confirmPinEdit=Kq7#pw12", "okButton"}),
-                     "1 Change PIN");
+            // A hidden current PIN field counts as empty, whatever it holds.
+            QCOMPARE(click(ControlId::UpdatePin, {"currentPinEdit=Wr0ng#x", "newPinEdit=Kq7#pw12",
+                                                  "confirmPinEdit=Kq7#pw12", "okButton"}),
+                     "new only 1 Change PIN");
             QCOMPARE(window->state().cachedPin, QString());
-            QCOMPARE(click(ControlId::UpdatePin, {"currentPinEdit=Kq7#pw12", "newPinEdit=Zt4!mv90",
-                                                  "confirmPinEdit=Zt4!mv90", "okButton"}),
-                     "1 Change PIN");
+            QCOMPARE(click(ControlId::UpdatePin, {"currentPinEdit=Wr0ng#x", "newPinEdit=Zt4!mv90",
+                                                  "confirmPinEdit=Zt4!mv90", "okButton",
+                                                  "currentPinEdit=Kq7#pw12", "okButton"}),
+                     "Failed to change PIN. Error: Token PIN incorrect. 1 Change PIN");
 
             // The last PIN is the key's, set just now.
             KeySession session(key);
             QCOMPARE(verify_pin(session, "Zt4!mv90").value_or(false), true);
-            const int64_t setAt = read_pin_policy_or_zero(session).pinSetTime;
-            QVERIFY(setAt >= before && setAt <= std::time(nullptr));
+            PinPolicyRecord expected = read_pin_policy_or_zero(session);
+            QVERIFY(expected.pinSetTime >= before && expected.pinSetTime <= std::time(nullptr));
+
+            // Policy values out of range are refused one by one, before the key.
+            const vkey::KeyState pinSet = key.keyState();
+            const QString to255 = "Please enter a whole number from 0 to 255 for the ";
+            QCOMPARE(click(ControlId::PinPolicy,
+                           {"minLengthEdit=", "okButton", "minLengthEdit=6", "maxRepeatingEdit=256",
+                            "okButton", "maxRepeatingEdit=2", "minUppercaseEdit=3a", "okButton",
+                            "minUppercaseEdit=0", "expiryDaysEdit=65536", "okButton"}),
+                     to255 + "minimum PIN length. " + to255 +
+                         "maximum number of repeating letters. " + to255 +
+                         "minimum number of uppercase letters. Please enter a whole number from 0 "
+                         "to 65535 for the days after which a newly set PIN expires. 1 Change PIN");
+            QVERIFY(key.keyState() == pinSet);
+            // Switched off and on again, the policy keeps the PIN and takes every value as typed.
+            QCOMPARE(click(ControlId::PinPolicy, {"enabledBox", "okButton"}), "1 off");
+            QCOMPARE(
+                click(ControlId::PinPolicy,
+                      {"enabledBox", "minLengthEdit=255", "minNumericEdit=1", "minLowercaseEdit=2",
+                       "minUppercaseEdit=3", "minSpecialEdit=4", "maxSequentialEdit=5",
+                       "maxRepeatingEdit=6", "expiryDaysEdit=65535", "okButton"}),
+                "1 Change PIN");
+            std::tie(expected.minLength, expected.minNumeric, expected.minLowercase,
+                     expected.minUppercase, expected.minSpecial, expected.maxSequential,
+                     expected.maxRepeating, expected.expiryDays) =
+                std::tuple{255, 1, 2, 3, 4, 5, 6, 65535};
+            QCOMPARE(read_pin_policy_or_zero(session), expected);
         }
     }
 
@@ -495,6 +544,25 @@ private slots:
         }
         window.reset();
         QCOMPARE(openWindow(key)->state().records.pskcFile, pskc);
+    }
+
+    // A key that refuses the read may hold a PIN: a record written without
+    // the PIN's state would erase it.
+    void policyDialogWritesNothingOverARecordItCannotRead()
+    {
+        VirtualKeyDevice key("VK1000001", false);
+        storePolicy(key, openPolicy());
+        QStringList logged;
+        CPinPolicyDlg dialog(key, nullptr,
+                             [&](std::string_view line) { logged << QString::fromUtf8(line); });
+        dialog.show();
+        key.clearCalls();
+        key.failNext(DeviceCall::OtpList, VN_ERR_STORAGE);
+        dialog.okButton()->click();
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(dialog.messageLabel()->text(), "Failed to read PIN policy.");
+        QCOMPARE(logged.last(), "[OnSaveCmd] Failed to read PIN policy.");
+        QCOMPARE(key.count(DeviceCall::OtpPersonalize), 0);
     }
 };
 

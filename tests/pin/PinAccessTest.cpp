@@ -2,6 +2,8 @@
 #include "PinTestSupport.h"
 #include "support/VirtualKeyDevice.h"
 
+#include "KeyState.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -46,7 +48,7 @@ struct Rig
     bool holds(const std::string& pin) // the empty PIN: none set
     {
         if (hardware)
-            return key.accessCode().value_or("") == pin;
+            return key.keyState().accessCode.value_or("") == pin;
         const auto digest = read_pin_policy_or_zero(Session(key)).pinDigest;
         return pin.empty() ? digest == decltype(digest){} : digest == pin_digest(pin);
     }
@@ -61,14 +63,25 @@ class PinAccessTest : public ::testing::TestWithParam<bool>
 INSTANTIATE_TEST_SUITE_P(Mode, PinAccessTest, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Hardware" : "Software"; });
 
-TEST_P(PinAccessTest, SetVerifyAndChange)
+// The PIN is asked only when one is set and none is cached; a typed one is verified.
+TEST_P(PinAccessTest, SetVerifyQueryAndChange)
 {
     Rig rig(GetParam());
+    int prompts = 0;
+    std::string entry = kPin;
+    const auto typed = [&] { return ++prompts, entry; };
     EXPECT_EQ(is_access_empty(rig.session), true);
+    EXPECT_EQ(query_pin(rig.session, "", typed), ""); // no PIN set: not asked
     ASSERT_TRUE(change_pin(rig.session, kPin, ""));
     EXPECT_EQ(is_access_empty(rig.session), false);
     EXPECT_EQ(verify_pin(rig.session, kPin), true);
     EXPECT_EQ(verify_pin(rig.session, kWrongPin), false);
+    EXPECT_EQ(query_pin(rig.session, "", typed), kPin);
+    EXPECT_EQ(query_pin(rig.session, kWrongPin, typed), kWrongPin); // cache: unverified
+    EXPECT_EQ(prompts, 1);
+    entry = kWrongPin;
+    EXPECT_EQ(query_pin(rig.session, "", typed), failure<std::string>(0, "PIN is incorrect."));
+    EXPECT_EQ(prompts, 2);
     PinPolicyRecord stored = read_pin_policy_or_zero(Session(rig.key));
     EXPECT_GT(stored.pinSetTime, 0);
     stored.pinSetTime = 0;
@@ -117,7 +130,7 @@ TEST_P(PinAccessTest, FailedSetOrChangeLeavesThePinAsItWas)
          [](Rig& r) { r.key.failNext(DeviceCall::OtpPersonalize, VN_ERR_TOUCH_TIMEOUT); },
          kOtherPin, kPin, failure(1, "Token timed out")},
         {"HasAccess fails", Hardware, "",
-         [](Rig& r) { r.key.failAlways(DeviceCall::OtpHasAccess, VN_ERR_STORAGE); }, kPin, "",
+         [](Rig& r) { r.key.failNext(DeviceCall::OtpHasAccess, VN_ERR_STORAGE); }, kPin, "",
          failure(0, "Failed to check if OTP is protected by PIN.")},
         {"SetAccess fails", Hardware, "",
          [](Rig& r) { r.key.failNext(DeviceCall::OtpSetAccess, VN_ERR_TOUCH_TIMEOUT); }, kPin, "",
@@ -142,22 +155,6 @@ TEST_P(PinAccessTest, FailedSetOrChangeLeavesThePinAsItWas)
         EXPECT_EQ(change_pin(rig.session, c.newPin, c.oldPin), c.expected);
         EXPECT_TRUE(rig.holds(c.pinOnKey));
     }
-}
-
-TEST_P(PinAccessTest, QueryAsksOnlyWhenAPinIsSetAndNothingIsCached)
-{
-    Rig rig(GetParam());
-    int prompts = 0;
-    std::string entry = kPin;
-    const auto typed = [&] { return ++prompts, entry; };
-    EXPECT_EQ(query_pin(rig.session, "", typed), ""); // no PIN set: not asked
-    ASSERT_TRUE(change_pin(Session(rig.key), kPin, ""));
-    EXPECT_EQ(query_pin(rig.session, "", typed), kPin);
-    EXPECT_EQ(query_pin(rig.session, kWrongPin, typed), kWrongPin); // cache: unverified
-    EXPECT_EQ(prompts, 1);
-    entry = kWrongPin;
-    EXPECT_EQ(query_pin(rig.session, "", typed), failure<std::string>(0, "PIN is incorrect."));
-    EXPECT_EQ(prompts, 2);
 }
 
 } // namespace

@@ -8,10 +8,8 @@
 
 namespace {
 
-std::vector<uint8_t> bytesOf(std::string_view s)
-{
-    return {s.begin(), s.end()};
-}
+// Every field holds its own value, so a swap of two fields changes the text.
+const std::string kSampleText = "AaChoqOkpaanqKmqq6ytrq8IBwYFBAMCAe++BAECAwUGBw==";
 
 PinPolicyRecord sampleRecord()
 {
@@ -23,23 +21,19 @@ PinPolicyRecord sampleRecord()
 
 TEST(Base64, RoundTripAndDecoderFailures)
 {
+    const auto bytesOf = [](std::string_view s) {
+        return std::vector<uint8_t>(s.begin(), s.end());
+    };
     const char* encoded[] = {"", "Zg==", "Zm8=", "Zm9v", "Zm9vYg==", "Zm9vYmE=", "Zm9vYmFy"};
     for (std::size_t n = 0; n < std::size(encoded); ++n) {
         EXPECT_EQ(base64_encode(bytesOf(std::string_view("foobar", n))), encoded[n]);
         EXPECT_EQ(base64_decode(encoded[n]), bytesOf(std::string_view("foobar", n)));
     }
-    // Every field holds its own value, so a swap of two fields changes the text.
-    const std::string record = base64_encode(to_bytes(sampleRecord()));
-    ASSERT_EQ(record, "AaChoqOkpaanqKmqq6ytrq8IBwYFBAMCAe++BAECAwUGBw==");
-    auto decoded = base64_decode(record);
-    ASSERT_TRUE(decoded && decoded->size() == kPinPolicyRecordSize);
-    EXPECT_EQ(pin_policy_from_bytes(std::span<const uint8_t, 34>(decoded->data(), 34)),
-              sampleRecord());
-
+    EXPECT_EQ(base64_encode(to_bytes(sampleRecord())), kSampleText); // read back below
     const auto invalid = failure<std::vector<uint8_t>>(0, "Invalid base64 input.");
     const std::pair<std::string, PinResult<std::vector<uint8_t>>> cases[] = {
         {"Zg==Zm9v", bytesOf("f")}, // decoding ends at the first '='
-        {record.substr(0, 47), invalid},
+        {kSampleText.substr(0, 47), invalid},
         {"Zm9v Zg=", invalid},
         {"Zm9\xc3", invalid},
     };
@@ -57,7 +51,7 @@ TEST(PinPolicyOnKey, UnreadableOrSwitchedOffRecordIsRefused)
         {"not base64 at all!", refused},
         {base64_encode(std::vector<uint8_t>(33, 1)), refused},
         {base64_encode(to_bytes(off)), refused},
-        {base64_encode(to_bytes(sampleRecord())), sampleRecord()},
+        {kSampleText, sampleRecord()},
     };
     for (const auto& [slot1, expected] : cases) {
         VirtualKeyDevice key;

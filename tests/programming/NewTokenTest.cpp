@@ -10,6 +10,8 @@
 #include "support/OtpReference.h"
 #include "support/VirtualKeyDevice.h"
 
+#include "KeyState.h"
+
 #include <QAccessible>
 #include <QDir>
 #include <QFile>
@@ -80,7 +82,8 @@ protected:
 
 // Refused before the key is touched, in the status line, with the dialog
 // left open: the form's own checks, then a seed file that holds someone
-// else's tokens, which is left as it was.
+// else's tokens, which is left as it was. A key that is never touched is
+// reported alone, and no file is written.
 TEST_F(NewTokenTest, SaveRefusesWhatTheKeyOrTheSeedFilesCannotTake)
 {
     const QString xml = dir.filePath("tseeds.xml");
@@ -109,18 +112,13 @@ TEST_F(NewTokenTest, SaveRefusesWhatTheKeyOrTheSeedFilesCannotTake)
         });
         EXPECT_EQ(key.count(DeviceCall::OtpPersonalize), 0);
     }
-    EXPECT_EQ(files(), QStringList{"tseeds.xml"});
-    EXPECT_EQ(contents(xml), "<other/>");
-}
-
-TEST_F(NewTokenTest, AnUntouchedKeyIsReportedAloneAndWritesNoFile)
-{
-    key.setTouchNever(20);
-    run([](QWidget* d) { perform(d, {"seedEdit=" + kSeed40, "saveButton"}); });
+    key.setTouchNever(20); // a HOTP token, whose seed files would take it
+    run([&](QWidget* d) { perform(d, {"hotpRadio", sn, seed40, "saveButton"}); });
     EXPECT_EQ(window.events, QStringList{"Failed to save the new token (error = 0x800A6984)\r\n"});
     EXPECT_EQ(key.count(DeviceCall::OtpPersonalize), 1);
     EXPECT_EQ(key.count(DeviceCall::OtpSetValueWithEnter), 0);
-    EXPECT_EQ(files(), QStringList());
+    EXPECT_EQ(files(), QStringList{"tseeds.xml"});
+    EXPECT_EQ(contents(xml), "<other/>");
 }
 
 // A save programs the record as chosen (a HOTP token keeps the interval too),
@@ -159,14 +157,12 @@ TEST_F(NewTokenTest, SaveProgramsAndRecordsTheChosenTokenThenReportsSetsEnterAnd
                   (QStringList{"Save new token succeeded!\r\nSN=" + QString(record.serial) +
                                    ", SEED=" + seed + "\r\n",
                                "Set C/R succeeded!\r\n", "<refresh>"}));
-        EXPECT_EQ(key.enterFlag(), enter);
+        EXPECT_EQ(key.keyState().enter, enter);
         // The CSV row's seed, base32 for TOTP and hexadecimal for HOTP, is the one programmed.
         const QByteArray csv = contents(dir.filePath(file + ".csv"));
+        const auto utf16 = reinterpret_cast<const char16_t*>(csv.data());
         const QStringList row =
-            QString::fromUtf16(reinterpret_cast<const char16_t*>(csv.data()), csv.size() / 2)
-                .split("\r\n")
-                .value(1)
-                .split(',');
+            QString::fromUtf16(utf16, csv.size() / 2).split("\r\n").value(1).split(',');
         EXPECT_EQ(file == "tseeds" ? decodeBase32(row.value(2).toStdString())
                                    : QByteArray::fromHex(row.value(1).toLatin1()).toStdString(),
                   bytes.toStdString());

@@ -10,24 +10,6 @@ void FakeMainWindow::SetStatusText(const QString& text)
     events << "<status:" + text + ">";
 }
 
-void FakeMainWindow::setControlEnabled(int id, bool on)
-{
-    switched.emplace_back(id, on);
-    enabled[id] = on;
-}
-
-void FakeMainWindow::clearTokenRows()
-{
-    rows.clear();
-    selected = -1;
-}
-
-void FakeMainWindow::removeTokenRow(int row)
-{
-    rows.removeAt(row);
-    selected = -1;
-}
-
 void FakeMainWindow::RefreshTokenList()
 {
     events << "<refresh>";
@@ -38,10 +20,4 @@ void FakeMainWindow::RefreshTokenList()
         windowState.listedSerials.push_back(token_serial(record));
         rows << fromAnsi(windowState.listedSerials.back());
     }
-}
-
-void FakeMainWindow::clearRecords()
-{
-    events.clear();
-    switched.clear();
 }

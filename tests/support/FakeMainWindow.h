@@ -21,15 +21,27 @@ public:
     // The clock moves on by an hour whenever the status line changes, so that
     // a test sees when a TOTP challenge was taken.
     void SetStatusText(const QString& text) override;
-    void setControlEnabled(int id, bool on) override;
+    void setControlEnabled(int id, bool on) override
+    {
+        switched.emplace_back(id, on);
+        enabled[id] = on;
+    }
     bool isControlEnabled(int id) const override { return enabled.contains(id) && enabled.at(id); }
 
-    void clearTokenRows() override;
+    void clearTokenRows() override
+    {
+        rows.clear();
+        selected = -1;
+    }
     void appendTokenRow(const QStringList& cells) override { rows << cells.value(0); }
     int tokenRowCount() const override { return static_cast<int>(rows.size()); }
     int selectedTokenRow() const override { return selected; }
     QString tokenCell(int row, int column) const override { return column ? "" : rows.value(row); }
-    void removeTokenRow(int row) override;
+    void removeTokenRow(int row) override
+    {
+        rows.removeAt(row);
+        selected = -1;
+    }
 
     // Lists the serial numbers straight from the device; reports nothing.
     void RefreshTokenList() override;
@@ -38,7 +50,11 @@ public:
     std::time_t now() override { return clock; }
 
     // Forgets the records, not the rows or the buttons' states.
-    void clearRecords();
+    void clearRecords()
+    {
+        events.clear();
+        switched.clear();
+    }
 
     WindowState windowState;
     std::time_t clock = 1'700'000'000;

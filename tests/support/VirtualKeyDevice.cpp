@@ -60,23 +60,18 @@ void VirtualKeyDevice::unplug(const std::string& serial)
     orThrow(m_device->store().unplug(serial));
 }
 
-template <typename F> void VirtualKeyDevice::editAllKeys(F&& edit)
+void VirtualKeyDevice::setTouchNever(int timeoutMs)
 {
     const vkey::KeyStore& store = m_device->store();
     auto lock = orThrow(store.lock());
     for (const std::string& serial : store.keys()) {
         auto key = orThrow(store.load(serial));
-        edit(key);
+        key.touch = {vkey::TouchMode::Never, 0, timeoutMs};
         orThrow(store.save(key));
     }
 }
 
-void VirtualKeyDevice::setTouchNever(int timeoutMs)
-{
-    editAllKeys([&](vkey::KeyState& key) { key.touch = {vkey::TouchMode::Never, 0, timeoutMs}; });
-}
-
-vkey::KeyState VirtualKeyDevice::pluggedKey() const
+vkey::KeyState VirtualKeyDevice::keyState() const
 {
     const vkey::KeyStore& store = m_device->store();
     auto lock = orThrow(store.lock());
@@ -90,27 +85,9 @@ vkey::KeyState VirtualKeyDevice::pluggedKey() const
 std::vector<std::string> VirtualKeyDevice::storedSerials() const
 {
     std::vector<std::string> out;
-    for (const vkey::Token& t : pluggedKey().tokens)
+    for (const vkey::Token& t : keyState().tokens)
         out.push_back(t.serial);
     return out;
-}
-
-std::optional<std::string> VirtualKeyDevice::accessCode() const
-{
-    return pluggedKey().accessCode;
-}
-
-bool VirtualKeyDevice::enterFlag() const
-{
-    return pluggedKey().enter;
-}
-
-uint64_t VirtualKeyDevice::hotpCounter(const std::string& tokenSerial) const
-{
-    for (const vkey::Token& t : pluggedKey().tokens)
-        if (t.serial == tokenSerial)
-            return t.counter;
-    throw std::runtime_error("virtual key: no token " + tokenSerial);
 }
 
 std::vector<RecordedCall> VirtualKeyDevice::callsOf(DeviceCall call) const
@@ -129,8 +106,6 @@ uint32_t VirtualKeyDevice::run(RecordedCall entry,
     if (auto once = m_once.find(entry.call); once != m_once.end() && !once->second.empty()) {
         entry.status = once->second.front();
         once->second.pop_front();
-    } else if (auto always = m_always.find(entry.call); always != m_always.end()) {
-        entry.status = always->second;
     } else {
         entry.status = onKey(*m_device);
     }

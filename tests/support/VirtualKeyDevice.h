@@ -13,7 +13,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -61,16 +60,12 @@ public:
     void unplug(const std::string& serial);
     void setTouchNever(int timeoutMs); // on every key: never touched, times out
 
-    // The single plugged key (throws unless exactly one):
+    // The single plugged key (throws unless exactly one), as KeyState.h has it:
+    vkey::KeyState keyState() const;
     std::vector<std::string> storedSerials() const;
-    std::optional<std::string> accessCode() const;
-    bool enterFlag() const;
-    uint64_t hotpCounter(const std::string& tokenSerial) const;
 
     // The next call of this kind answers status without reaching the key.
     void failNext(DeviceCall call, uint32_t status) { m_once[call].push_back(status); }
-    // Every call of this kind answers status.
-    void failAlways(DeviceCall call, uint32_t status) { m_always[call] = status; }
 
     const std::vector<RecordedCall>& calls() const { return m_calls; }
     std::vector<RecordedCall> callsOf(DeviceCall call) const;
@@ -100,8 +95,6 @@ public:
                              const char* newCode, uint32_t newLen) override;
 
 private:
-    vkey::KeyState pluggedKey() const;
-    template <typename F> void editAllKeys(F&& edit);
     // Answers from the script, or else from the key, and records the call.
     uint32_t run(RecordedCall entry, const std::function<uint32_t(vkey::VirtualDevice&)>& onKey);
 
@@ -109,6 +102,5 @@ private:
     std::string m_dir;
     std::unique_ptr<vkey::VirtualDevice> m_device;
     std::map<DeviceCall, std::deque<uint32_t>> m_once;
-    std::map<DeviceCall, uint32_t> m_always;
     std::vector<RecordedCall> m_calls;
 };
