@@ -1,5 +1,5 @@
 # shellcheck shell=bash disable=SC2034,SC2154 # shared variables with the sourcing script
-# Helpers shared by e2e.sh and screenshots.sh: a private copy of the program
+# Helpers shared by e2e.sh and scripts/screenshots.sh: a private copy of the program
 # with its own key directory, on a private X display (x11.sh). Source it after
 # setting bin_dir.
 

@@ -1,5 +1,5 @@
 # shellcheck shell=bash disable=SC2034,SC2154 # shared variables with the sourcing script
-# Checks, a private X display and key presses, shared by e2e.sh, screenshots.sh
+# Checks, a private X display and key presses, shared by e2e.sh, scripts/screenshots.sh
 # and the package test. Source it after setting work (a scratch folder).
 
 passes=0

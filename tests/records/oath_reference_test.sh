@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # The pam_oath users file that vnotp-cli writes while it programs a virtual
-# key, checked against the programs that read it, as a VPN login does: a
-# FreeRADIUS server asks PAM through rlm_pam, PAM asks pam_oath, and pam_oath
-# reads the file with liboath (root only: radius.sh). The OTPs come from the
-# key (vnotp-cli otp), those no key gives from oathtool.
-# usage: oath_reference_test.sh PAM_OATH_MODULE BIN_DIR
+# key, checked against the programs that read it: liboath (usersfile),
+# pam_oath loaded by libpam with our own PAM folder (pam), and FreeRADIUS
+# through rlm_pam (radius, root only). The OTPs come from the key
+# (vnotp-cli otp), those no key gives from oathtool.
+# usage: oath_reference_test.sh OATH_CHECK PAM_OATH_MODULE BIN_DIR BACKEND...
 # Exit 0 passed, 1 failed, 77 skipped.
 set -uo pipefail
-bin=$2
+check=$1 module=$2 bin=$3
+shift 3
 source "$(dirname "$0")/radius.sh"
-RADIUS_PAM_OATH=$1
+RADIUS_PAM_OATH=$module
 work=$(mktemp -d)
 trap 'radius_stop; rm -rf "$work"' EXIT
 trap 'exit 1' INT TERM HUP
@@ -59,36 +60,57 @@ cases=("alice|key ALICE|0|HOTP: the key's first OTP is accepted"
     "mallory|hotp $sa 2|1|a user not in the file is refused")
 
 failed=0
-fail() { echo "FAIL $*"; failed=1; }
-file=$work/users.oath
-radius_start "$file" || exit
-export VN_KEY_DIR=$work/keys
-"$bin/vnkey" create VTOATH01 --touch auto:0 --plug >/dev/null || exit 1
-printf '%s\n%s' "${head[@]}" >"$file"
-for t in "${tokens[@]}"; do
-    IFS='|' read -r serial user seed options <<<"$t"
-    # shellcheck disable=SC2086 # the options are words
+fail() { echo "FAIL [$backend] $*"; failed=1; }
+program() { # SERIAL USER SEED OPTIONS...
+    local serial=$1 user=$2 seed=$3
+    shift 3
     echo "$seed" | "$bin/vnotp-cli" program --serial "$serial" --user "$user" --seed-file - \
-        --oath-users "$file" --no-plaintext $options >/dev/null || fail "vnotp-cli program $serial"
+        --oath-users "$file" --no-plaintext "$@"
+}
+for backend in "$@"; do
+    file=$work/users.$backend
+    export VN_KEY_DIR=$work/keys.$backend
+    "$bin/vnkey" create VTOATH01 --touch auto:0 --plug >/dev/null || exit 1
+    printf '%s\n%s' "${head[@]}" >"$file"
+    for t in "${tokens[@]}"; do
+        IFS='|' read -r serial user seed options <<<"$t"
+        # shellcheck disable=SC2086 # the options are words
+        program "$serial" "$user" "$seed" $options >/dev/null || fail "vnotp-cli program $serial"
+    done
+    # (What the file cannot take is refused before the key is touched: records_test, cli_commands_test.)
+    "$bin/vnotp-cli" batch --keys 2 --user zed --oath-users "$file" 2>/dev/null
+    [ $? = 2 ] || fail "a batch of two tokens for one user was not refused"
+    pskc=("$work/gina.$backend.pskc" --pskc-key-file "$work/key") && printf '%064d\n' 7 >"$work/key"
+    echo "$sg" | "$bin/vnotp-cli" program --serial GINA --seed-file - --user gina --no-plaintext --pskc "${pskc[@]}" >/dev/null &&
+        "$bin/vnotp-cli" pskc convert "${pskc[@]}" --oath-users "$file" >/dev/null || fail "pskc convert --oath-users"
+    case $backend in
+    usersfile) auth() { "$check" usersfile "$file" "$1" "$2" 5 >/dev/null; } ;;
+    pam)
+        mkdir -p "$work/pam.d"
+        echo "auth required $module usersfile=$file window=5" >"$work/pam.d/oathref"
+        auth() { "$check" pam "$work/pam.d" oathref "$1" "$2" >/dev/null 2>&1; }
+        ;;
+    radius)
+        radius_start "$file" || exit
+        auth() { radius_auth "$@"; }
+        ;;
+    *) echo "unknown backend $backend" && exit 2 ;;
+    esac
+    for c in "${cases[@]}"; do
+        IFS='|' read -r user otp want what <<<"$c"
+        eval "$otp" >"$work/otp" && otp=$(<"$work/otp") && [ -n "$otp" ] || fail "no OTP for: $what"
+        got=0 && auth "$user" "$otp" || got=$?
+        [ "$got" = "$want" ] && echo "ok [$backend] $what" || fail "$what: exit code $got, wanted $want"
+    done
+    mapfile -t now <"$file"
+    [ ${#now[@]} -eq ${#after[@]} ] || fail "the file has ${#now[@]} lines, wanted ${#after[@]}"
+    for i in "${!after[@]}"; do
+        [[ ${now[i]-} =~ ^${after[i]}$ ]] || fail "line $((i + 1)) reads '${now[i]-}'"
+    done
+    [ "$(stat -c '%a %u' "$file")" = "600 $(id -u)" ] || fail "file mode/owner $(stat -c '%a %u' "$file")"
+    [ ! -e "$file.lock" ] && [ ! -e "$file.new" ] || fail "lock or temporary file left behind"
+    [ $failed -eq 0 ] && echo "ok [$backend] counters, OTPs and times written back, other lines kept"
+    [ "$backend" != radius ] || radius_stop
 done
-# (What the file cannot take is refused before the key is touched: records_test, cli_commands_test.)
-"$bin/vnotp-cli" batch --keys 2 --user zed --oath-users "$file" 2>/dev/null
-[ $? = 2 ] || fail "a batch of two tokens for one user was not refused"
-pskc=("$work/gina.pskc" --pskc-key-file "$work/key") && printf '%064d\n' 7 >"$work/key"
-echo "$sg" | "$bin/vnotp-cli" program --serial GINA --seed-file - --user gina --no-plaintext --pskc "${pskc[@]}" >/dev/null &&
-    "$bin/vnotp-cli" pskc convert "${pskc[@]}" --oath-users "$file" >/dev/null || fail "pskc convert --oath-users"
-for c in "${cases[@]}"; do
-    IFS='|' read -r user otp want what <<<"$c"
-    eval "$otp" >"$work/otp" && otp=$(<"$work/otp") && [ -n "$otp" ] || fail "no OTP for: $what"
-    got=0 && radius_auth "$user" "$otp" || got=$?
-    [ "$got" = "$want" ] && echo "ok $what" || fail "$what: exit code $got, wanted $want"
-done
-mapfile -t now <"$file"
-[ ${#now[@]} -eq ${#after[@]} ] || fail "the file has ${#now[@]} lines, wanted ${#after[@]}"
-for i in "${!after[@]}"; do
-    [[ ${now[i]-} =~ ^${after[i]}$ ]] || fail "line $((i + 1)) reads '${now[i]-}'"
-done
-[ "$(stat -c '%a %u' "$file")" = "600 $(id -u)" ] || fail "file mode/owner $(stat -c '%a %u' "$file")"
-[ ! -e "$file.lock" ] && [ ! -e "$file.new" ] || fail "lock or temporary file left behind"
-[ $failed -eq 0 ] && echo "all passed: counters, OTPs and times written back, other lines kept"
+[ $failed -eq 0 ] && echo "all passed: $*"
 exit $failed

@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
-# Takes the README's screenshots the way e2e.sh drives the program: a fresh
+# Takes the README's screenshots the way tests/e2e/e2e.sh drives the program: a fresh
 # virtual key, three tokens programmed, a PIN policy enabled, a PIN set and
 # asked for, all by keyboard. Not run by CTest.
 # Usage: screenshots.sh BIN_DIR [OUT_DIR]   (OUT_DIR defaults to docs/)
 set -uo pipefail
 
 bin_dir=$(cd "$1" && pwd)
-out_dir=${2:-$(cd "$(dirname "$0")/../.." && pwd)/docs}
-# shellcheck source=lib.sh
-source "$(dirname "$0")/lib.sh"
+out_dir=${2:-$(cd "$(dirname "$0")/.." && pwd)/docs}
+# shellcheck source=../tests/e2e/lib.sh
+source "$(dirname "$0")/../tests/e2e/lib.sh"
 pin="k7Rv9q2m"
 
 # Saves window WIN, once it is mapped, as OUT_DIR/NAME.png, at most 800
