@@ -26,9 +26,10 @@ static int usage(void)
     return 2;
 }
 
-static int check_usersfile(const char *file, const char *user, const char *otp, const char *window_arg)
+static int check_usersfile(const char* file, const char* user, const char* otp,
+                           const char* window_arg)
 {
-    char *end = NULL;
+    char* end = NULL;
     long window = window_arg ? strtol(window_arg, &end, 10) : 5;
     if (window_arg && (*window_arg == '\0' || *end != '\0' || window < 0))
         return usage();
@@ -44,9 +45,9 @@ static int check_usersfile(const char *file, const char *user, const char *otp, 
 }
 
 /* Answers the OTP to each prompt; shows the module's messages on stderr. */
-static int converse(int n, const struct pam_message **msg, struct pam_response **resp, void *otp)
+static int converse(int n, const struct pam_message** msg, struct pam_response** resp, void* otp)
 {
-    struct pam_response *r = calloc((size_t)n, sizeof *r);
+    struct pam_response* r = calloc((size_t)n, sizeof *r);
     if (!r)
         return PAM_BUF_ERR;
     for (int i = 0; i < n; ++i) {
@@ -69,10 +70,10 @@ static int converse(int n, const struct pam_message **msg, struct pam_response *
     return PAM_SUCCESS;
 }
 
-static int check_pam(const char *confdir, const char *service, const char *user, const char *otp)
+static int check_pam(const char* confdir, const char* service, const char* user, const char* otp)
 {
-    struct pam_conv conv = {converse, (void *)otp};
-    pam_handle_t *pamh = NULL;
+    struct pam_conv conv = {converse, (void*)otp};
+    pam_handle_t* pamh = NULL;
     int rc = pam_start_confdir(service, user, &conv, confdir, &pamh);
     if (rc != PAM_SUCCESS) {
         fprintf(stderr, "oath_check: pam_start_confdir: %s\n", pam_strerror(pamh, rc));
@@ -84,7 +85,7 @@ static int check_pam(const char *confdir, const char *service, const char *user,
     return rc == PAM_SUCCESS ? 0 : 1;
 }
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     if (argc >= 5 && argc <= 6 && strcmp(argv[1], "usersfile") == 0)
         return check_usersfile(argv[2], argv[3], argv[4], argc == 6 ? argv[5] : NULL);
