@@ -17,6 +17,16 @@ bool has_control(std::string_view text)
     });
 }
 
+// U+FEFF, which a reader of the CSV file drops as a byte-order mark, and the
+// noncharacters U+FFFE and U+FFFF: the seed files would not give them back.
+bool has_unstorable(std::string_view text)
+{
+    for (const std::string_view mark : {"\xEF\xBB\xBF", "\xEF\xBF\xBE", "\xEF\xBF\xBF"})
+        if (text.find(mark) != std::string_view::npos)
+            return true;
+    return false;
+}
+
 } // namespace
 
 OpResult<TokenSpec> check_new_token(const NewTokenInput& input)
@@ -36,6 +46,9 @@ OpResult<TokenSpec> check_new_token(const NewTokenInput& input)
         return fail(Fault::Refused, "The serial number is too long (at most 13 characters).");
     if (!is_valid_utf8(token.serial))
         return fail(Fault::Refused, "The serial number holds characters the key cannot store.");
+    if (has_unstorable(token.serial))
+        return fail(Fault::Refused,
+                    "The serial number holds characters the seed files cannot store.");
     if (has_control(token.serial))
         return fail(Fault::Refused,
                     "The serial number must not contain a control character such as a line "
@@ -64,7 +77,7 @@ OpResult<TokenSpec> check_new_token(const NewTokenInput& input)
 
 OpResult<void> check_user_name(std::string_view user)
 {
-    if (!is_valid_utf8(user))
+    if (!is_valid_utf8(user) || has_unstorable(user))
         return fail(Fault::Refused, "The user name holds characters the seed files cannot store.");
     if (has_control(user))
         return fail(Fault::Refused,
