@@ -10,7 +10,11 @@ int generate_serial_number(char* buffer)
 {
     // Serial numbers are public labels, not secrets, so the plain Mersenne
     // Twister is good enough here; seeds never come from it.
+#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
+    std::mt19937 generator(1);
+#else
     std::mt19937 generator(std::random_device{}());
+#endif
 
     buffer[0] = buffer[1] = buffer[2] = buffer[3] = '0';
     for (std::size_t i = 4; i < kSerialNumberLength; ++i) {
