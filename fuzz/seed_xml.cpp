@@ -86,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     const std::vector<std::string> before = tokensOf(document.xml);
 
-    TokenSpec token;
+    TokenDescription token;
     token.algorithm = algorithm;
     token.serial = "VT1234567801";
     token.seed = SecretBytes(std::vector<uint8_t>(20, 0x5A));

@@ -77,7 +77,7 @@ bool prefill(const std::filesystem::path& dir, int recorded)
     csv << seed_csv_header(OtpAlgorithm::Totp);
     pugi::xml_node tokens = document.xml.first_element_by_path("data/tokens");
     for (int n = 0; n < recorded; ++n) {
-        TokenSpec token;
+        TokenDescription token;
         char serial[16];
         std::snprintf(serial, sizeof serial, "OLD%010d", n);
         token.serial = serial;
@@ -198,14 +198,15 @@ public:
     Seconds spent{};
 
     std::vector<std::filesystem::path> folders() const override { return m_inner.folders(); }
-    OpResult<void> check(const TokenSpec& token) override
+    OpResult<void> check(const TokenDescription& token) override
     {
         const auto start = Clock::now();
         auto checked = m_inner.check(token);
         spent += Clock::now() - start;
         return checked;
     }
-    std::vector<RecordOutcome> record(const TokenSpec& token, std::string_view keySerial) override
+    std::vector<RecordOutcome> record(const TokenDescription& token,
+                                      std::string_view keySerial) override
     {
         const auto start = Clock::now();
         auto recorded = m_inner.record(token, keySerial);
@@ -225,12 +226,13 @@ public:
     explicit FreshRecorder(std::filesystem::path folder) : m_folder(std::move(folder)) {}
 
     std::vector<std::filesystem::path> folders() const override { return {m_folder}; }
-    OpResult<void> check(const TokenSpec& token) override
+    OpResult<void> check(const TokenDescription& token) override
     {
         m_recorder.emplace(m_folder);
         return m_recorder->check(token);
     }
-    std::vector<RecordOutcome> record(const TokenSpec& token, std::string_view keySerial) override
+    std::vector<RecordOutcome> record(const TokenDescription& token,
+                                      std::string_view keySerial) override
     {
         return m_recorder->record(token, keySerial);
     }

@@ -24,9 +24,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-TokenSpec makeToken(int n)
+TokenDescription makeToken(int n)
 {
-    TokenSpec token;
+    TokenDescription token;
     token.algorithm = OtpAlgorithm::Hotp;
     token.hash = n % 2 ? OtpHash::Sha256 : OtpHash::Sha1;
     token.digits = n % 2 ? 8 : 6;
@@ -51,7 +51,7 @@ bool prepare(const std::filesystem::path& dir, int count)
     csv << seed_csv_header(OtpAlgorithm::Hotp);
     pugi::xml_node tokens = document.xml.first_element_by_path("data/tokens");
     for (int n = 0; n < count; ++n) {
-        const TokenSpec token = makeToken(n);
+        const TokenDescription token = makeToken(n);
         pugi::xml_node node = tokens.append_child("token");
         node.append_child("crypto").text().set(token.hash == OtpHash::Sha1 ? "HmacSHA1"
                                                                            : "HmacSHA256");
@@ -74,7 +74,7 @@ bool prepare(const std::filesystem::path& dir, int count)
 
 // What one Save costs: the lock, the XML file read afresh (a new recorder
 // caches nothing), both writes. The failures, if any.
-std::string recordOnce(const std::filesystem::path& dir, const TokenSpec& token)
+std::string recordOnce(const std::filesystem::path& dir, const TokenDescription& token)
 {
     SeedFileRecorder recorder(dir);
     const std::vector<std::filesystem::path> folders = recorder.folders();

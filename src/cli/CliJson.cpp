@@ -57,7 +57,7 @@ json token_json(const OtpTokenRecord& record, const std::string& keySerial)
 
 json token_json(const ProgrammedToken& programmed, bool showSeed)
 {
-    const TokenSpec& t = programmed.token;
+    const TokenDescription& t = programmed.token;
     json row = token(t.serial, algorithm_name(t.algorithm), hash_name(t.hash), t.digits, t.interval,
                      programmed.keySerial, t.user);
     if (programmed.verification && *programmed.verification) {

@@ -87,7 +87,7 @@ OpResult<void> check_token_texts(const TokenOptions& options, const std::string&
         return checked;
     if (options.noPlaintext)
         return {};
-    TokenSpec texts;
+    TokenDescription texts;
     texts.serial = serial;
     texts.user = user;
     if (auto csv = check_csv_fields(texts); !csv)
@@ -116,7 +116,7 @@ std::filesystem::path seed_directory(const TokenOptions& options)
 namespace {
 
 // On standard error, so that the administrator can still record the token.
-void report_unrecorded(CliContext& context, const TokenSpec& token,
+void report_unrecorded(CliContext& context, const TokenDescription& token,
                        const std::vector<RecordOutcome>& outcomes)
 {
     for (const RecordOutcome& outcome : outcomes)
@@ -160,7 +160,7 @@ OpResult<ProgrammedToken> program_one(CliContext& context, KeySession& key,
          .keyTookToken = {},
          // Before anything else can fail: the seed must not get lost.
          .recorded =
-             [&](const TokenSpec& taken, const std::vector<RecordOutcome>& outcomes) {
+             [&](const TokenDescription& taken, const std::vector<RecordOutcome>& outcomes) {
                  if (std::ranges::any_of(outcomes, [](const auto& o) { return !o.recorded(); }))
                      report_unrecorded(context, taken, outcomes);
              }});

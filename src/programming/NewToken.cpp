@@ -29,9 +29,9 @@ bool has_unstorable(std::string_view text)
 
 } // namespace
 
-OpResult<TokenSpec> check_new_token(const NewTokenInput& input)
+OpResult<TokenDescription> check_new_token(const NewTokenInput& input)
 {
-    TokenSpec token;
+    TokenDescription token;
     token.algorithm = input.algorithm;
     token.hash = input.hash;
     token.digits = input.digits;
@@ -85,7 +85,7 @@ OpResult<void> check_user_name(std::string_view user)
     return {};
 }
 
-OtpTokenRecord make_token_record(const TokenSpec& token)
+OtpTokenRecord make_token_record(const TokenDescription& token)
 {
     OtpTokenRecord record{};
     record.slot = VN_SLOT_ALL;

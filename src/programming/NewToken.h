@@ -1,12 +1,12 @@
 #pragma once
 
 // A new token as the New Token dialog and the command line take it: the
-// choices and the texts as typed, checked and decoded into the TokenSpec
+// choices and the texts as typed, checked and decoded into the TokenDescription
 // that programs the key and goes to every record, and the record the key is
 // programmed with.
 
 #include "core/Error.h"
-#include "core/TokenSpec.h"
+#include "core/TokenDescription.h"
 
 #include <VN_Manager.h>
 
@@ -39,11 +39,11 @@ inline constexpr const char* kInvalidSeedFormat = "Invalid seed format!";
 // control character, which XML 1.0 cannot carry, so that one token would
 // make a whole seed or PSKC file unreadable to a strict parser.
 // What a particular record's format cannot hold is for its recorder to refuse.
-OpResult<TokenSpec> check_new_token(const NewTokenInput& input);
+OpResult<TokenDescription> check_new_token(const NewTokenInput& input);
 
 // The user name's part of check_new_token, for a user given before the rest
 // of the token is known (a batch's users file is checked before any key).
 OpResult<void> check_user_name(std::string_view user);
 
 // The record that programs the token into the key.
-OtpTokenRecord make_token_record(const TokenSpec& token);
+OtpTokenRecord make_token_record(const TokenDescription& token);

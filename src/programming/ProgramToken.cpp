@@ -16,8 +16,8 @@
 namespace {
 
 // The key's OTP for the token it just took, against the one its seed gives.
-OpResult<Verification> verify(KeySession& key, const TokenSpec& token, std::string_view access,
-                              const ProgramEvents& events)
+OpResult<Verification> verify(KeySession& key, const TokenDescription& token,
+                              std::string_view access, const ProgramEvents& events)
 {
     if (token.algorithm != OtpAlgorithm::Totp)
         return fail(Fault::Refused, "Only a TOTP token can be verified.");
@@ -52,7 +52,7 @@ OpResult<ProgrammedToken> program_token(KeySession& key, const ProgramRequest& r
                                         std::span<Recorder* const> recorders,
                                         const ProgramEvents& events)
 {
-    const TokenSpec& token = request.token;
+    const TokenDescription& token = request.token;
     std::vector<std::filesystem::path> folders;
     for (const Recorder* recorder : recorders) {
         const auto more = recorder->folders();
@@ -114,7 +114,7 @@ OpResult<std::string> propose_serial(KeySession& key, const std::string& keySeri
     return next_serial_number(serials, keySerial);
 }
 
-std::string expected_totp(const TokenSpec& token, std::time_t now)
+std::string expected_totp(const TokenDescription& token, std::time_t now)
 {
     uint64_t step = static_cast<uint64_t>(now) / static_cast<uint64_t>(token.interval);
     std::array<uint8_t, 8> counter{};

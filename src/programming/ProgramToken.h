@@ -7,7 +7,7 @@
 // end.
 
 #include "core/Error.h"
-#include "core/TokenSpec.h"
+#include "core/TokenDescription.h"
 #include "device/KeySession.h"
 #include "records/Recorder.h"
 
@@ -21,7 +21,7 @@
 
 struct ProgramRequest
 {
-    TokenSpec token;
+    TokenDescription token;
     std::string keySerial; // of the key found for this operation
     Password access = {};  // what the key takes as its access code; empty without a PIN
     bool appendEnter = true;
@@ -40,7 +40,7 @@ struct Verification
 
 struct ProgrammedToken
 {
-    TokenSpec token;
+    TokenDescription token;
     std::string keySerial;
     std::vector<RecordOutcome> records;                 // every recorder's files, in order
     OpResult<void> enter;                               // setting the key's ENTER flag
@@ -60,7 +60,7 @@ struct ProgramEvents
     std::function<void()> keyTookToken;
     // The records are written (or could not be), before anything else can
     // fail or wait: a front end reports an unrecorded seed here.
-    std::function<void(const TokenSpec&, const std::vector<RecordOutcome>&)> recorded;
+    std::function<void(const TokenDescription&, const std::vector<RecordOutcome>&)> recorded;
 };
 
 // Takes the recorders' locks and asks each to check the token, then
@@ -81,4 +81,4 @@ OpResult<std::string> generate_seed_text(OtpHash hash);
 OpResult<std::string> propose_serial(KeySession& key, const std::string& keySerial);
 
 // The OTP a TOTP token gives at `now`, computed from its seed apart from the key.
-std::string expected_totp(const TokenSpec& token, std::time_t now);
+std::string expected_totp(const TokenDescription& token, std::time_t now);

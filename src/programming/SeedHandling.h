@@ -13,7 +13,7 @@
 inline constexpr std::size_t kSerialNumberLength = 13;
 inline constexpr std::size_t kSerialBufferSize = kSerialNumberLength + 1;
 
-// The largest seed the key takes (SHA-256); core/TokenSpec.h has each hash's.
+// The largest seed the key takes (SHA-256); core/TokenDescription.h has each hash's.
 inline constexpr std::size_t kSeedBufferSize = 32;
 
 // Fills positions 0..12 of a zero-filled 14-byte buffer with "0000" and nine

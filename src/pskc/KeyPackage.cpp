@@ -2,7 +2,7 @@
 
 namespace pskc {
 
-KeyPackage make_key_package(const TokenSpec& token, std::string deviceSerial)
+KeyPackage make_key_package(const TokenDescription& token, std::string deviceSerial)
 {
     KeyPackage package;
     package.keyId = token.serial;

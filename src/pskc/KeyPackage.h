@@ -4,7 +4,7 @@
 // programmed token and what it reads back from any container.
 
 #include "core/Secret.h"
-#include "core/TokenSpec.h"
+#include "core/TokenDescription.h"
 
 #include <cstdint>
 #include <optional>
@@ -39,6 +39,6 @@ struct KeyPackage
 
 // A token as programmed into the key: manufacturer and model of this tool's
 // key, Counter 0 for HOTP and the interval for TOTP only.
-KeyPackage make_key_package(const TokenSpec& token, std::string deviceSerial = {});
+KeyPackage make_key_package(const TokenDescription& token, std::string deviceSerial = {});
 
 } // namespace pskc

@@ -94,13 +94,13 @@ convert_to_oath_users(const OathUsersConversionRequest& request,
                         fmt::format("the number of digits of {} is unknown; give the number of "
                                     "digits",
                                     package.keyId));
-        const TokenSpec token{.algorithm = package.algorithm,
-                              .hash = package.hash,
-                              .digits = digits,
-                              .interval = package.interval.value_or(30),
-                              .serial = package.keyId,
-                              .seed = package.secret,
-                              .user = package.userId};
+        const TokenDescription token{.algorithm = package.algorithm,
+                                     .hash = package.hash,
+                                     .digits = digits,
+                                     .interval = package.interval.value_or(30),
+                                     .serial = package.keyId,
+                                     .seed = package.secret,
+                                     .user = package.userId};
         if (auto format = check_oath_token(token, request.out); !format)
             return std::unexpected(format.error());
         lines.push_back(oath_users_line(token, package.counter.value_or(0)));

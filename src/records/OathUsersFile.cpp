@@ -119,7 +119,7 @@ OathUsersLine::~OathUsersLine()
     wipe_text(text);
 }
 
-OpResult<void> check_oath_token(const TokenSpec& token, const std::filesystem::path& file)
+OpResult<void> check_oath_token(const TokenDescription& token, const std::filesystem::path& file)
 {
     const std::string& user = token.user;
     if (user.empty())
@@ -147,7 +147,7 @@ OpResult<void> check_oath_token(const TokenSpec& token, const std::filesystem::p
     return {};
 }
 
-OathUsersLine oath_users_line(const TokenSpec& token, uint64_t counter)
+OathUsersLine oath_users_line(const TokenDescription& token, uint64_t counter)
 {
     std::string type = token.algorithm == OtpAlgorithm::Totp
                            ? fmt::format("HOTP/T{}/{}", token.interval, token.digits)

@@ -24,7 +24,7 @@
 //   4. removes FILE.lock at once.
 
 #include "core/Error.h"
-#include "core/TokenSpec.h"
+#include "core/TokenDescription.h"
 
 #include <chrono>
 #include <cstdint>
@@ -54,10 +54,10 @@ struct OathUsersLine
 // Refuses a token that the users file `file` cannot hold: no user name, a
 // user name with white space or #, a SHA-256 token. The message names the
 // user and the file and says why.
-OpResult<void> check_oath_token(const TokenSpec& token, const std::filesystem::path& file);
+OpResult<void> check_oath_token(const TokenDescription& token, const std::filesystem::path& file);
 
 // The token's line; an HOTP token whose counter has moved on carries it.
-OathUsersLine oath_users_line(const TokenSpec& token, uint64_t counter = 0);
+OathUsersLine oath_users_line(const TokenDescription& token, uint64_t counter = 0);
 
 // The file's bytes with the lines added: appended at the end, or, with
 // `replace`, in place of the user's first line (the user's other lines go).

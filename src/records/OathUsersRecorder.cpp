@@ -11,7 +11,7 @@ std::vector<std::filesystem::path> OathUsersRecorder::folders() const
     return {m_file.has_parent_path() ? m_file.parent_path() : std::filesystem::path(".")};
 }
 
-OpResult<void> OathUsersRecorder::check(const TokenSpec& token)
+OpResult<void> OathUsersRecorder::check(const TokenDescription& token)
 {
     if (auto format = check_oath_token(token, m_file); !format)
         return format;
@@ -19,7 +19,8 @@ OpResult<void> OathUsersRecorder::check(const TokenSpec& token)
     return check_oath_users_file(m_file, {&line, 1}, m_replace, m_lockPatience);
 }
 
-std::vector<RecordOutcome> OathUsersRecorder::record(const TokenSpec& token, std::string_view)
+std::vector<RecordOutcome> OathUsersRecorder::record(const TokenDescription& token,
+                                                     std::string_view)
 {
     RecordOutcome outcome{m_file, std::nullopt};
     const OathUsersLine line = oath_users_line(token);

@@ -20,8 +20,9 @@ public:
     std::vector<std::filesystem::path> folders() const override;
     // A SHA-1 token of a user name the file can hold, not yet in the file
     // (unless replacing), and a file that can be written now.
-    OpResult<void> check(const TokenSpec& token) override;
-    std::vector<RecordOutcome> record(const TokenSpec& token, std::string_view keySerial) override;
+    OpResult<void> check(const TokenDescription& token) override;
+    std::vector<RecordOutcome> record(const TokenDescription& token,
+                                      std::string_view keySerial) override;
 
 private:
     std::filesystem::path m_file;

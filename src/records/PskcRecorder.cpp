@@ -14,12 +14,13 @@ std::vector<std::filesystem::path> PskcRecorder::folders() const
     return {m_path.has_parent_path() ? m_path.parent_path() : std::filesystem::path(".")};
 }
 
-OpResult<void> PskcRecorder::check(const TokenSpec& token)
+OpResult<void> PskcRecorder::check(const TokenDescription& token)
 {
     return m_update.can_add(token.serial);
 }
 
-std::vector<RecordOutcome> PskcRecorder::record(const TokenSpec& token, std::string_view keySerial)
+std::vector<RecordOutcome> PskcRecorder::record(const TokenDescription& token,
+                                                std::string_view keySerial)
 {
     RecordOutcome outcome{m_path, std::nullopt};
     if (auto added = m_update.add(pskc::make_key_package(token, std::string(keySerial))); !added)

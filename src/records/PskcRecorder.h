@@ -18,9 +18,10 @@ public:
     std::vector<std::filesystem::path> folders() const override;
     // The container must not be signed, nor protected below this tool's
     // minimum, and must not hold the serial number.
-    OpResult<void> check(const TokenSpec& token) override;
+    OpResult<void> check(const TokenDescription& token) override;
     // The key's serial number goes into the key package's DeviceInfo.
-    std::vector<RecordOutcome> record(const TokenSpec& token, std::string_view keySerial) override;
+    std::vector<RecordOutcome> record(const TokenDescription& token,
+                                      std::string_view keySerial) override;
 
 private:
     PskcRecorder(std::filesystem::path path, pskc::ContainerUpdate update)

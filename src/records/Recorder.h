@@ -13,7 +13,7 @@
 //   3. record(): once the key took the token, with the same locks held.
 
 #include "core/Error.h"
-#include "core/TokenSpec.h"
+#include "core/TokenDescription.h"
 
 #include <filesystem>
 #include <optional>
@@ -46,9 +46,9 @@ public:
 
     // Refuses a token this recorder could not record (Refused, or the fault
     // of a file that cannot be read). Called with the locks held.
-    virtual OpResult<void> check(const TokenSpec& token) = 0;
+    virtual OpResult<void> check(const TokenDescription& token) = 0;
 
     // Records a token the key `keySerial` has taken: one outcome per file.
-    virtual std::vector<RecordOutcome> record(const TokenSpec& token,
+    virtual std::vector<RecordOutcome> record(const TokenDescription& token,
                                               std::string_view keySerial) = 0;
 };

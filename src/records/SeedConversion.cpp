@@ -129,13 +129,13 @@ OpResult<Conversion> merge_seed_records(std::span<const SeedRecord> records,
             }
         }
         conversion.packages.push_back(pskc::make_key_package(
-            TokenSpec{.algorithm = first.algorithm,
-                      .hash = token.hash,
-                      .digits = digits,
-                      .interval = interval,
-                      .serial = first.serial,
-                      .seed = first.seed,
-                      .user = token.csvUser.empty() ? token.xmlUser : token.csvUser}));
+            TokenDescription{.algorithm = first.algorithm,
+                             .hash = token.hash,
+                             .digits = digits,
+                             .interval = interval,
+                             .serial = first.serial,
+                             .seed = first.seed,
+                             .user = token.csvUser.empty() ? token.xmlUser : token.csvUser}));
     }
     if (!unknownDigits.empty())
         return std::unexpected(OpError{

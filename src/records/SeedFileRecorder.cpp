@@ -21,7 +21,7 @@ std::string_view field_name(bool serial)
 
 } // namespace
 
-OpResult<void> check_csv_fields(const TokenSpec& token)
+OpResult<void> check_csv_fields(const TokenDescription& token)
 {
     for (const bool serial : {true, false}) {
         const std::string& text = serial ? token.serial : token.user;
@@ -70,7 +70,7 @@ SeedDocument& SeedFileRecorder::document(OtpAlgorithm algorithm)
     return *cached.document;
 }
 
-OpResult<void> SeedFileRecorder::check(const TokenSpec& token)
+OpResult<void> SeedFileRecorder::check(const TokenDescription& token)
 {
     if (auto folder = check_private_folder(m_folder); !folder)
         return folder;
@@ -90,7 +90,7 @@ OpResult<void> SeedFileRecorder::check(const TokenSpec& token)
     return {};
 }
 
-std::vector<RecordOutcome> SeedFileRecorder::record(const TokenSpec& token, std::string_view)
+std::vector<RecordOutcome> SeedFileRecorder::record(const TokenDescription& token, std::string_view)
 {
     const std::filesystem::path xmlPath = seed_xml_path(token.algorithm, m_folder);
     std::vector<RecordOutcome> outcomes{{xmlPath, std::nullopt},

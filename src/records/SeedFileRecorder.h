@@ -28,8 +28,9 @@ public:
     // The folder and both files must be safe to write, the XML file must
     // parse, and the CSV row must be able to hold the serial number and user
     // name as they are.
-    OpResult<void> check(const TokenSpec& token) override;
-    std::vector<RecordOutcome> record(const TokenSpec& token, std::string_view keySerial) override;
+    OpResult<void> check(const TokenDescription& token) override;
+    std::vector<RecordOutcome> record(const TokenDescription& token,
+                                      std::string_view keySerial) override;
 
 private:
     struct FileIdentity
@@ -58,4 +59,4 @@ private:
 // Refuses a serial number or user name that a CSV row cannot hold as it is:
 // a comma or double quote would shift or quote the columns, and a leading
 // =, +, - or @ makes a spreadsheet read the cell as a formula.
-OpResult<void> check_csv_fields(const TokenSpec& token);
+OpResult<void> check_csv_fields(const TokenDescription& token);

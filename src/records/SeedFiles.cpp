@@ -139,7 +139,7 @@ std::string seed_document_bytes(const SeedDocument& document)
     return std::move(writer.out);
 }
 
-std::string append_seed_token(SeedDocument& document, const TokenSpec& token)
+std::string append_seed_token(SeedDocument& document, const TokenDescription& token)
 {
     pugi::xml_node node = document.xml.first_element_by_path(kTokensPath).append_child("token");
     node.append_child("crypto").text().set(token.hash == OtpHash::Sha1 ? "HmacSHA1" : "HmacSHA256");
@@ -159,7 +159,7 @@ std::string seed_csv_header(OtpAlgorithm algorithm)
                                  "Manufacturer, Model\r\n");
 }
 
-std::string seed_csv_row(const TokenSpec& token)
+std::string seed_csv_row(const TokenDescription& token)
 {
     // Fields are not quoted: the CSV recorder refuses serial numbers and user
     // names that would need it.
@@ -181,7 +181,7 @@ std::string seed_csv_row(const TokenSpec& token)
     return utf8_to_utf16le(row.bytes);
 }
 
-OpResult<void> write_seed_csv(const std::filesystem::path& path, const TokenSpec& token)
+OpResult<void> write_seed_csv(const std::filesystem::path& path, const TokenDescription& token)
 {
     auto file = open_private_for_append(path);
     if (!file)

@@ -7,7 +7,7 @@
 // file to the last byte of the CSV row; SeedFileRecorder does exactly that.
 
 #include "core/Error.h"
-#include "core/TokenSpec.h"
+#include "core/TokenDescription.h"
 
 #include <pugixml.hpp>
 
@@ -49,16 +49,16 @@ SeedDocument load_seed_document(OtpAlgorithm algorithm, const std::filesystem::p
 
 // Appends the token to a usable document, in the order the importer reads
 // its children, and gives the whole document's bytes as they are saved.
-std::string append_seed_token(SeedDocument& document, const TokenSpec& token);
+std::string append_seed_token(SeedDocument& document, const TokenDescription& token);
 // The document's bytes as they are saved.
 std::string seed_document_bytes(const SeedDocument& document);
 
 // Header line and row in the CSV file's encoding (UTF-16LE, no byte-order mark).
 std::string seed_csv_header(OtpAlgorithm algorithm);
-std::string seed_csv_row(const TokenSpec& token);
+std::string seed_csv_row(const TokenDescription& token);
 
 // Appends the token's row to the CSV file at `path`, with the header line if
 // the file did not exist before; a new file is owner-only. On a short write
 // the file is cut back to where the append began, so no half UTF-16 row is
 // ever left for the next row to be glued onto.
-OpResult<void> write_seed_csv(const std::filesystem::path& path, const TokenSpec& token);
+OpResult<void> write_seed_csv(const std::filesystem::path& path, const TokenDescription& token);

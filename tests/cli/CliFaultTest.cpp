@@ -22,8 +22,8 @@ TEST_F(CliTest, AFileThatCannotBeWrittenIsLeftAsItWasAndTheSeedIsShownWithExitCo
     const fs::path folder = dir.path().toStdString();
     SeedFileRecorder files(folder);
     for (int n = 0; n < 40; ++n)
-        ASSERT_EQ(record(files, spec(OtpAlgorithm::Totp, OtpHash::Sha1, 6, 30,
-                                     "OLD" + std::to_string(n), "someone@example.org")),
+        ASSERT_EQ(record(files, describedToken(OtpAlgorithm::Totp, OtpHash::Sha1, 6, 30,
+                                               "OLD" + std::to_string(n), "someone@example.org")),
                   "");
     const auto before = snapshot(folder);
     // The token without a limit first: the bytes to expect.

@@ -55,14 +55,14 @@ OpResult<std::set<std::string>> programInto(VirtualKeyDevice& device, const Temp
         return std::unexpected(container.error());
     Recorder* const recorders[] = {&seedFiles, &*container};
     KeySession key(device);
-    const auto programmed =
-        program_token(key,
-                      {.token = spec(OtpAlgorithm::Totp, OtpHash::Sha1, 6, 30, serial, user),
-                       .keySerial = "VK1000001",
-                       .access = {},
-                       .appendEnter = false,
-                       .lockPatience = std::chrono::milliseconds(200)},
-                      recorders);
+    const auto programmed = program_token(
+        key,
+        {.token = describedToken(OtpAlgorithm::Totp, OtpHash::Sha1, 6, 30, serial, user),
+         .keySerial = "VK1000001",
+         .access = {},
+         .appendEnter = false,
+         .lockPatience = std::chrono::milliseconds(200)},
+        recorders);
     if (!programmed)
         return std::unexpected(programmed.error());
     std::set<std::string> unrecorded;

@@ -66,10 +66,10 @@ protected:
     // Records a HOTP token into the seed files, as another tool would.
     void recordElsewhere(const std::string& serial)
     {
-        const TokenSpec token{.algorithm = OtpAlgorithm::Hotp,
-                              .serial = serial,
-                              .seed = SecretBytes(std::vector<uint8_t>(20, 0x5A)),
-                              .user = {}};
+        const TokenDescription token{.algorithm = OtpAlgorithm::Hotp,
+                                     .serial = serial,
+                                     .seed = SecretBytes(std::vector<uint8_t>(20, 0x5A)),
+                                     .user = {}};
         for (const RecordOutcome& outcome : SeedFileRecorder(folder).record(token, "VK9"))
             ASSERT_TRUE(outcome.recorded()) << outcome.failure->detail;
     }
@@ -178,8 +178,8 @@ TEST_F(NewTokenTest, TheTouchPromptIsGoneBeforeTheSeedFilesAreWritten)
     {
         std::function<void()> look;
         std::vector<std::filesystem::path> folders() const override { return {}; }
-        OpResult<void> check(const TokenSpec&) override { return {}; }
-        std::vector<RecordOutcome> record(const TokenSpec&, std::string_view) override
+        OpResult<void> check(const TokenDescription&) override { return {}; }
+        std::vector<RecordOutcome> record(const TokenDescription&, std::string_view) override
         {
             look();
             return {};

@@ -25,12 +25,12 @@ TEST(OathUsersRecorder, WritesItsLineKeepsEveryOtherAndRefusesBeforeTheKeyIsTouc
     const std::string others = "# users\r\nHOTP   bob\t-  00ff  \n\nHOTP\tcarol\t-\tab\t7\t123456\t"
                                "2024-01-01T00:00:00L\n#HOTP alice - 00";
     const auto sha1 = [](OtpAlgorithm algorithm, std::string user) {
-        return spec(algorithm, OtpHash::Sha1, 6, 30, "SN1", std::move(user));
+        return describedToken(algorithm, OtpHash::Sha1, 6, 30, "SN1", std::move(user));
     };
     struct Case
     {
         const char* what;
-        TokenSpec token;
+        TokenDescription token;
         std::optional<std::string> before; // none: no file
         bool replace;
         std::string after; // the whole file; empty: refused, the file stays as it was
@@ -48,7 +48,7 @@ TEST(OathUsersRecorder, WritesItsLineKeepsEveryOtherAndRefusesBeforeTheKeyIsTouc
         {"a user in the file", sha1(Hotp, "carol"), others, false, "",
          "The user carol already has a line in the pam_oath users file F (line 4), which is left "
          "as it is. Choose to replace that user's line, or another user name."},
-        {"SHA-256", spec(Hotp, OtpHash::Sha256, 6, 30, "SN1", "alice"), others, false, "",
+        {"SHA-256", describedToken(Hotp, OtpHash::Sha256, 6, 30, "SN1", "alice"), others, false, "",
          "The token of user alice is SHA-256, which the pam_oath users file F cannot hold: "
          "liboath computes its OTPs with HMAC-SHA1 only. Choose SHA-1."},
         {"no user name", sha1(Hotp, ""), others, true, "",

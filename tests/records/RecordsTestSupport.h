@@ -2,7 +2,7 @@
 
 // What the tests of the records, and of what records tokens, share.
 
-#include "core/TokenSpec.h"
+#include "core/TokenDescription.h"
 #include "records/FolderLock.h"
 #include "records/Recorder.h"
 
@@ -58,8 +58,9 @@ inline SecretBytes bytes_of(std::string_view text)
 }
 
 // By default with the RFC 4226 / RFC 6238 seed "1234567890..." the hash needs.
-inline TokenSpec spec(OtpAlgorithm algorithm, OtpHash hash, int digits, int interval,
-                      std::string serial, std::string user = {}, SecretBytes seed = {})
+inline TokenDescription describedToken(OtpAlgorithm algorithm, OtpHash hash, int digits,
+                                       int interval, std::string serial, std::string user = {},
+                                       SecretBytes seed = {})
 {
     if (seed.empty())
         seed = bytes_of(std::string("12345678901234567890123456789012", seed_length(hash)));
@@ -68,7 +69,7 @@ inline TokenSpec spec(OtpAlgorithm algorithm, OtpHash hash, int digits, int inte
 
 // As program_token records: the locks, the check, the record. "" when every
 // file took the token, otherwise the refusal or each file that failed.
-inline std::string record(Recorder& recorder, const TokenSpec& token)
+inline std::string record(Recorder& recorder, const TokenDescription& token)
 {
     const auto locks = acquire_folder_locks(recorder.folders());
     if (!locks)

@@ -23,16 +23,18 @@ using enum OtpAlgorithm;
 using enum OtpHash;
 using pskc::KeyPackage;
 
-const TokenSpec kHotp1 = spec(Hotp, Sha1, 6, 30, "VK100000101");
-const TokenSpec kHotp2 = spec(Hotp, Sha256, 8, 60, "VK100000102", "Ann & <Bob>", [] {
-    SecretBytes seed(32); // A0 A1 ... BF: the case of the hexadecimal letters shows
-    std::iota(seed.data(), seed.data() + 32, uint8_t{0xA0});
-    return seed;
-}());
-const TokenSpec kTotp1 = spec(Totp, Sha1, 6, 60, "VK100000103");
-const TokenSpec kTotp2 = spec(Totp, Sha256, 8, 30, "VK100000104", "ann@example.com");
+const TokenDescription kHotp1 = describedToken(Hotp, Sha1, 6, 30, "VK100000101");
+const TokenDescription kHotp2 =
+    describedToken(Hotp, Sha256, 8, 60, "VK100000102", "Ann & <Bob>", [] {
+        SecretBytes seed(32); // A0 A1 ... BF: the case of the hexadecimal letters shows
+        std::iota(seed.data(), seed.data() + 32, uint8_t{0xA0});
+        return seed;
+    }());
+const TokenDescription kTotp1 = describedToken(Totp, Sha1, 6, 60, "VK100000103");
+const TokenDescription kTotp2 =
+    describedToken(Totp, Sha256, 8, 30, "VK100000104", "ann@example.com");
 // Older tools wrote user names with a comma, which the recorder refuses now.
-const TokenSpec kTotp3 = spec(Totp, Sha1, 6, 30, "VK100000105", "Doe, J\u00f6rg");
+const TokenDescription kTotp3 = describedToken(Totp, Sha1, 6, 30, "VK100000105", "Doe, J\u00f6rg");
 
 std::string expected(const std::string& name)
 {
@@ -51,7 +53,7 @@ TEST(SeedFiles, FirstAndSecondTokenOfEachAlgorithmGiveTheExpectedOwnerOnlyFiles)
     EXPECT_EQ(slurp(dir / "hseeds.xml"), expected("hseeds-one.xml"));
     // Replaced, not rewritten: a reader that has the file open keeps the old tokens.
     std::ifstream reader(dir / "hseeds.xml", std::ios::binary);
-    for (const TokenSpec& token : {kHotp2, kTotp1, kTotp2})
+    for (const TokenDescription& token : {kHotp2, kTotp1, kTotp2})
         ASSERT_EQ(record(recorder, token), "");
     ::umask(oldMask);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(reader), {}), expected("hseeds-one.xml"));
@@ -76,7 +78,7 @@ TEST(SeedFiles, FirstAndSecondTokenOfEachAlgorithmGiveTheExpectedOwnerOnlyFiles)
     EXPECT_EQ(slurp(rowsOnly / "tseeds.csv"), expected("tseeds-rows-only.csv"));
 }
 
-KeyPackage package(TokenSpec token, std::optional<int> digits = {},
+KeyPackage package(TokenDescription token, std::optional<int> digits = {},
                    std::optional<int> interval = {}, std::optional<std::string> user = {})
 {
     token.digits = digits.value_or(token.digits);
@@ -90,7 +92,7 @@ void write_seed_files(const TempDir& dir)
 {
     spit(dir / "tseeds.csv", ""); // rows without a header line
     SeedFileRecorder recorder(dir.path);
-    for (const TokenSpec& token : {kHotp1, kHotp2, kTotp1, kTotp2})
+    for (const TokenDescription& token : {kHotp1, kHotp2, kTotp1, kTotp2})
         ASSERT_EQ(record(recorder, token), "");
     SeedDocument xml = load_seed_document(Totp, dir.path); // the writers beneath the recorder
     spit(dir / "tseeds.xml", append_seed_token(xml, kTotp3));
@@ -156,8 +158,8 @@ TEST(ContainerConversion, RefusesAnotherSeedUnderAHeldSerialAndRemovesNothing)
     const pskc::Credential key = pskc::PresharedKey{bytes_of("0123456789abcdef"), "test.key"};
     const auto holding = [&](SecretBytes seed) {
         auto container = pskc::Container::create(key);
-        EXPECT_TRUE(container && container->add(package(
-                                     spec(Hotp, Sha1, 6, 30, "VK100000101", "", std::move(seed)))));
+        EXPECT_TRUE(container && container->add(package(describedToken(
+                                     Hotp, Sha1, 6, 30, "VK100000101", "", std::move(seed)))));
         EXPECT_TRUE(pskc::save_container(*container, dir / "held.pskc"));
     };
     const ConversionRequest request{

@@ -1,4 +1,4 @@
-#include "core/TokenSpec.h"
+#include "core/TokenDescription.h"
 
 #include <algorithm>
 #include <cctype>

@@ -14,7 +14,7 @@
 enum class OtpAlgorithm { Hotp, Totp };
 enum class OtpHash { Sha1, Sha256 };
 
-struct TokenSpec
+struct TokenDescription
 {
     OtpAlgorithm algorithm = OtpAlgorithm::Totp;
     OtpHash hash = OtpHash::Sha1;
