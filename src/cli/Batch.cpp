@@ -75,6 +75,17 @@ std::string without_line_end(std::string text)
     return text;
 }
 
+// Why a token failed, in words a summary line can stand on: the key's
+// failure alone is only its status.
+std::string reason_for(const OpError& error, const std::string& tokenSerial)
+{
+    if (error.fault != Fault::Device)
+        return without_line_end(error.detail);
+    return "the key failed to take the token SN=" + tokenSerial + " (" +
+           without_line_end(error.detail) +
+           (error.status == VN_ERR_TOUCH_TIMEOUT ? ": nobody touched the key in time)" : ")");
+}
+
 // Why a token was not recorded: each file that failed, with its reason.
 std::string unrecorded_reason(const ProgrammedToken& programmed)
 {
@@ -169,7 +180,7 @@ BatchSummary run_batch(CliContext& context, const BatchSettings& settings,
                 context.fail(programmed.error());
                 failed(exit_code_for(programmed.error().fault));
                 tokenFailed(tokenSerial ? std::optional(*tokenSerial) : std::nullopt,
-                            without_line_end(programmed.error().detail));
+                            reason_for(programmed.error(), tokenSerial.value_or("")));
                 // The key that failed one token is likely to fail the rest.
                 ready = std::unexpected(programmed.error());
                 continue;
