@@ -59,3 +59,10 @@ struct BatchSummary
 // Serials are proposed past those `held` names, which grows with each token.
 BatchSummary run_batch(CliContext& context, const BatchSettings& settings,
                        std::span<Recorder* const> recorders, HeldSerials& held);
+// Serials are proposed past those on each key only.
+inline BatchSummary run_batch(CliContext& context, const BatchSettings& settings,
+                              std::span<Recorder* const> recorders)
+{
+    HeldSerials held;
+    return run_batch(context, settings, recorders, held);
+}
