@@ -79,11 +79,11 @@ std::string without_line_end(std::string text)
 // failure alone is only its status.
 std::string reason_for(const OpError& error, const std::string& tokenSerial)
 {
-    if (error.fault != Fault::Device)
+    if (error.fault != Fault::Device && error.fault != Fault::TimedOut)
         return without_line_end(error.detail);
     return "the key failed to take the token SN=" + tokenSerial + " (" +
            without_line_end(error.detail) +
-           (error.status == VN_ERR_TOUCH_TIMEOUT ? ": nobody touched the key in time)" : ")");
+           (error.fault == Fault::TimedOut ? ": nobody touched the key in time)" : ")");
 }
 
 // Why a token was not recorded: each file that failed, with its reason.

@@ -93,10 +93,10 @@ OpResult<void> read_pin_setup(BatchOptions& options, std::ostream& err)
     if (!pin)
         return std::unexpected(pin.error());
     if (settings.pinPolicy)
-        if (const PinCheckResult check =
+        if (auto check =
                 check_pin_complexity(pin->text(), policy_record_with({}, *settings.pinPolicy));
-            !check.ok)
-            return fail(Fault::Refused, "--new-pin-file: " + check.message);
+            !check)
+            return fail(Fault::Refused, "--new-pin-file: " + check.error().detail);
     settings.newPin = std::move(*pin);
     return {};
 }
@@ -243,7 +243,7 @@ void add_batch_command(CLI::App& app, CliContext& context)
     command->add_option("-k,--keys", settings.keys, "Number of keys (with --users: at most)")
         ->check(CLI::PositiveNumber);
     command->add_option("-n,--tokens-per-key", settings.tokensPerKey, "Tokens on each key")
-        ->check(CLI::Range(1, VN_MAX_TOKENS))
+        ->check(CLI::Range(1, kMaxTokens))
         ->capture_default_str();
     add_token_options(*command, settings.token);
     command

@@ -32,11 +32,10 @@ const char* policy_option_name(PolicyField field)
     return "";
 }
 
-OpError pin_failure(const Err& error, const std::string& doing)
+OpError pin_failure(OpError error, const std::string& doing)
 {
-    // A timeout is the key's failure as much as a refused write.
-    const Fault fault = error.code == ErrCode::WrongPin ? Fault::Pin : Fault::Device;
-    return OpError{fault, 0, doing.empty() ? error.message : doing + error.message};
+    error.detail = doing + error.detail;
+    return error;
 }
 
 OpResult<Password> read_new_pin(const std::string& file, std::ostream& err)
@@ -115,8 +114,8 @@ OpResult<void> write_new_pin(CliContext& context, KeySession& key, std::string_v
         return fail(Fault::Refused,
                     "Please enable PIN policy before setting a PIN. (vnotp-cli pin policy "
                     "--enable)");
-    if (const PinCheckResult check = check_pin_complexity(newPin, *policy); !check.ok)
-        return fail(Fault::Refused, check.message);
+    if (auto check = check_pin_complexity(newPin, *policy); !check)
+        return check;
     context.touchPrompt();
     if (auto changed = change_pin(key, newPin, currentPin); !changed)
         return std::unexpected(pin_failure(changed.error(), "Failed to change PIN. Error: "));

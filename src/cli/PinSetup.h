@@ -40,5 +40,5 @@ OpResult<void> write_policy(CliContext& context, KeySession& key, const PolicyVa
 OpResult<void> write_new_pin(CliContext& context, KeySession& key, std::string_view newPin,
                              std::string_view currentPin);
 
-// The PIN check's failure as the command line reports it.
-OpError pin_failure(const Err& error, const std::string& doing = {});
+// A PIN operation's failure behind the window's prefix for it.
+OpError pin_failure(OpError error, const std::string& doing = {});
