@@ -310,6 +310,8 @@ void CMainDlg::showBusy(bool busy)
         ControlId::PinPolicy, ControlId::UpdatePin, ControlId::SeedRecords,
     };
     if (busy) {
+        // A disabled button loses the focus; it gets it back afterwards.
+        m_focusBeforeBusy = focusWidget();
         for (const int id : kKeyWork)
             if (isControlEnabled(id)) {
                 setControlEnabled(id, false);
@@ -320,6 +322,8 @@ void CMainDlg::showBusy(bool busy)
     for (const int id : m_heldButtons)
         setControlEnabled(id, true);
     m_heldButtons.clear();
+    if (m_focusBeforeBusy && isActiveWindow())
+        m_focusBeforeBusy->setFocus(Qt::OtherFocusReason);
 }
 
 void CMainDlg::registerForDeviceNotifications()
