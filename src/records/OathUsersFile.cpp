@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -20,14 +21,9 @@ namespace {
 constexpr std::size_t kMaximumUsersFileSize = 256u << 20;
 constexpr std::string_view kFieldSeparators = " \t\r\v\f";
 
-std::filesystem::path folder_of(const std::filesystem::path& path)
+FileAt lock_file(const FileAt& file)
 {
-    return path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-}
-
-std::filesystem::path lock_path(const std::filesystem::path& file)
-{
-    return file.string() + ".lock";
+    return file.with_suffix(".lock");
 }
 
 // The user a line is for: its second field; none for a comment or a line
@@ -53,13 +49,13 @@ void wipe_text(std::string& text)
     text.clear();
 }
 
-std::unexpected<OpError> lock_stays(const std::filesystem::path& file)
+std::unexpected<OpError> lock_stays(const FileAt& file)
 {
     return fail(Fault::Io,
                 fmt::format("{} stays in place: a login through pam_oath is updating {}, or one "
                             "that was stopped left it behind, and while it is there every login "
                             "through pam_oath fails. Remove it once no login is running.",
-                            lock_path(file).string(), file.string()));
+                            lock_file(file).shown.string(), file.shown.string()));
 }
 
 // FILE.lock as liboath takes it: created exclusively, write-locked, removed
@@ -67,14 +63,13 @@ std::unexpected<OpError> lock_stays(const std::filesystem::path& file)
 class UsersFileLock
 {
 public:
-    static OpResult<UsersFileLock> take(const std::filesystem::path& file,
-                                        std::chrono::milliseconds patience)
+    static OpResult<UsersFileLock> take(const FileAt& file, std::chrono::milliseconds patience)
     {
-        const std::filesystem::path path = lock_path(file);
+        const FileAt path = lock_file(file);
         const auto deadline = std::chrono::steady_clock::now() + patience;
         for (;;) {
-            FileDescriptor fd(
-                ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+            FileDescriptor fd(::openat(path.folder, path.name.c_str(),
+                                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
             if (fd) {
                 struct flock region = {};
                 region.l_type = F_WRLCK;
@@ -83,8 +78,8 @@ public:
                 return UsersFileLock(path, std::move(fd));
             }
             if (errno != EEXIST)
-                return fail(Fault::Io, fmt::format("{}: cannot be created ({})", path.string(),
-                                                   std::strerror(errno)));
+                return fail(Fault::Io, fmt::format("{}: cannot be created ({})",
+                                                   path.shown.string(), std::strerror(errno)));
             if (std::chrono::steady_clock::now() >= deadline)
                 return lock_stays(file);
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -94,21 +89,18 @@ public:
     UsersFileLock(UsersFileLock&& other) noexcept
         : m_path(std::move(other.m_path)), m_fd(std::move(other.m_fd))
     {
-        other.m_path.clear();
+        other.m_path.reset();
     }
     UsersFileLock& operator=(UsersFileLock&&) = delete;
     ~UsersFileLock()
     {
-        if (!m_path.empty())
-            ::unlink(m_path.c_str());
+        if (m_path)
+            remove_file(*m_path);
     }
 
 private:
-    UsersFileLock(std::filesystem::path path, FileDescriptor fd)
-        : m_path(std::move(path)), m_fd(std::move(fd))
-    {
-    }
-    std::filesystem::path m_path;
+    UsersFileLock(FileAt path, FileDescriptor fd) : m_path(std::move(path)), m_fd(std::move(fd)) {}
+    std::optional<FileAt> m_path;
     FileDescriptor m_fd;
 };
 
@@ -211,25 +203,39 @@ OpResult<std::string> with_oath_lines(std::string_view bytes, std::span<const Oa
     return out;
 }
 
-OpResult<void> check_oath_users_file(const std::filesystem::path& file,
-                                     std::span<const OathUsersLine> lines, bool replace,
-                                     std::chrono::milliseconds patience)
+OpResult<void> check_oath_users_file(const FileAt& file, std::span<const OathUsersLine> lines,
+                                     bool replace, std::chrono::milliseconds patience)
 {
-    if (auto folder = check_private_folder(folder_of(file)); !folder)
-        return folder;
     if (auto safe = check_private_file(file); !safe)
         return safe;
     const auto deadline = std::chrono::steady_clock::now() + patience;
-    std::error_code error;
-    while (std::filesystem::exists(std::filesystem::symlink_status(lock_path(file), error))) {
+    for (;;) {
+        const auto locked = file_exists(lock_file(file));
+        if (!locked)
+            return std::unexpected(locked.error());
+        if (!*locked)
+            break;
         if (std::chrono::steady_clock::now() >= deadline)
             return lock_stays(file);
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    // liboath writes its update to FILE.new, created exclusively; one left by
+    // a login that was stopped makes every later login fail.
+    const FileAt stale = file.with_suffix(".new");
+    const auto left = file_exists(stale);
+    if (!left)
+        return std::unexpected(left.error());
+    if (*left)
+        return fail(Fault::Refused,
+                    fmt::format("{} is left over from a login through pam_oath that was stopped "
+                                "while it updated {}; while it is there every login through "
+                                "pam_oath fails. Remove it (rm {}) once no login is running, and "
+                                "try again.",
+                                stale.shown.string(), file.shown.string(), stale.shown.string()));
     auto bytes = read_private_file(file, kMaximumUsersFileSize);
     if (!bytes)
         return std::unexpected(bytes.error());
-    auto edited = with_oath_lines(bytes->value_or(std::string()), lines, replace, file);
+    auto edited = with_oath_lines(bytes->value_or(std::string()), lines, replace, file.shown);
     if (bytes->has_value())
         wipe_text(**bytes);
     if (!edited)
@@ -238,9 +244,8 @@ OpResult<void> check_oath_users_file(const std::filesystem::path& file,
     return {};
 }
 
-OpResult<void> write_oath_users_file(const std::filesystem::path& file,
-                                     std::span<const OathUsersLine> lines, bool replace,
-                                     std::chrono::milliseconds patience)
+OpResult<void> write_oath_users_file(const FileAt& file, std::span<const OathUsersLine> lines,
+                                     bool replace, std::chrono::milliseconds patience)
 {
     const auto lock = UsersFileLock::take(file, patience);
     if (!lock)
@@ -249,7 +254,7 @@ OpResult<void> write_oath_users_file(const std::filesystem::path& file,
     if (!current)
         return std::unexpected(current.error());
     auto edited =
-        with_oath_lines(*current ? (*current)->bytes : std::string(), lines, replace, file);
+        with_oath_lines(*current ? (*current)->bytes : std::string(), lines, replace, file.shown);
     if (*current)
         wipe_text((*current)->bytes);
     if (!edited)

@@ -16,6 +16,7 @@
 #include <array>
 #include <ctime>
 #include <memory>
+#include <optional>
 
 class SeedFileRecorder final : public Recorder
 {
@@ -24,10 +25,12 @@ public:
 
     const std::filesystem::path& folder() const { return m_folder; }
 
-    std::vector<std::filesystem::path> folders() const override { return {m_folder}; }
-    // The folder and both files must be safe to write, the XML file must
-    // parse, and the CSV row must be able to hold the serial number and user
-    // name as they are.
+    // The seed folder; an empty one (no default could be chosen, see
+    // records/SeedFolder.h) is refused with what to do.
+    OpResult<std::vector<const OpenFolder*>> open_folders() override;
+    // The folder and both files must be safe to write and kept from other
+    // accounts, the XML file must parse, and the CSV row must be able to hold
+    // the serial number and user name as they are.
     OpResult<void> check(const TokenDescription& token) override;
     std::vector<RecordOutcome> record(const TokenDescription& token,
                                       std::string_view keySerial) override;
@@ -50,9 +53,11 @@ private:
 
     // The algorithm's document as the file holds it now.
     SeedDocument& document(OtpAlgorithm algorithm);
-    std::optional<FileIdentity> identity_of(const std::filesystem::path& path) const;
+    std::optional<FileIdentity> identity_of(const FileAt& file) const;
+    FileAt xml_file(OtpAlgorithm algorithm) const;
 
     std::filesystem::path m_folder;
+    std::optional<OpenFolder> m_open;
     std::array<Cached, 2> m_cache; // by algorithm
 };
 

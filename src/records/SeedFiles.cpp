@@ -102,7 +102,6 @@ SeedDocument parse_seed_document(OtpAlgorithm algorithm, std::string_view bytes)
     SeedDocument document;
     if (bytes.empty()) {
         document.xml.load_string(algorithm == OtpAlgorithm::Hotp ? kHotpTemplate : kTotpTemplate);
-        document.fromTemplate = true;
         return document;
     }
     const pugi::xml_parse_result parsed = document.xml.load_buffer(
@@ -121,7 +120,12 @@ SeedDocument parse_seed_document(OtpAlgorithm algorithm, std::string_view bytes)
 
 SeedDocument load_seed_document(OtpAlgorithm algorithm, const std::filesystem::path& folder)
 {
-    auto bytes = read_private_file(seed_xml_path(algorithm, folder), kSeedFileLimit);
+    return load_seed_file(algorithm, seed_xml_path(algorithm, folder));
+}
+
+SeedDocument load_seed_file(OtpAlgorithm algorithm, const FileAt& xml)
+{
+    auto bytes = read_private_file(xml, kSeedFileLimit);
     if (!bytes) {
         SeedDocument document;
         document.unusableReason = bytes.error().detail;
@@ -181,9 +185,9 @@ std::string seed_csv_row(const TokenDescription& token)
     return utf8_to_utf16le(row.bytes);
 }
 
-OpResult<void> write_seed_csv(const std::filesystem::path& path, const TokenDescription& token)
+OpResult<void> write_seed_csv(const FileAt& csv, const TokenDescription& token)
 {
-    auto file = open_private_for_append(path);
+    auto file = open_private_for_append(csv);
     if (!file)
         return std::unexpected(file.error());
     const int fd = file->fd.get();
@@ -208,6 +212,6 @@ OpResult<void> write_seed_csv(const std::filesystem::path& path, const TokenDesc
     // A file this append created goes again, or the next append would find it
     // and leave out the header.
     if (file->created)
-        ::unlink(path.c_str());
+        remove_file(csv);
     return fail(Fault::Io, reason);
 }

@@ -7,6 +7,7 @@
 // file to the last byte of the CSV row; SeedFileRecorder does exactly that.
 
 #include "core/Error.h"
+#include "core/SecretFile.h"
 #include "core/TokenDescription.h"
 
 #include <pugixml.hpp>
@@ -30,9 +31,6 @@ struct SeedDocument
     // The file could not be read, or is not safe to write: the reason then
     // names the file and says so itself.
     bool unreadable = false;
-    // True when the document is the built-in template because there was no
-    // file, or only an empty one, to read.
-    bool fromTemplate = false;
 
     bool usable() const { return unusableReason.empty(); }
 };
@@ -46,6 +44,8 @@ SeedDocument parse_seed_document(OtpAlgorithm algorithm, std::string_view bytes)
 // template when the file does not exist or is empty. A file that is not safe
 // to write (a link, another account's file, ...) is unusable.
 SeedDocument load_seed_document(OtpAlgorithm algorithm, const std::filesystem::path& folder);
+// The same for the XML file `xml` in a folder held open.
+SeedDocument load_seed_file(OtpAlgorithm algorithm, const FileAt& xml);
 
 // Appends the token to a usable document, in the order the importer reads
 // its children, and gives the whole document's bytes as they are saved.
@@ -57,8 +57,8 @@ std::string seed_document_bytes(const SeedDocument& document);
 std::string seed_csv_header(OtpAlgorithm algorithm);
 std::string seed_csv_row(const TokenDescription& token);
 
-// Appends the token's row to the CSV file at `path`, with the header line if
+// Appends the token's row to the CSV file, with the header line if
 // the file did not exist before; a new file is owner-only. On a short write
 // the file is cut back to where the append began, so no half UTF-16 row is
 // ever left for the next row to be glued onto.
-OpResult<void> write_seed_csv(const std::filesystem::path& path, const TokenDescription& token);
+OpResult<void> write_seed_csv(const FileAt& csv, const TokenDescription& token);
