@@ -31,6 +31,7 @@ TEST_F(CliTest, EachFailureHasItsCodeAndARefusalTouchesNothing)
     write("empty", "");
     write("blank", " \t\nabc\n");
     write("users", "# one a line\nann\n\nDoe, Jane\n");
+    ::chmod(qPrintable(write("open-users", "ann\n")), 0662); // whoever writes it chooses
     ASSERT_EQ(cli({"program", "--serial", "G1", "--no-plaintext", "--pskc", dir.filePath("good"),
                    "--pskc-password-file", dir.filePath("password")})
                   .code,
@@ -81,6 +82,9 @@ TEST_F(CliTest, EachFailureHasItsCodeAndARefusalTouchesNothing)
          "a double quote: the CSV seed file cannot hold them. With --pskc FILE --no-plaintext"},
         {{}, {"batch", "--users", "$D/users", "-o", "$D/seeds"}, {}, 2,
          "$D/users, user 2 (\"Doe, Jane\"): The user name must not contain a comma"},
+        {{}, {"batch", "--users", "$D/open-users", "--oath-users", "$D/seeds/u", "--oath-users-replace"},
+         {}, 2, "$D/open-users: can be written by other accounts, who could change what it holds; "
+         "it is not read."},
         {{}, {"remove", "X"}, {}, 2, "add --yes"},
         {{}, program + QStringList{"--serial", "=1+2"}, {}, 2,
          "The serial number must not begin with =, +, - or @"},
@@ -90,7 +94,7 @@ TEST_F(CliTest, EachFailureHasItsCodeAndARefusalTouchesNothing)
          "--no-plaintext needs --pskc or --oath-users"},
         {{}, program + QStringList{"--oath-users", "$D/users", "--user", "a b"}, {}, 2,
          "The user name \"a b\" cannot go into the pam_oath users file $D/users"},
-        {{}, {"program", "--out-dir", "$D/missing"}, {}, 2, "does not exist or cannot be written"},
+        {{}, {"program", "--out-dir", "$D/missing"}, {}, 2, "the seed folder $D/missing does not exist"},
         {{"bad xml"}, program, {}, 2, "$D/seeds/tseeds.xml cannot be parsed"},
         {{}, {"otp", "NOPE"}, {}, 2, "The key holds no token SN=NOPE."},
         {{"unplug", kKey}, {"info"}, {}, 3, "0x80564E02"},
