@@ -23,7 +23,7 @@ void add_remove_command(CLI::App& app, CliContext& context)
         const auto target = find_token_target(context, key, *serial);
         if (!target)
             return;
-        const std::string what = "token SN=" + *serial + " (" + token_cells(target->record)[1] +
+        const std::string what = "token SN=" + *serial + " (" + token_cells(target->token)[1] +
                                  ") from key " + target->keySerial;
         if (!*yes && !ask_yes_no("Delete " + what + "?", context.err)) {
             context.fail(ExitCode::Usage,
@@ -31,7 +31,7 @@ void add_remove_command(CLI::App& app, CliContext& context)
             return;
         }
         context.touchPrompt();
-        if (auto removed = key.remove(target->record, target->access.text()); !removed) {
+        if (auto removed = key.remove(target->token, target->access.text()); !removed) {
             context.fail(removed.error(), "Failed to delete the OTP token SN=" + *serial);
             return;
         }

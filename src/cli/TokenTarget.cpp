@@ -22,10 +22,10 @@ std::optional<TokenTarget> find_token_target(CliContext& context, KeySession& ke
         context.fail(access.error());
         return std::nullopt;
     }
-    const auto record = token_with_serial(key, serial);
-    if (!record) {
-        context.fail(record.error());
+    auto token = token_with_serial(key, serial);
+    if (!token) {
+        context.fail(token.error());
         return std::nullopt;
     }
-    return TokenTarget{std::move(*keySerial), std::move(*access), *record};
+    return TokenTarget{std::move(*keySerial), std::move(*access), std::move(*token)};
 }

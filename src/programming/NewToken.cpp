@@ -4,7 +4,6 @@
 #include "programming/SeedHandling.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace {
 
@@ -83,20 +82,4 @@ OpResult<void> check_user_name(std::string_view user)
         return fail(Fault::Refused,
                     "The user name must not contain a control character such as a line break.");
     return {};
-}
-
-OtpTokenRecord make_token_record(const TokenDescription& token)
-{
-    OtpTokenRecord record{};
-    record.slot = VN_SLOT_ALL;
-    record.type = token.algorithm == OtpAlgorithm::Hotp ? VN_TYPE_HOTP : VN_TYPE_TOTP;
-    record.hash = token.hash == OtpHash::Sha1 ? VN_HASH_SHA1 : VN_HASH_SHA256;
-    record.digits = static_cast<uint32_t>(token.digits);
-    // HOTP tokens carry the chosen interval too; the key ignores it for them.
-    record.interval = static_cast<uint32_t>(token.interval);
-    std::memcpy(record.serial, token.serial.data(),
-                std::min(token.serial.size(), kSerialNumberLength));
-    std::memcpy(record.seed, token.seed.data(), std::min(token.seed.size(), kSeedBufferSize));
-    record.seedLength = static_cast<uint32_t>(token.seed.size());
-    return record;
 }

@@ -2,13 +2,10 @@
 
 // A new token as the New Token dialog and the command line take it: the
 // choices and the texts as typed, checked and decoded into the TokenDescription
-// that programs the key and goes to every record, and the record the key is
-// programmed with.
+// that programs the key and goes to every record.
 
 #include "core/Error.h"
 #include "core/TokenDescription.h"
-
-#include <VN_Manager.h>
 
 #include <string>
 #include <string_view>
@@ -44,6 +41,3 @@ OpResult<TokenDescription> check_new_token(const NewTokenInput& input);
 // The user name's part of check_new_token, for a user given before the rest
 // of the token is known (a batch's users file is checked before any key).
 OpResult<void> check_user_name(std::string_view user);
-
-// The record that programs the token into the key.
-OtpTokenRecord make_token_record(const TokenDescription& token);

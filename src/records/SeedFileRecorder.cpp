@@ -1,6 +1,5 @@
 #include "records/SeedFileRecorder.h"
 
-#include "core/Secret.h"
 #include "core/SecretFile.h"
 
 #include <fmt/format.h>
@@ -79,19 +78,19 @@ SeedFileRecorder::identity_of(const FileAt& file) const
     return FileIdentity{st.st_dev, st.st_ino, st.st_size, st.st_mtim};
 }
 
-SeedDocument& SeedFileRecorder::document(OtpAlgorithm algorithm)
+SeedFileText& SeedFileRecorder::text(OtpAlgorithm algorithm)
 {
     Cached& cached = m_cache[index(algorithm)];
     const FileAt xml = xml_file(algorithm);
     const auto now = identity_of(xml);
-    const bool unchanged = cached.document && cached.document->usable() &&
+    const bool unchanged = cached.text && cached.text->usable() &&
                            cached.present == now.has_value() && (!now || cached.identity == *now);
     if (!unchanged) {
-        cached.document = std::make_unique<SeedDocument>(load_seed_file(algorithm, xml));
+        cached.text = std::make_unique<SeedFileText>(load_seed_text(algorithm, xml));
         cached.present = now.has_value();
         cached.identity = now.value_or(FileIdentity{});
     }
-    return *cached.document;
+    return *cached.text;
 }
 
 OpResult<void> SeedFileRecorder::check(const TokenDescription& token)
@@ -108,7 +107,7 @@ OpResult<void> SeedFileRecorder::check(const TokenDescription& token)
         return csv;
     if (auto safe = check_private_file(xmlFile); !safe)
         return safe;
-    const SeedDocument& current = document(token.algorithm);
+    const SeedFileText& current = text(token.algorithm);
     if (current.unreadable)
         return fail(Fault::Refused, current.unusableReason);
     if (!current.usable())
@@ -131,17 +130,15 @@ std::vector<RecordOutcome> SeedFileRecorder::record(const TokenDescription& toke
     }
     const FileAt xmlFile = xml_file(token.algorithm);
 
-    SeedDocument& current = document(token.algorithm);
+    SeedFileText& current = text(token.algorithm);
     Cached& cached = m_cache[index(token.algorithm)];
     if (!current.usable()) {
         outcomes[0].failure = failure_at(xmlPath, OpError{Fault::Io, 0, current.unusableReason});
     } else {
-        std::string bytes = append_seed_token(current, token);
-        const auto written = replace_private_file(xmlFile, bytes);
-        wipe(bytes.data(), bytes.capacity());
+        const auto written = replace_private_file(xmlFile, current.append(token));
         if (!written) {
             outcomes[0].failure = failure_at(xmlPath, written.error());
-            cached.document.reset(); // it holds a token the file does not
+            cached.text.reset(); // it holds a token the file does not
         } else {
             if (const auto now = identity_of(xmlFile)) {
                 cached.identity = *now;

@@ -4,12 +4,13 @@
 // file and CSV file (records/SeedFiles.h).
 //
 // A run that records many tokens does not pay for reading what it has just
-// written: the parsed XML documents are kept between tokens, and a file is
-// read again only when it changed since this recorder last wrote or read it
-// (its identity, size or time, looked at under the folder's lock).
+// written: the XML files' bytes are kept between tokens (records/SeedFileText.h),
+// and a file is read again only when it changed since this recorder last
+// wrote or read it (its identity, size or time, looked at under the folder's
+// lock), so that a token another writer added meanwhile is never written over.
 
 #include "records/Recorder.h"
-#include "records/SeedFiles.h"
+#include "records/SeedFileText.h"
 
 #include <sys/types.h>
 
@@ -28,9 +29,9 @@ public:
     // The seed folder; an empty one (no default could be chosen, see
     // records/SeedFolder.h) is refused with what to do.
     OpResult<std::vector<const OpenFolder*>> open_folders() override;
-    // The folder and both files must be safe to write and kept from other
-    // accounts, the XML file must parse, and the CSV row must be able to hold
-    // the serial number and user name as they are.
+    // The folder and both files must be safe to write, the XML file must
+    // parse, and the CSV row must be able to hold the serial number and user
+    // name as they are.
     OpResult<void> check(const TokenDescription& token) override;
     std::vector<RecordOutcome> record(const TokenDescription& token,
                                       std::string_view keySerial) override;
@@ -46,13 +47,13 @@ private:
     };
     struct Cached
     {
-        std::unique_ptr<SeedDocument> document;
-        FileIdentity identity; // of the file the document was read from or written to
+        std::unique_ptr<SeedFileText> text;
+        FileIdentity identity; // of the file the text was read from or written to
         bool present = false;  // whether that file existed
     };
 
-    // The algorithm's document as the file holds it now.
-    SeedDocument& document(OtpAlgorithm algorithm);
+    // The algorithm's XML file as it holds it now.
+    SeedFileText& text(OtpAlgorithm algorithm);
     std::optional<FileIdentity> identity_of(const FileAt& file) const;
     FileAt xml_file(OtpAlgorithm algorithm) const;
 
