@@ -109,3 +109,20 @@ OpResult<ConversionFolders> lock_conversion_folders(std::span<const std::filesys
     held.locks = std::move(*locks);
     return held;
 }
+
+OpResult<LockedFileFolder> lock_file_folder(const std::filesystem::path& file,
+                                            std::string_view what,
+                                            std::chrono::milliseconds patience)
+{
+    const std::filesystem::path folderPath = folder_of(file);
+    auto folder =
+        OpenFolder::open(folderPath, fmt::format("the folder {} of {} {}", folderPath.string(),
+                                                 what, file.string()));
+    if (!folder)
+        return std::unexpected(folder.error());
+    auto lock = FolderLock::acquire(*folder, patience);
+    if (!lock)
+        return std::unexpected(lock.error());
+    const FileAt at = folder->file(file.filename(), file);
+    return LockedFileFolder{std::move(*folder), std::move(*lock), at};
+}

@@ -22,6 +22,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -75,3 +76,16 @@ OpResult<ConversionFolders> lock_conversion_folders(std::span<const std::filesys
                                                     const std::filesystem::path& out,
                                                     std::string outName,
                                                     std::chrono::milliseconds patience);
+
+// The folder of one destination file (`what` names its kind in messages:
+// "the PSKC file"), opened and checked, then locked; `file` names the file
+// relative to the open folder.
+struct LockedFileFolder
+{
+    OpenFolder folder;
+    FolderLock lock;
+    FileAt file;
+};
+OpResult<LockedFileFolder>
+lock_file_folder(const std::filesystem::path& file, std::string_view what,
+                 std::chrono::milliseconds patience = FolderLock::kDefaultPatience);

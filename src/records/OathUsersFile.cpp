@@ -1,6 +1,7 @@
 #include "records/OathUsersFile.h"
 
 #include "core/Codecs.h"
+#include "core/OpenFolder.h"
 #include "core/SecretFile.h"
 
 #include <fmt/format.h>
@@ -244,8 +245,12 @@ OpResult<void> check_oath_users_file(const FileAt& file, std::span<const OathUse
     return {};
 }
 
-OpResult<void> write_oath_users_file(const FileAt& file, std::span<const OathUsersLine> lines,
-                                     bool replace, std::chrono::milliseconds patience)
+namespace {
+
+// Steps 1 to 4 at the top, with `edit` making the new bytes from the old.
+template <class Edit>
+OpResult<void> rewrite_oath_users_file(const FileAt& file, std::chrono::milliseconds patience,
+                                       Edit edit)
 {
     const auto lock = UsersFileLock::take(file, patience);
     if (!lock)
@@ -253,8 +258,7 @@ OpResult<void> write_oath_users_file(const FileAt& file, std::span<const OathUse
     auto current = open_private_for_update(file, kMaximumUsersFileSize);
     if (!current)
         return std::unexpected(current.error());
-    auto edited =
-        with_oath_lines(*current ? (*current)->bytes : std::string(), lines, replace, file.shown);
+    OpResult<std::string> edited = edit(*current ? (*current)->bytes : std::string());
     if (*current)
         wipe_text((*current)->bytes);
     if (!edited)
@@ -270,4 +274,60 @@ OpResult<void> write_oath_users_file(const FileAt& file, std::span<const OathUse
     }
     wipe_text(*edited);
     return replaced;
+}
+
+} // namespace
+
+OpResult<void> write_oath_users_file(const FileAt& file, std::span<const OathUsersLine> lines,
+                                     bool replace, std::chrono::milliseconds patience)
+{
+    return rewrite_oath_users_file(file, patience, [&](std::string_view bytes) {
+        return with_oath_lines(bytes, lines, replace, file.shown);
+    });
+}
+
+OpResult<std::string> without_oath_user(std::string_view bytes, std::string_view user,
+                                        const std::filesystem::path& file)
+{
+    std::string out;
+    out.reserve(bytes.size());
+    bool found = false;
+    while (!bytes.empty()) {
+        const std::size_t end = std::min(bytes.find('\n'), bytes.size() - 1) + 1;
+        const std::string_view line = bytes.substr(0, end);
+        bytes.remove_prefix(end);
+        if (user_of(line) == user)
+            found = true;
+        else
+            out += line;
+    }
+    if (!found) {
+        wipe_text(out);
+        return fail(Fault::Refused, fmt::format("The pam_oath users file {} has no line for the "
+                                                "user {}; it is left as it is.",
+                                                file.string(), user));
+    }
+    return out;
+}
+
+OpResult<void> remove_oath_user(const std::filesystem::path& file, std::string_view user,
+                                std::chrono::milliseconds patience)
+{
+    const std::filesystem::path folderPath = folder_of(file);
+    const auto folder =
+        OpenFolder::open(folderPath, fmt::format("the folder {} of the pam_oath users file {}",
+                                                 folderPath.string(), file.string()));
+    if (!folder)
+        return std::unexpected(folder.error());
+    const FileAt at = folder->file(file.filename(), file);
+    if (auto safe = check_private_file(at); !safe)
+        return safe;
+    const auto exists = file_exists(at);
+    if (!exists)
+        return std::unexpected(exists.error());
+    if (!*exists)
+        return fail(Fault::Refused,
+                    fmt::format("The pam_oath users file {} does not exist.", file.string()));
+    return rewrite_oath_users_file(
+        at, patience, [&](std::string_view bytes) { return without_oath_user(bytes, user, file); });
 }

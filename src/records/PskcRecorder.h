@@ -16,9 +16,11 @@ public:
     static OpResult<PskcRecorder> open(const std::filesystem::path& path,
                                        const pskc::Credential& credential);
 
+    const pskc::Container& container() const { return m_update.container(); }
+
     OpResult<std::vector<const OpenFolder*>> open_folders() override;
-    // The file must be safe to write, the container must not be signed, nor protected below this
-    // tool's minimum, and must not hold the serial number.
+    // The file must be safe to write, the container must not be signed, nor
+    // protected below this tool's minimum, and must not hold the serial number.
     OpResult<void> check(const TokenDescription& token) override;
     // The key's serial number goes into the key package's DeviceInfo.
     std::vector<RecordOutcome> record(const TokenDescription& token,
