@@ -35,6 +35,7 @@ TEST(OathUsersRecorder, WritesItsLineKeepsEveryOtherAndRefusesBeforeTheKeyIsTouc
         bool replace;
         std::string after; // the whole file; empty: refused, the file stays as it was
         std::string refusal = {};
+        bool remove = false; // the user's lines taken out instead (oath-users remove)
     };
     const Case cases[] = {
         {"HOTP, 6 digits, into a new file", sha1(Hotp, "alice"), std::nullopt, false,
@@ -60,6 +61,15 @@ TEST(OathUsersRecorder, WritesItsLineKeepsEveryOtherAndRefusesBeforeTheKeyIsTouc
         {"#", sha1(Totp, "a#b"), others, false, "",
          "The user name \"a#b\" cannot go into the pam_oath users file F: it holds #, which "
          "marks a comment there."},
+        {"remove: every line of the user",
+         sha1(Hotp, "bob"),
+         others + "\nHOTP bob - 11\n",
+         false,
+         "# users\r\n\nHOTP\tcarol\t-\tab\t7\t123456\t2024-01-01T00:00:00L\n#HOTP alice - 00\n",
+         {},
+         true},
+        {"remove a user without a line", sha1(Hotp, "alice"), others, false, "",
+         "The pam_oath users file F has no line for the user alice; it is left as it is.", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -71,7 +81,11 @@ TEST(OathUsersRecorder, WritesItsLineKeepsEveryOtherAndRefusesBeforeTheKeyIsTouc
             inFlight = ::open(file.c_str(), O_RDONLY);
         }
         OathUsersRecorder recorder(file, c.replace);
-        std::string result = record(recorder, c.token);
+        std::string result;
+        if (!c.remove)
+            result = record(recorder, c.token);
+        else if (auto removed = remove_oath_user(file, c.token.user); !removed)
+            result = "refused: " + removed.error().detail;
         if (const auto at = result.find(file.string()); at != std::string::npos)
             result.replace(at, file.string().size(), "F");
         EXPECT_EQ(result, c.after.empty() ? "refused: " + c.refusal : "");
