@@ -11,7 +11,7 @@ packages=(
     libgtest-dev libgmock-dev
     xvfb xauth xdotool xclip oathtool x11-utils imagemagick fonts-dejavu-core
     python3-pskc pskctool
-    clang libclang-rt-14-dev
+    clang libclang-rt-14-dev strace
     lintian desktop-file-utils appstream file fakeroot man-db bash-completion python3-jsonschema
     libpam-oath liboath-dev libpam0g-dev freeradius freeradius-utils
 )

@@ -1,5 +1,6 @@
 #include "app/CAboutDlg.h"
 
+#include "diag/FileLog.h"
 #include "records/SeedFolder.h"
 #include "ui/AppIcon.h"
 #include "ui/DialogKeys.h"
@@ -22,7 +23,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
     setModal(true);
 
     const DialogUnits du(font());
-    setFixedSize(du.size(269, 47));
+    setFixedSize(du.size(269, 67));
 
     // An icon control takes the system's icon size, not dialog units.
     constexpr int kIconSize = 32;
@@ -32,18 +33,23 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
     icon->setAccessibleName(QStringLiteral("Icon"));
 
     m_text = new QLabel(this);
-    m_text->setGeometry(du.rect(45, 7, 154, 32));
+    m_text->setGeometry(du.rect(45, 7, 154, 52));
     m_text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    // A long seed folder is shortened in the middle to fit; the tooltip has it whole.
-    const QString seedFolder =
-        QDir::toNativeSeparators(QString::fromStdString(default_seed_folder().string()));
-    const QString shownFolder =
-        m_text->fontMetrics().elidedText(seedFolder, Qt::ElideMiddle, m_text->width());
+    // A long path is shortened in the middle to fit; the tooltip has it whole.
+    const auto native = [](const std::filesystem::path& path) {
+        return QDir::toNativeSeparators(QString::fromStdString(path.string()));
+    };
+    const QString seedFolder = native(default_seed_folder());
+    const QString logFile = native(file_log_path());
+    const auto shown = [this](const QString& path) {
+        return m_text->fontMetrics().elidedText(path, Qt::ElideMiddle, m_text->width());
+    };
     m_text->setText(QStringLiteral("Vornik/Tessel OTP Programmer G2 (1.0.0)\n"
                                    "Programs the OTP tokens of a Vornik/Tessel key.\n"
                                    "Seed files are written to:\n") +
-                    shownFolder);
-    m_text->setToolTip(seedFolder);
+                    shown(seedFolder) + QStringLiteral("\nIts log is written to:\n") +
+                    shown(logFile));
+    m_text->setToolTip(seedFolder + QLatin1Char('\n') + logFile);
     m_text->setTextFormat(Qt::PlainText);
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);

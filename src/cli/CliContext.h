@@ -25,6 +25,7 @@ struct CliContext
     std::ostream& err;
     std::string pinFile;
     bool pinStdin = false;
+    bool verbose = false; // diagnostics on standard error
     // True once the user pressed Ctrl-C; the batch run looks between keys.
     std::function<bool()> interrupted = [] { return false; };
     int exitCode = 0;
