@@ -15,6 +15,8 @@ public:
     static OpResult<PskcRecorder> open(const std::filesystem::path& path,
                                        const pskc::Credential& credential);
 
+    const pskc::Container& container() const { return m_update.container(); }
+
     std::vector<std::filesystem::path> folders() const override;
     // The container must not be signed, nor protected below this tool's
     // minimum, and must not hold the serial number.
