@@ -110,6 +110,8 @@ TEST_F(CliTest, EachFailureHasItsCodeAndARefusalTouchesNothing)
          "--max-repeating: Please enter a whole number from 0 to 255 for the maximum number of "
          "repeating letters."},
         {{"pin"}, {"pin", "change", "--new-pin-file", "$D/newpin"}, {}, 6, "--pin-file"},
+        {{}, {"batch", "-k", "1", "--pin-policy", "min-length=6", "--new-pin-file", "$D/newpin"}, {},
+         2, "--new-pin-file: The minimum PIN length allowed is 6"},
         {{}, {"batch", "--users", "$D/open-users", "--oath-users", "$D/seeds/u", "--oath-users-replace"},
          {}, 2, "$D/open-users: can be written by other accounts, who could change what it holds; "
          "it is not read."},
