@@ -1,9 +1,10 @@
 #include "records/PskcRecorder.h"
 
 OpResult<PskcRecorder> PskcRecorder::open(const std::filesystem::path& path,
-                                          const pskc::Credential& credential)
+                                          const pskc::Credential& credential,
+                                          const pskc::ContainerSettings& settings)
 {
-    auto update = pskc::ContainerUpdate::open(path, credential);
+    auto update = pskc::ContainerUpdate::open(path, credential, settings);
     if (!update)
         return std::unexpected(update.error());
     return PskcRecorder(path, std::move(*update));
