@@ -16,12 +16,14 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QGridLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QTextCursor>
+#include <QTimer>
 #include <QTreeWidget>
 
 namespace {
@@ -38,16 +40,19 @@ QString withoutMnemonic(QString caption)
 CMainDlg::CMainDlg(DeviceApi& device) : CMainDlg(device, Options{}) {}
 
 CMainDlg::CMainDlg(DeviceApi& device, Options options)
-    : QDialog(nullptr), m_device(device), m_options(std::move(options))
+    : QDialog(nullptr), m_worker(device), m_options(std::move(options))
 {
     setWindowTitle(QStringLiteral("Vornik/Tessel OTP Programming Tool G2"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
+                   Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
     setModal(false);
-    setFixedSize(DialogUnits(font()).size(501, 344));
     m_state.records = loadSeedRecordsChoice();
     createControls();
+    // The arrangement of the template at its size; the list and the Messages
+    // panel take whatever the user gives the window beyond it.
+    resize(DialogUnits(font()).size(501, 344).expandedTo(minimumSizeHint()));
+    connect(&m_worker, &DeviceWorker::busyChanged, this, &CMainDlg::showBusy);
 }
 
 CMainDlg::~CMainDlg()
@@ -56,15 +61,17 @@ CMainDlg::~CMainDlg()
 }
 
 // The controls of the window's template, created in the template's order,
-// which is also the order Tab walks through them.
+// which is also the order Tab walks through them, then laid out as the
+// template arranges them: the list, the status line and the Messages panel
+// on the left, the buttons in two columns on the right.
 void CMainDlg::createControls()
 {
     const DialogUnits du(font());
 
-    addButton(ControlId::About, QStringLiteral("&About"), 378, 311, true, &CMainDlg::OnAppAbout);
+    auto* about =
+        addButton(ControlId::About, QStringLiteral("&About"), true, &CMainDlg::OnAppAbout);
 
     m_messages = new QPlainTextEdit(this);
-    m_messages->setGeometry(du.rect(26, 178, 343, 149));
     m_messages->setReadOnly(true);
     // Read-only, but the caret and keyboard selection work as in any edit.
     m_messages->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
@@ -76,13 +83,13 @@ void CMainDlg::createControls()
     m_messages->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_messages->setObjectName(QStringLiteral("messages"));
     m_messages->setAccessibleName(QStringLiteral("Messages"));
+    m_messages->setMinimumSize(du.size(343, 149) / 2);
     m_controls[ControlId::Messages] = m_messages;
 
-    addButton(ControlId::Refresh, QStringLiteral("Refresh"), 378, 80, false,
-              &CMainDlg::OnBnClickedRefresh);
+    auto* refresh = addButton(ControlId::Refresh, QStringLiteral("Refresh"), false,
+                              &CMainDlg::OnBnClickedRefresh);
 
     m_tokenList = new QTreeWidget(this);
-    m_tokenList->setGeometry(du.rect(26, 24, 343, 115));
     m_tokenList->setRootIsDecorated(false);
     m_tokenList->setItemsExpandable(false);
     m_tokenList->setUniformRowHeights(true);
@@ -94,33 +101,34 @@ void CMainDlg::createControls()
     m_tokenList->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_tokenList->setObjectName(QStringLiteral("tokenList"));
     m_tokenList->setAccessibleName(QStringLiteral("Tokens"));
+    m_tokenList->setMinimumSize(du.size(343, 115) / 2);
     m_controls[ControlId::TokenList] = m_tokenList;
 
-    addButton(ControlId::Remove, QStringLiteral("Remove"), 438, 52, false,
-              &CMainDlg::OnBnClickedRemovetoken);
-    addButton(ControlId::Clear, QStringLiteral("Clear"), 378, 180, true,
-              &CMainDlg::OnBnClickedClear);
-    addButton(ControlId::Reset, QStringLiteral("Reset"), 438, 80, false,
-              &CMainDlg::OnBnClickedReset);
-    addButton(ControlId::GetOtp, QStringLiteral("Get OTP"), 378, 52, false,
-              &CMainDlg::OnBnClickedGetOTP);
-    addButton(ControlId::NewToken, QStringLiteral("New Token"), 378, 24, false,
-              &CMainDlg::OnNewToken);
+    auto* remove = addButton(ControlId::Remove, QStringLiteral("Remove"), false,
+                             &CMainDlg::OnBnClickedRemovetoken);
+    auto* clear =
+        addButton(ControlId::Clear, QStringLiteral("Clear"), true, &CMainDlg::OnBnClickedClear);
+    auto* reset =
+        addButton(ControlId::Reset, QStringLiteral("Reset"), false, &CMainDlg::OnBnClickedReset);
+    auto* getOtp = addButton(ControlId::GetOtp, QStringLiteral("Get OTP"), false,
+                             &CMainDlg::OnBnClickedGetOTP);
+    auto* newToken =
+        addButton(ControlId::NewToken, QStringLiteral("New Token"), false, &CMainDlg::OnNewToken);
 
     auto* tokensLabel = new QLabel(QStringLiteral("Tokens:"), this);
-    tokensLabel->setGeometry(du.rect(26, 13, 58, 8));
     tokensLabel->setBuddy(m_tokenList);
     auto* messagesLabel = new QLabel(QStringLiteral("Messages:"), this);
-    messagesLabel->setGeometry(du.rect(26, 162, 58, 8));
     messagesLabel->setBuddy(m_messages);
 
-    addButton(ControlId::SetEnter, QStringLiteral("Set ENTER"), 438, 24, false,
-              &CMainDlg::OnSetEnter);
+    auto* setEnter =
+        addButton(ControlId::SetEnter, QStringLiteral("Set ENTER"), false, &CMainDlg::OnSetEnter);
 
     m_statusLine = new QLabel(this);
-    m_statusLine->setGeometry(du.rect(26, 147, 343, 8));
     m_statusLine->setTextFormat(Qt::PlainText);
     m_statusLine->setObjectName(QStringLiteral("statusLine"));
+    // A long text is cut at the list's width rather than widening the window.
+    m_statusLine->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    m_statusLine->setMinimumHeight(du.y(8));
     // Red on the window colour; every other label keeps the default colours.
     QPalette palette = m_statusLine->palette();
     palette.setColor(QPalette::WindowText, QColor(255, 0, 0));
@@ -130,14 +138,51 @@ void CMainDlg::createControls()
     m_statusLine->setAccessibleDescription(QStringLiteral("Status"));
     m_controls[ControlId::StatusLine] = m_statusLine;
 
-    addButton(ControlId::PinPolicy, QStringLiteral("PIN Policy"), 378, 108, false,
-              &CMainDlg::OnBnClickedPinPolicy);
-    addButton(ControlId::UpdatePin, QStringLiteral("Update PIN"), 438, 108, false,
-              &CMainDlg::OnBnClickedUpdatePin);
+    auto* pinPolicy = addButton(ControlId::PinPolicy, QStringLiteral("PIN Policy"), false,
+                                &CMainDlg::OnBnClickedPinPolicy);
+    auto* updatePin = addButton(ControlId::UpdatePin, QStringLiteral("Update PIN"), false,
+                                &CMainDlg::OnBnClickedUpdatePin);
     // Above About, as wide as both button columns: its caption is longer.
-    addButton(ControlId::SeedRecords, QStringLiteral("Seed records..."), 378, 293, true,
-              &CMainDlg::OnSeedRecords)
-        ->setGeometry(du.rect(378, 293, 115, 14));
+    auto* seedRecords = addButton(ControlId::SeedRecords, QStringLiteral("Seed records..."), true,
+                                  &CMainDlg::OnSeedRecords);
+
+    // Left: 26 units from the edge; the buttons 9 units right of the list,
+    // 5 apart, in rows 28 units apart.
+    auto* keyButtons = new QGridLayout;
+    keyButtons->setHorizontalSpacing(du.x(5));
+    keyButtons->setVerticalSpacing(du.y(14));
+    const QPushButton* grid[4][2] = {
+        {newToken, setEnter}, {getOtp, remove}, {refresh, reset}, {pinPolicy, updatePin}};
+    for (int row = 0; row < 4; ++row)
+        for (int column = 0; column < 2; ++column)
+            keyButtons->addWidget(const_cast<QPushButton*>(grid[row][column]), row, column);
+
+    auto* windowButtons = new QGridLayout;
+    windowButtons->setHorizontalSpacing(du.x(5));
+    windowButtons->setVerticalSpacing(du.y(4));
+    windowButtons->addWidget(clear, 0, 0);
+    windowButtons->setRowStretch(1, 1);
+    windowButtons->addWidget(seedRecords, 2, 0, 1, 2);
+    windowButtons->addWidget(about, 3, 0);
+    windowButtons->setColumnMinimumWidth(1, du.x(55));
+
+    auto* layout = new QGridLayout(this);
+    layout->setContentsMargins(du.x(26), du.y(13), du.x(8), du.y(17));
+    layout->setHorizontalSpacing(du.x(9));
+    layout->setVerticalSpacing(du.y(3));
+    layout->addWidget(tokensLabel, 0, 0);
+    layout->addWidget(m_tokenList, 1, 0);
+    layout->addLayout(keyButtons, 1, 1, Qt::AlignTop);
+    layout->addWidget(m_statusLine, 2, 0);
+    layout->addWidget(messagesLabel, 3, 0);
+    layout->addWidget(m_messages, 4, 0);
+    layout->addLayout(windowButtons, 4, 1);
+    layout->setColumnStretch(0, 1);
+    // The list and the panel share any height beyond the template's as they
+    // share it there.
+    layout->setRowStretch(1, 115);
+    layout->setRowStretch(4, 149);
+    layout->setRowMinimumHeight(2, du.y(12));
 
     // Tab order as the template lists the controls (labels and the status
     // line take no focus), then Seed records.
@@ -150,11 +195,12 @@ void CMainDlg::createControls()
         setTabOrder(control(order[i - 1]), control(order[i]));
 }
 
-QPushButton* CMainDlg::addButton(int id, const QString& caption, int x, int y, bool enabled,
+QPushButton* CMainDlg::addButton(int id, const QString& caption, bool enabled,
                                  void (CMainDlg::*handler)())
 {
+    const DialogUnits du(font());
     auto* button = new QPushButton(caption, this);
-    button->setGeometry(DialogUnits(font()).rect(x, y, 55, 14));
+    button->setMinimumSize(du.size(55, 14));
     // No push button is the default: Enter goes to the focused button, or
     // else becomes command 1.
     button->setAutoDefault(false);
@@ -163,8 +209,12 @@ QPushButton* CMainDlg::addButton(int id, const QString& caption, int x, int y, b
     button->setAccessibleName(withoutMnemonic(caption));
     button->setObjectName(QStringLiteral("button%1").arg(id));
     connect(button, &QPushButton::clicked, this, [this, handler] {
-        if (!m_destroyed)
-            (this->*handler)();
+        // One command at a time: a click while the key works on another one
+        // (before its buttons show it) is not a second command.
+        if (m_destroyed || m_worker.isBusy())
+            return;
+        Operation operation(*this);
+        (this->*handler)();
     });
     m_controls[id] = button;
     return button;
@@ -191,17 +241,82 @@ void CMainDlg::OnInitDialog()
     setUpTokenColumns();
 
     {
-        BusyCursor busy;
-        DetectDevice(*this);
-    }
-    // On a first start the library has just created the first key: no
-    // plug-in. Any other plug or pull since the watcher started is reported.
-    if (m_deviceNotification != nullptr)
-        m_deviceNotification->resync();
+        Operation operation(*this);
+        {
+            BusyCursor busy;
+            DetectDevice(*this);
+        }
+        // On a first start the library has just created the first key: no
+        // plug-in. Any other plug or pull since the watcher started is reported.
+        if (m_deviceNotification != nullptr)
+            m_deviceNotification->resync();
 
-    change_pin_button_status();
-    SetStatusText(QString());
+        change_pin_button_status();
+        SetStatusText(QString());
+    }
     control(ControlId::About)->setFocus(Qt::OtherFocusReason);
+}
+
+CMainDlg::Operation::Operation(CMainDlg& window) : m_window(window)
+{
+    ++m_window.m_operations;
+}
+
+CMainDlg::Operation::~Operation()
+{
+    if (--m_window.m_operations > 0)
+        return;
+    // A close asked for while the key worked ends the program now, with the
+    // code it asked for; keys plugged or pulled meanwhile come next.
+    if (const int command = std::exchange(m_window.m_pendingClose, 0); command != 0)
+        m_window.CloseMainWindow(command);
+    else if (!m_window.m_plugEvents.empty())
+        QTimer::singleShot(0, &m_window, [w = &m_window] { w->handlePlugEvent(); });
+}
+
+void CMainDlg::queuePlugEvent(bool arrived)
+{
+    m_plugEvents.push_back(arrived);
+    if (m_operations == 0 && m_plugEvents.size() == 1)
+        QTimer::singleShot(0, this, [this] { handlePlugEvent(); });
+}
+
+void CMainDlg::handlePlugEvent()
+{
+    if (m_destroyed || m_operations > 0 || m_plugEvents.empty())
+        return;
+    const bool arrived = m_plugEvents.front();
+    m_plugEvents.pop_front();
+    Operation operation(*this);
+    if (!arrived) {
+        OnKeyRemoval(*this);
+        return;
+    }
+    BusyCursor busy;
+    // The settle wait runs where the calls run, so that the window stays alive.
+    OnKeyArrival(*this, [this](std::chrono::milliseconds duration) {
+        m_worker.runOnWorker([this, duration] { m_options.arrivalWait(duration); });
+    });
+}
+
+void CMainDlg::showBusy(bool busy)
+{
+    // Every button that starts work on the key waits for the call under way.
+    static constexpr int kKeyWork[] = {
+        ControlId::NewToken, ControlId::SetEnter, ControlId::GetOtp,    ControlId::Remove,
+        ControlId::Refresh,  ControlId::Reset,    ControlId::PinPolicy, ControlId::UpdatePin,
+    };
+    if (busy) {
+        for (const int id : kKeyWork)
+            if (isControlEnabled(id)) {
+                setControlEnabled(id, false);
+                m_heldButtons.push_back(id);
+            }
+        return;
+    }
+    for (const int id : m_heldButtons)
+        setControlEnabled(id, true);
+    m_heldButtons.clear();
 }
 
 void CMainDlg::registerForDeviceNotifications()
@@ -215,11 +330,9 @@ void CMainDlg::registerForDeviceNotifications()
         return;
     }
     m_deviceNotification = watcher;
-    connect(watcher, &KeyDirWatcher::keyArrived, this, [this] {
-        BusyCursor busy; // the settle wait and the discovery block the window
-        OnKeyArrival(*this, m_options.arrivalWait);
-    });
-    connect(watcher, &KeyDirWatcher::keyRemoved, this, [this] { OnKeyRemoval(*this); });
+    // Handled one after another, never in the middle of another command.
+    connect(watcher, &KeyDirWatcher::keyArrived, this, [this] { queuePlugEvent(true); });
+    connect(watcher, &KeyDirWatcher::keyRemoved, this, [this] { queuePlugEvent(false); });
 }
 
 void CMainDlg::centreOnWorkArea()
@@ -256,6 +369,13 @@ void CMainDlg::OnDestroy()
 
 void CMainDlg::CloseMainWindow(int command)
 {
+    // The key cannot be interrupted: the program ends once the command
+    // under way has had its answer.
+    if (m_operations > 0) {
+        if (m_pendingClose == 0)
+            m_pendingClose = command;
+        return;
+    }
     OnDestroy();
     hide();
     QCoreApplication::exit(command);
@@ -387,8 +507,16 @@ std::time_t CMainDlg::now()
 
 void CMainDlg::OnAppAbout()
 {
-    CAboutDlg about(dialogParent());
-    about.exec();
+    if (!m_worker.isBusy()) {
+        CAboutDlg about(dialogParent());
+        about.exec();
+        return;
+    }
+    // While the key works the box must not hold up the answer of its call:
+    // shown without a loop of its own.
+    auto* about = new CAboutDlg(dialogParent());
+    about->setAttribute(Qt::WA_DeleteOnClose);
+    about->open();
 }
 
 void CMainDlg::OnSeedRecords()
@@ -456,7 +584,7 @@ void CMainDlg::RefreshTokenList()
 void CMainDlg::change_pin_button_status()
 {
     BusyCursor busy;
-    ::change_pin_button_status(m_device, qobject_cast<QPushButton*>(control(ControlId::UpdatePin)));
+    ::change_pin_button_status(m_worker, qobject_cast<QPushButton*>(control(ControlId::UpdatePin)));
 }
 
 std::unique_ptr<QWidget> createMainWindow(DeviceApi& device)

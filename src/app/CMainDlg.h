@@ -5,11 +5,13 @@
 // longer than one command and connects every button to its operation; the
 // operations themselves are free functions over MainWindowPort.
 
+#include "app/DeviceWorker.h"
 #include "app/KeyDiscovery.h"
 #include "app/MainWindowPort.h"
 
 #include <QDialog>
 
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -44,7 +46,7 @@ public:
     bool Create();
 
     // MainWindowPort
-    DeviceApi& device() override { return m_device; }
+    DeviceApi& device() override { return m_worker; }
     WindowState& state() override { return m_state; }
     void AppendMessage(const QString& text) override;
     void SetStatusText(const QString& text) override;
@@ -81,9 +83,27 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // One command of the window (a button, the start, a key plugged or
+    // pulled), start to end. A close asked for during it, and hot-plug, wait
+    // for its end.
+    class Operation
+    {
+    public:
+        explicit Operation(CMainDlg& window);
+        ~Operation();
+        Operation(const Operation&) = delete;
+        Operation& operator=(const Operation&) = delete;
+
+    private:
+        CMainDlg& m_window;
+    };
+
     void createControls();
-    QPushButton* addButton(int id, const QString& caption, int x, int y, bool enabled,
+    QPushButton* addButton(int id, const QString& caption, bool enabled,
                            void (CMainDlg::*handler)());
+    void queuePlugEvent(bool arrived);
+    void handlePlugEvent();
+    void showBusy(bool busy);
     void OnInitDialog();
     void OnDestroy();
     void registerForDeviceNotifications();
@@ -103,10 +123,14 @@ private:
     void OnBnClickedClear();
     void OnBnClickedReset();
 
-    DeviceApi& m_device;
+    DeviceWorker m_worker;
     Options m_options;
     WindowState m_state;
     bool m_destroyed = false;
+    int m_operations = 0;
+    int m_pendingClose = 0;         // the exit code asked for during a command
+    std::deque<bool> m_plugEvents;  // true: a key arrived, false: one was pulled
+    std::vector<int> m_heldButtons; // disabled while the key works
 
     std::map<int, QWidget*> m_controls;
     QTreeWidget* m_tokenList = nullptr;

@@ -63,7 +63,15 @@ void sleepOnThisThread(std::chrono::milliseconds duration)
 void OnKeyArrival(MainWindowPort& window, const ArrivalWait& wait)
 {
     wait(kArrivalSettleTime);
+    // The key in hand may not be the one the window last saw: everything the
+    // window's start evaluates is evaluated again, and nothing learnt from
+    // the previous key (its PIN, a refusal in the status line) stays.
+    WindowState& state = window.state();
+    state.cachedPin.clear();
+    state.records = loadSeedRecordsChoice();
     DetectDevice(window);
+    window.change_pin_button_status();
+    window.SetStatusText(QString());
 }
 
 void OnKeyRemoval(MainWindowPort& window)

@@ -21,7 +21,9 @@ inline constexpr std::chrono::milliseconds kArrivalSettleTime{2000};
 using ArrivalWait = std::function<void(std::chrono::milliseconds)>;
 void sleepOnThisThread(std::chrono::milliseconds duration);
 
-// A key was plugged in: discovery again after the settle wait.
+// A key was plugged in: after the settle wait, everything the window's start
+// evaluates (discovery, the token list, the Update PIN button, the status
+// line, where seeds are recorded), and the PIN of the previous key forgotten.
 void OnKeyArrival(MainWindowPort& window, const ArrivalWait& wait);
 // A key was pulled out: the token list empties. Buttons, messages and the
 // remembered key serial stay as they are; the next operation reports the

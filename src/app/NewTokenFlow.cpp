@@ -146,6 +146,8 @@ void OnNewToken(MainWindowPort& window)
     if (dialog.saveResult() != kProgrammingSucceeded)
         return;
     const ProgrammedToken& programmed = *dialog.programmed();
+    // A refusal from an earlier attempt no longer holds.
+    window.SetStatusText(QString());
     window.AppendMessage(resultText(dialog.form(), programmed, !state.records.isDefault()));
     window.AppendMessage(enterResultLine(programmed.enter));
     window.RefreshTokenList();

@@ -20,7 +20,8 @@ const Switches kKeyButtons = {
 
 // The key is given its settle time before the library is asked. The key's
 // buttons and serial number only for a key that could be read; a listing
-// status that means nothing to the user is not even refreshed.
+// status that means nothing to the user is not even refreshed. Whatever was
+// found, the window's key-dependent state is evaluated afresh.
 TEST(KeyDiscovery, ArrivalWaitsThenReportsEnablesTheKeyButtonsAndRefreshes)
 {
     const QString noKey = "Vornik/Tessel device not found.\r\nYou may need to run this tool as "
@@ -44,13 +45,18 @@ TEST(KeyDiscovery, ArrivalWaitsThenReportsEnablesTheKeyButtonsAndRefreshes)
         FakeMainWindow window{key};
         arrange(key);
         window.windowState.keySerialNumber = "OLD";
+        window.windowState.cachedPin = "the last key's PIN";
         std::vector<std::chrono::milliseconds> waits;
         OnKeyArrival(window, [&](std::chrono::milliseconds wait) {
             EXPECT_TRUE(key.calls().empty());
             waits.push_back(wait);
         });
         EXPECT_EQ(waits, std::vector{std::chrono::milliseconds(2000)});
-        EXPECT_EQ(window.events, events);
+        // Whatever key is in hand now: the Update PIN button and the status
+        // line are the key's, and the last key's PIN is not offered to it.
+        EXPECT_EQ(window.events, events + QStringList{"<status:>"});
+        EXPECT_EQ(window.pinButtonUpdates, 1);
+        EXPECT_EQ(window.windowState.cachedPin, QString());
         EXPECT_EQ(window.switched, serialAfter == "OLD" ? Switches{} : kKeyButtons);
         EXPECT_EQ(window.windowState.keySerialNumber, serialAfter);
     }

@@ -390,6 +390,43 @@ private slots:
         QCOMPARE(waits, std::vector(3, std::chrono::milliseconds(2000)));
     }
 
+    // The Update PIN button and the status line belong to the key in hand:
+    // after each swap they are read from the new key, as at start.
+    void aSwappedKeyShowsItsOwnPinState()
+    {
+        VirtualKeyDevice key("HW1", true); // hardware mode, policy on, PIN set
+        storePolicy(key, openPolicy());
+        QCOMPARE(key.OtpSetAccess(VN_SLOT_ALL, "Kq7#pw12", 8), VN_OK);
+        key.unplug("HW1");
+        key.addKey("SW1", false); // software mode, policy on, no PIN
+        storePolicy(key, openPolicy());
+        key.unplug("SW1");
+        key.addKey("NP1", true); // no policy
+        key.unplug("NP1");
+        key.plug("HW1");
+        auto window =
+            openWindow(key, QString::fromStdString(key.keyDir()), [](std::chrono::milliseconds) {});
+        auto* updatePin = qobject_cast<QPushButton*>(window->control(ControlId::UpdatePin));
+        auto pinButton = [&] {
+            return (updatePin->isEnabled() ? "on " : "off ") + updatePin->text();
+        };
+        QCOMPARE(pinButton(), "on Change PIN");
+        const std::tuple<const char*, const char*, QString> swaps[] = {
+            {"HW1", "SW1", "on Set PIN"},
+            {"SW1", "NP1", "off Set PIN"}, // the caption stays; the button is off
+            {"NP1", "HW1", "on Change PIN"},
+        };
+        for (const auto& [out, in, expected] : swaps) {
+            window->SetStatusText("Token PIN incorrect.");
+            const int found = window->messagesText().count(kFound);
+            key.unplug(out);
+            key.plug(in);
+            QTRY_COMPARE(window->messagesText().count(kFound), found + 1);
+            QTRY_COMPARE(pinButton(), expected);
+            QCOMPARE(window->statusText(), QString());
+        }
+    }
+
     // PIN Policy, then Update PIN, by the window's buttons through the linked
     // library, on a key of each PIN mode. The new PIN's checks come in their
     // order and leave the key as it was; the current PIN is asked for once a

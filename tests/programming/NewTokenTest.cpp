@@ -153,8 +153,10 @@ TEST_F(NewTokenTest, SaveProgramsAndRecordsTheChosenTokenThenReportsSetsEnterAnd
         ASSERT_EQ(calls.size(), 1u);
         EXPECT_EQ(std::memcmp(&calls[0].record, &record, sizeof record), 0);
         EXPECT_EQ(calls[0].access, "1234");
+        // A refusal left in the status line by an earlier attempt is gone.
         EXPECT_EQ(window.events,
-                  (QStringList{"Save new token succeeded!\r\nSN=" + QString(record.serial) +
+                  (QStringList{"<status:>",
+                               "Save new token succeeded!\r\nSN=" + QString(record.serial) +
                                    ", SEED=" + seed + "\r\n",
                                "Set C/R succeeded!\r\n", "<refresh>"}));
         EXPECT_EQ(key.keyState().enter, enter);
@@ -213,9 +215,9 @@ TEST_F(NewTokenTest, AFullDiskIsReportedInTheMessagesPanelWithTheSeed)
         const FileSizeLimit full(static_cast<rlim_t>(std::min(oldXml.size(), oldCsv.size())));
         perform(d, {"saveButton"});
     });
-    ASSERT_EQ(window.events.size(), 3) << window.events.join("|").toStdString();
-    const QStringList lines = window.events[0].split("\r\n", Qt::SkipEmptyParts);
-    ASSERT_EQ(lines.size(), 4) << window.events[0].toStdString();
+    ASSERT_EQ(window.events.size(), 4) << window.events.join("|").toStdString();
+    const QStringList lines = window.events[1].split("\r\n", Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 4) << window.events[1].toStdString();
     EXPECT_EQ(lines[0], "Save new token succeeded!");
     EXPECT_EQ(lines[1], "SN=VK100000102, SEED=" + kSeed40);
     EXPECT_TRUE(lines[2].startsWith("Failed to record the new token in " + xml + ": "));

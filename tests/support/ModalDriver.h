@@ -29,11 +29,15 @@ public:
         m_timer.setInterval(5);
         QObject::connect(&m_timer, &QTimer::timeout, [this] {
             QWidget* dialog = QApplication::activeModalWidget();
-            if (!dialog || !m_act)
+            // A device call waits in an event loop: the dialog being acted on
+            // is not a new one.
+            if (!dialog || !m_act || m_acting)
                 return;
             if (m_clock.elapsed() < 20000) {
                 ++m_seen;
+                m_acting = true;
                 m_act(dialog);
+                m_acting = false;
             }
             if (dialog->isVisible())
                 dialog->close();
@@ -61,6 +65,7 @@ private:
     QElapsedTimer m_clock;
     std::function<void(QWidget*)> m_act;
     int m_seen = 0;
+    bool m_acting = false;
 };
 
 // Steps by object name: "okButton" clicks, "pinEdit=1234" fills an edit.
