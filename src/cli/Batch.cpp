@@ -3,7 +3,7 @@
 #include "cli/CliJson.h"
 
 #include "cli/ExitCode.h"
-#include "cli/PrintableText.h"
+#include "core/PrintableText.h"
 
 #include <ostream>
 #include <set>

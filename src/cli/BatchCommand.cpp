@@ -2,9 +2,9 @@
 #include "cli/CliJson.h"
 #include "cli/Commands.h"
 #include "cli/ExitCode.h"
-#include "cli/PrintableText.h"
 #include "cli/Recorders.h"
 #include "cli/UsersFile.h"
+#include "core/PrintableText.h"
 
 #include <fmt/format.h>
 

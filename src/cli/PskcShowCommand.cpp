@@ -1,9 +1,9 @@
 #include "cli/CliJson.h"
 #include "cli/Commands.h"
 #include "cli/ExitCode.h"
-#include "cli/PrintableText.h"
 #include "cli/PskcOptions.h"
 #include "core/Codecs.h"
+#include "core/PrintableText.h"
 #include "pskc/PskcFile.h"
 
 #include <fmt/format.h>

@@ -89,6 +89,7 @@ OpResult<void> check_token_texts(const TokenOptions& options, const std::string&
     if (options.noPlaintext)
         return {};
     TokenDescription texts;
+    texts.algorithm = algorithm_of(options); // an HOTP token's CSV file has no user column
     texts.serial = serial;
     texts.user = user;
     if (auto csv = check_csv_fields(texts); !csv)

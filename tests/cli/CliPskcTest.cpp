@@ -40,14 +40,15 @@ protected:
 };
 
 // `program --pskc` with a key file, as python3-pskc decrypts it and `pskc show`
-// lists it; a comma in a user name is fine without a CSV file. (A password and
+// lists it; a comma in a user name is fine without a CSV file, a leading @ in
+// an HOTP token's, whose CSV file has no user column. (A password and
 // --no-plaintext writing no seed file: the README's examples.)
 TEST_F(CliPskc, ProgramWritesWhatPythonPskcDecryptsAndShowLists)
 {
     const json expected = json::parse(R"([
       {"id": "H1", "algorithm": "urn:ietf:params:xml:ns:keyprov:pskc:hotp", "suite": "sha1",
        "digits": 6, "encoding": "DECIMAL", "counter": 0, "interval": null,
-       "user": "alice@example.org", "manufacturer": "Halvorn Security", "model": "Vornik",
+       "user": "@alice", "manufacturer": "Halvorn Security", "model": "Vornik",
        "serial": "H1", "binding": "VT20000001",
        "secret": "3132333435363738393031323334353637383930"},
       {"id": "T1", "algorithm": "urn:ietf:params:xml:ns:keyprov:pskc:totp",
@@ -59,7 +60,7 @@ TEST_F(CliPskc, ProgramWritesWhatPythonPskcDecryptsAndShowLists)
     const QStringList credential = {"--pskc-key-file", keyFile};
     const ProcessRun hotp =
         cli(QStringList{"program", "--type", "hotp", "--serial", "H1", "--seed-file", "-", "--user",
-                        "alice@example.org", "--out-dir", dir.path(), "--pskc", pskc} +
+                        "@alice", "--out-dir", dir.path(), "--pskc", pskc} +
                 credential,
             kSeed20.toLatin1());
     ASSERT_EQ(hotp.code, 0) << hotp.err;
@@ -89,18 +90,27 @@ TEST_F(CliPskc, ProgramWritesWhatPythonPskcDecryptsAndShowLists)
         << refused.err;
     EXPECT_FALSE(QFileInfo::exists(users));
     ASSERT_EQ(cli({"pskc", "convert", dir.filePath("hseeds.xml"), "--oath-users", users}).code, 0);
-    EXPECT_EQ(contents(users), "HOTP alice@example.org - " + kSeed20.toLatin1() + "\n");
+    EXPECT_EQ(contents(users), "HOTP @alice - " + kSeed20.toLatin1() + "\n");
 
     // Neither a UserId nor a Key Id is MAC-protected: whoever can write the
     // file can put a line break, an ESC sequence, bytes that are not UTF-8 or
     // one Key Id twice there.
     QByteArray doctored = contents(keyFile + ".pskc");
-    doctored.replace("alice@example.org", "a&#10;b&#27;[2J\xff").replace("Id=\"T1\"", "Id=\"H1\"");
+    doctored.replace("@alice", "a&#10;b&#27;[2J\xff").replace("Id=\"T1\"", "Id=\"H1\"");
     const QString odd = write("odd.pskc", doctored);
     const ProcessRun text = cli({"pskc", "show", odd, "--pskc-key-file", keyFile});
     EXPECT_TRUE(has(text.out, "VT20000001   HOTP   SHA-1    6      -        a\\nb\\x1B[2J\\xFF\n"))
         << text.out;
     EXPECT_TRUE(has(text.err, "holds the Key Id H1 more than once")) << text.err;
+    // Into the users file such a UserId is refused as --user refuses it, and named printably.
+    const QString named =
+        write("named.pskc", contents(keyFile + ".pskc").replace("@alice", "a&#10;b&#27;[2J\xff"));
+    const ProcessRun toUsers =
+        cli({"pskc", "convert", named, "--oath-users", users, "--pskc-key-file", keyFile});
+    EXPECT_EQ(toUsers.code, 2);
+    EXPECT_TRUE(has(toUsers.err, "user \"a\\nb\\x1B[2J\\xFF\": The user name holds characters"))
+        << toUsers.err;
+    EXPECT_EQ(contents(users), "HOTP @alice - " + kSeed20.toLatin1() + "\n");
     const ProcessRun asJson = cli({"pskc", "show", odd, "--json", "--pskc-key-file", keyFile});
     ASSERT_EQ(asJson.code, 0) << asJson.err;
     EXPECT_EQ(json::parse(asJson.out)["tokens"][0]["user"], "a\nb\x1b[2J\uFFFD");
