@@ -1,10 +1,11 @@
 // An XML seed file an administrator may have edited, or that another tool
 // wrote: loading it either marks it unusable or gives a document to which a
 // token is appended; the file written then parses and holds every token it
-// held before, unchanged, and the new one last.
+// held before, unchanged, and the new one last. The recorder, which splices
+// the token into the file's bytes where it can, writes those very bytes.
 
 #include "FuzzCheck.h"
-#include "records/SeedFiles.h"
+#include "records/SeedFileText.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -82,6 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
 
     SeedDocument document = load_seed_document(algorithm, folder.path);
+    SeedFileText text = load_seed_text(algorithm, folder.path);
+    FUZZ_CHECK(text.unusableReason == document.unusableReason);
     if (!document.usable())
         return 0;
     const std::vector<std::string> before = tokensOf(document.xml);
@@ -93,6 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     token.user = "\xC3\x85"
                  "dne & <S\xC3\xB8ren>";
     const std::string bytes = append_seed_token(document, token);
+    FUZZ_CHECK(text.append(token) == bytes);
 
     pugi::xml_document written;
     FUZZ_CHECK(written.load_buffer(bytes.data(), bytes.size()));

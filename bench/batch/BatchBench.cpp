@@ -12,6 +12,7 @@
 
 #include "cli/Batch.h"
 #include "core/Codecs.h"
+#include "device/DeviceApi.h"
 #include "programming/SeedHandling.h"
 #include "records/SeedFileRecorder.h"
 

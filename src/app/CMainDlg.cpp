@@ -584,7 +584,8 @@ void CMainDlg::RefreshTokenList()
 void CMainDlg::change_pin_button_status()
 {
     BusyCursor busy;
-    ::change_pin_button_status(m_worker, qobject_cast<QPushButton*>(control(ControlId::UpdatePin)));
+    ::change_pin_button_status(m_worker.api(),
+                               qobject_cast<QPushButton*>(control(ControlId::UpdatePin)));
 }
 
 std::unique_ptr<QWidget> createMainWindow(DeviceApi& device)

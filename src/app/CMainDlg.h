@@ -46,7 +46,7 @@ public:
     bool Create();
 
     // MainWindowPort
-    DeviceApi& device() override { return m_worker; }
+    DeviceApi& device() override { return m_worker.api(); }
     WindowState& state() override { return m_state; }
     void AppendMessage(const QString& text) override;
     void SetStatusText(const QString& text) override;

@@ -41,7 +41,8 @@ bool isUserInput(QEvent::Type type)
 
 } // namespace
 
-DeviceWorker::DeviceWorker(DeviceApi& device, QObject* parent) : QObject(parent), m_device(device)
+DeviceWorker::DeviceWorker(DeviceApi& device, QObject* parent)
+    : QObject(parent), m_relay(device, [this](const std::function<void()>& call) { run(call); })
 {
     if (::pipe2(m_wakePipe, O_CLOEXEC | O_NONBLOCK) != 0)
         qFatal("no pipe for the device worker");
@@ -169,88 +170,4 @@ bool DeviceWorker::eventFilter(QObject* watched, QEvent* event)
 void DeviceWorker::runOnWorker(const std::function<void()>& work)
 {
     run(work);
-}
-
-uint32_t DeviceWorker::ListDevice(uint32_t* reserved, uint32_t flags)
-{
-    uint32_t status = 0;
-    run([&] { status = m_device.ListDevice(reserved, flags); });
-    return status;
-}
-
-uint32_t DeviceWorker::GetDeviceInfo(DeviceInfoRecord* info)
-{
-    uint32_t status = 0;
-    run([&] { status = m_device.GetDeviceInfo(info); });
-    return status;
-}
-
-uint32_t DeviceWorker::OtpList(uint32_t slot, OtpTokenRecord* records)
-{
-    uint32_t status = 0;
-    run([&] { status = m_device.OtpList(slot, records); });
-    return status;
-}
-
-uint32_t DeviceWorker::OtpPersonalize(OtpTokenRecord record, const char* access, uint32_t accessLen,
-                                      uint8_t flag)
-{
-    uint32_t status = 0;
-    run([&] { status = m_device.OtpPersonalize(record, access, accessLen, flag); });
-    return status;
-}
-
-uint32_t DeviceWorker::OtpCalculate(OtpTokenRecord record, const char* challenge,
-                                    uint32_t challengeLen, char* otp, uint32_t* reserved,
-                                    const char* access, uint32_t accessLen)
-{
-    uint32_t status = 0;
-    run([&] {
-        status = m_device.OtpCalculate(record, challenge, challengeLen, otp, reserved, access,
-                                       accessLen);
-    });
-    return status;
-}
-
-uint32_t DeviceWorker::OtpDelete(OtpTokenRecord record, const char* access, uint32_t accessLen)
-{
-    uint32_t status = 0;
-    run([&] { status = m_device.OtpDelete(record, access, accessLen); });
-    return status;
-}
-
-uint32_t DeviceWorker::OtpReset()
-{
-    uint32_t status = 0;
-    run([&] { status = m_device.OtpReset(); });
-    return status;
-}
-
-uint32_t DeviceWorker::OtpSetValueWithEnter(uint8_t enter)
-{
-    uint32_t status = 0;
-    run([&] { status = m_device.OtpSetValueWithEnter(enter); });
-    return status;
-}
-
-uint32_t DeviceWorker::OtpHasAccess(uint32_t slot, uint8_t* hasAccess)
-{
-    uint32_t status = 0;
-    run([&] { status = m_device.OtpHasAccess(slot, hasAccess); });
-    return status;
-}
-
-uint32_t DeviceWorker::OtpSetAccess(uint32_t slot, const char* code, uint32_t codeLen)
-{
-    uint32_t status = 0;
-    run([&] { status = m_device.OtpSetAccess(slot, code, codeLen); });
-    return status;
-}
-
-uint32_t DeviceWorker::OtpChangeAccess(uint32_t slot, const char* oldCode, uint32_t oldLen,
-                                       const char* newCode, uint32_t newLen)
-{
-    uint32_t status = 0;
-    run([&] { status = m_device.OtpChangeAccess(slot, oldCode, oldLen, newCode, newLen); });
-    return status;
 }

@@ -14,7 +14,7 @@
 // disabled, and busyChanged(true) lets the main window do the same with its
 // own buttons. Calls that answer at once show nothing.
 
-#include "device/DeviceApi.h"
+#include "device/DeviceRelay.h"
 
 #include <QObject>
 #include <QPointer>
@@ -30,7 +30,7 @@ class QSocketNotifier;
 class QTimer;
 class QWidget;
 
-class DeviceWorker final : public QObject, public DeviceApi
+class DeviceWorker final : public QObject
 {
     Q_OBJECT
 
@@ -45,21 +45,8 @@ public:
     // Runs any work on the worker (a wait the window must not freeze for).
     void runOnWorker(const std::function<void()>& work);
 
-    uint32_t ListDevice(uint32_t* reserved, uint32_t flags) override;
-    uint32_t GetDeviceInfo(DeviceInfoRecord* info) override;
-    uint32_t OtpList(uint32_t slot, OtpTokenRecord* records) override;
-    uint32_t OtpPersonalize(OtpTokenRecord record, const char* access, uint32_t accessLen,
-                            uint8_t flag) override;
-    uint32_t OtpCalculate(OtpTokenRecord record, const char* challenge, uint32_t challengeLen,
-                          char* otp, uint32_t* reserved, const char* access,
-                          uint32_t accessLen) override;
-    uint32_t OtpDelete(OtpTokenRecord record, const char* access, uint32_t accessLen) override;
-    uint32_t OtpReset() override;
-    uint32_t OtpSetValueWithEnter(uint8_t enter) override;
-    uint32_t OtpHasAccess(uint32_t slot, uint8_t* hasAccess) override;
-    uint32_t OtpSetAccess(uint32_t slot, const char* code, uint32_t codeLen) override;
-    uint32_t OtpChangeAccess(uint32_t slot, const char* oldCode, uint32_t oldLen,
-                             const char* newCode, uint32_t newLen) override;
+    // The device library, each of its calls handed to the worker.
+    DeviceApi& api() { return m_relay.api(); }
 
 signals:
     // A call has been running for longer than the grace (true), or that call
@@ -83,7 +70,7 @@ private:
     void onWoken();
     void showBusy();
 
-    DeviceApi& m_device;
+    DeviceRelay m_relay;
 
     // Shared with the worker, under m_mutex.
     std::mutex m_mutex;

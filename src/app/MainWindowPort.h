@@ -9,7 +9,6 @@
 #include "app/ControlId.h"
 #include "app/SeedRecordsChoice.h"
 #include "core/Secret.h"
-#include "device/DeviceApi.h"
 
 #include <QString>
 #include <QStringList>
@@ -20,6 +19,7 @@
 #include <string>
 #include <vector>
 
+class DeviceApi;
 class QWidget;
 
 // What the main window remembers between commands.

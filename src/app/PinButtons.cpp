@@ -30,7 +30,7 @@ void change_pin_button_status(DeviceApi& device, QPushButton* updatePinButton)
         return;
     }
     updatePinButton->setEnabled(true);
-    const PinResult<bool> empty = is_access_empty(key);
+    const OpResult<bool> empty = is_access_empty(key);
     if (!empty) {
         spdlog::error("[change_pin_button_status] Failed to check is_access_empty");
         return;

@@ -4,8 +4,8 @@
 // handlers of the PIN Policy and Update PIN buttons.
 
 #include "app/MainWindowPort.h"
-#include "device/DeviceApi.h"
 
+class DeviceApi;
 class QPushButton;
 
 // Disabled while no policy is in force; otherwise enabled and captioned

@@ -36,13 +36,13 @@ bool obtainAccessText(MainWindowPort& window, KeySession& key, const char* handl
 // The record behind the row, from a fresh listing. A stale list is said in
 // the Messages panel; a failed listing stays silent here, since listing
 // failures are reported by the token list's own refresh.
-std::optional<OtpTokenRecord> freshRecord(MainWindowPort& window, KeySession& key, int row,
-                                          const QString& shownSerial)
+std::optional<ListedToken> freshRecord(MainWindowPort& window, KeySession& key, int row,
+                                       const QString& shownSerial)
 {
-    auto record = listed_token_at(key, row, toAnsi(shownSerial));
-    if (record)
-        return *record;
-    if (record.error().fault == Fault::StaleList)
+    auto token = listed_token_at(key, row, toAnsi(shownSerial));
+    if (token)
+        return std::move(*token);
+    if (token.error().fault == Fault::StaleList)
         window.AppendMessage(kStaleListMessage);
     return std::nullopt;
 }
@@ -68,13 +68,12 @@ void OnBnClickedGetOTP(MainWindowPort& window)
         return;
     // The time is taken now, before the touch prompt: the OTP is the one for
     // the moment the user asked, however long the key then waits.
-    const Challenge challenge = challenge_for(*record, window.now());
+    const std::time_t asked = window.now();
 
     window.SetStatusText(kTouchStatus);
     window.AppendMessage(kTouchMessage);
 
-    const auto otp =
-        key.calculate(*record, challenge, window.state().cachedPin.toUtf8().toStdString());
+    const auto otp = key.calculate(*record, asked, window.state().cachedPin.toUtf8().toStdString());
     if (otp) {
         window.AppendMessage(QStringLiteral("Get OTP succeeded!\r\n"));
         window.AppendMessage(QString::fromLatin1(otp_label(*record)) + fromAnsi(*otp) +
@@ -116,7 +115,7 @@ void OnBnClickedRemovetoken(MainWindowPort& window)
     } else {
         window.AppendMessage(
             QStringLiteral("Failed to delete the OTP token SN=%1 (error code = %2)\r\n")
-                .arg(fromAnsi(token_serial(*record)), statusHex(removed.error().status)));
+                .arg(fromAnsi(record->serial), statusHex(removed.error().status)));
     }
 }
 

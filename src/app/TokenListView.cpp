@@ -28,11 +28,11 @@ void RefreshTokenList(MainWindowPort& window)
         return;
     }
 
-    for (const OtpTokenRecord& record : *tokens) {
-        const auto cells = token_cells(record);
+    for (const ListedToken& token : *tokens) {
+        const auto cells = token_cells(token);
         window.appendTokenRow({fromAnsi(cells[0]), QString::fromStdString(cells[1]),
                                QString::fromStdString(cells[2]), QString::fromStdString(cells[3]),
                                QString::fromStdString(cells[4])});
-        window.state().listedSerials.push_back(token_serial(record));
+        window.state().listedSerials.push_back(token.serial);
     }
 }

@@ -2,7 +2,7 @@
 #include "app/CommandLine.h"
 #include "app/Startup.h"
 #include "core/Secret.h"
-#include "device/DeviceApi.h"
+#include "device/LinkedDevice.h"
 #include "ui/AppIcon.h"
 
 #include <QApplication>
@@ -16,6 +16,6 @@ int main(int argc, char* argv[])
     QApplication application(argc, argv);
     QApplication::setWindowIcon(appIcon());
 
-    LinkedDeviceApi device;
-    return Run([&device] { return createMainWindow(device); });
+    LinkedDevice device;
+    return Run([&device] { return createMainWindow(device.api()); });
 }

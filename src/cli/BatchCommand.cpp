@@ -110,7 +110,7 @@ void add_batch_command(CLI::App& app, CliContext& context)
     command->add_option("-k,--keys", settings.keys, "Number of keys (with --users: at most)")
         ->check(CLI::PositiveNumber);
     command->add_option("-n,--tokens-per-key", settings.tokensPerKey, "Tokens on each key")
-        ->check(CLI::Range(1, VN_MAX_TOKENS))
+        ->check(CLI::Range(1, kMaxTokens))
         ->capture_default_str();
     add_token_options(*command, settings.token);
     command

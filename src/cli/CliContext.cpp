@@ -44,24 +44,16 @@ OpResult<Password> CliContext::access(KeySession& key)
     if (!m_pins)
         m_pins = std::make_unique<PinSource>(pinFile, pinStdin, err);
     // Without a PIN in hand the key is not asked at all: checking an empty
-    // one would spend a retry. The prompt cannot say "none", so it throws.
-    struct NoPin
-    {
-        OpError error;
-    };
-    try {
-        auto access = access_for_operation(key, std::string(), [&] {
-            auto pin = m_pins->read();
-            if (!pin)
-                throw NoPin{pin.error()};
-            return std::string(pin->text());
-        });
-        if (!access)
-            return std::unexpected(access.error());
-        Password kept(*access);
-        wipe(access->data(), access->capacity());
-        return kept;
-    } catch (const NoPin& none) {
-        return std::unexpected(none.error);
-    }
+    // one would spend a retry.
+    auto access = query_pin(key, std::string(), [&]() -> OpResult<std::string> {
+        auto pin = m_pins->read();
+        if (!pin)
+            return std::unexpected(pin.error());
+        return std::string(pin->text());
+    });
+    if (!access)
+        return std::unexpected(access.error());
+    Password kept(*access);
+    wipe(access->data(), access->capacity());
+    return kept;
 }

@@ -14,15 +14,15 @@ json or_null(const std::string& text)
     return text.empty() ? json(nullptr) : json(text);
 }
 
-// The listing's texts back into values: "N/A" is what the tool does not know.
-json name_or_null(const std::string& cell)
+// A value the tool does not know is null.
+template <class T, class Word> json known_or_null(const Known<T>& value, Word word)
 {
-    return cell == "N/A" ? json(nullptr) : json(cell);
+    return value ? json(word(*value)) : json(nullptr);
 }
 
-json number_or_null(const std::string& cell)
+json number(int value)
 {
-    return cell == "N/A" ? json(nullptr) : json(std::stoi(cell));
+    return value;
 }
 
 // Every token object has these fields; the type and hash are null when the
@@ -48,11 +48,10 @@ json json_document(const std::string& command)
     return {{"version", kJsonVersion}, {"command", command}};
 }
 
-json token_json(const OtpTokenRecord& record, const std::string& keySerial)
+json token_json(const ListedToken& t, const std::string& keySerial)
 {
-    const auto cells = token_cells(record);
-    return token(cells[0], name_or_null(cells[1]), name_or_null(cells[2]), number_or_null(cells[3]),
-                 number_or_null(cells[4]), keySerial, "");
+    return token(t.serial, known_or_null(t.type, token_type_name), known_or_null(t.hash, hash_name),
+                 known_or_null(t.digits, number), known_or_null(t.interval, number), keySerial, "");
 }
 
 json token_json(const ProgrammedToken& programmed, bool showSeed)

@@ -8,7 +8,6 @@
 #include "programming/ProgramToken.h"
 #include "tokens/TokenCommands.h"
 
-#include <VN_Manager.h>
 #include <nlohmann/json.hpp>
 
 #include <iosfwd>
@@ -25,7 +24,7 @@ nlohmann::json json_document(const std::string& command);
 
 // A token listed by the key: the key does not know the user, and a value
 // the tool does not know is null.
-nlohmann::json token_json(const OtpTokenRecord& record, const std::string& keySerial);
+nlohmann::json token_json(const ListedToken& token, const std::string& keySerial);
 // A token just programmed; the seed only with showSeed.
 nlohmann::json token_json(const ProgrammedToken& programmed, bool showSeed);
 // A token of a PSKC file; the seed only with showSeed.

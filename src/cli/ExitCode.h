@@ -42,6 +42,7 @@ inline int exit_code_for(Fault fault)
         return ExitCode::NoSingleKey;
     case Fault::KeyUnreadable:
     case Fault::Device:
+    case Fault::TimedOut:
     case Fault::Mismatch:
         return ExitCode::KeyFailed;
     case Fault::Pin:

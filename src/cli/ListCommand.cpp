@@ -27,12 +27,12 @@ void add_list_command(CLI::App& app, CliContext& context)
         auto document = json_document("list");
         document["key"] = {{"serial", *serial}};
         document["tokens"] = nlohmann::json::array();
-        for (const OtpTokenRecord& record : *tokens) {
+        for (const ListedToken& token : *tokens) {
             if (*json) {
-                document["tokens"].push_back(token_json(record, *serial));
+                document["tokens"].push_back(token_json(token, *serial));
                 continue;
             }
-            const auto cells = token_cells(record);
+            const auto cells = token_cells(token);
             context.out << fmt::format("{:<14} {:<6} {:<8} {:<6} {}\n", printable(cells[0]),
                                        cells[1], cells[2], cells[3], cells[4]);
         }

@@ -15,9 +15,10 @@ void add_otp_command(CLI::App& app, CliContext& context)
         const auto target = find_token_target(context, key, *serial);
         if (!target)
             return;
-        const Challenge challenge = challenge_for(target->record, std::time(nullptr));
+        // The time of the request, not of the touch.
+        const std::time_t asked = std::time(nullptr);
         context.touchPrompt();
-        const auto otp = key.calculate(target->record, challenge, target->access.text());
+        const auto otp = key.calculate(target->token, asked, target->access.text());
         if (!otp) {
             context.fail(otp.error(), "Failed to get OTP");
             return;

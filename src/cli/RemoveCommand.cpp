@@ -25,14 +25,14 @@ void add_remove_command(CLI::App& app, CliContext& context)
         if (!target)
             return;
         const std::string what = "token SN=" + printable(*serial) + " (" +
-                                 token_cells(target->record)[1] + ") from key " + target->keySerial;
+                                 token_cells(target->token)[1] + ") from key " + target->keySerial;
         if (!*yes && !ask_yes_no("Delete " + what + "?", context.err)) {
             context.fail(ExitCode::Usage,
                          "nothing deleted: the token stays on key " + target->keySerial);
             return;
         }
         context.touchPrompt();
-        if (auto removed = key.remove(target->record, target->access.text()); !removed) {
+        if (auto removed = key.remove(target->token, target->access.text()); !removed) {
             context.fail(removed.error(),
                          "Failed to delete the OTP token SN=" + printable(*serial));
             return;

@@ -23,10 +23,10 @@ std::optional<TokenTarget> find_token_target(CliContext& context, KeySession& ke
         context.fail(access.error());
         return std::nullopt;
     }
-    const auto record = token_with_serial(key, serial);
-    if (!record) {
+    auto token = token_with_serial(key, serial);
+    if (!token) {
         // The serial given may have been pasted from a listing someone else wrote.
-        OpError error = record.error();
+        OpError error = token.error();
         const std::string shown = printable(serial);
         for (auto at = error.detail.find(serial); !serial.empty() && at != std::string::npos;
              at = error.detail.find(serial, at + shown.size()))
@@ -34,5 +34,5 @@ std::optional<TokenTarget> find_token_target(CliContext& context, KeySession& ke
         context.fail(error);
         return std::nullopt;
     }
-    return TokenTarget{std::move(*keySerial), std::move(*access), *record};
+    return TokenTarget{std::move(*keySerial), std::move(*access), std::move(*token)};
 }

@@ -6,8 +6,6 @@
 
 #include "cli/CliContext.h"
 
-#include <VN_Manager.h>
-
 #include <optional>
 #include <string>
 
@@ -15,7 +13,7 @@ struct TokenTarget
 {
     std::string keySerial;
     Password access;
-    OtpTokenRecord record{};
+    ListedToken token;
 };
 
 // Reports the failure through the context and answers nothing when the key,

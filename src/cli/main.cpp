@@ -2,6 +2,7 @@
 
 #include "cli/Commands.h"
 #include "core/Secret.h"
+#include "device/LinkedDevice.h"
 
 #include <csignal>
 #include <iostream>
@@ -22,8 +23,8 @@ int main(int argc, char** argv)
     disable_core_dumps();
     std::signal(SIGINT, on_interrupt);
 
-    LinkedDeviceApi device;
-    CliContext context{device, std::cout, std::cerr};
+    LinkedDevice device;
+    CliContext context{device.api(), std::cout, std::cerr};
     context.interrupted = [] { return g_interrupted != 0; };
     return run_cli(argc, argv, context);
 }

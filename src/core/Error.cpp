@@ -9,7 +9,7 @@ std::string status_hex(uint32_t status)
     return text;
 }
 
-OpError device_fault(uint32_t status)
+OpError device_fault(uint32_t status, Fault fault)
 {
-    return OpError{Fault::Device, status, status_hex(status)};
+    return OpError{fault, status, status_hex(status)};
 }

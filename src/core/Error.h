@@ -17,10 +17,12 @@ enum class Fault {
     MultipleKeys,  // more than one key is plugged in
     KeyUnreadable, // the key answered the listing but not the question for its identity
     Device,        // the key refused or failed the call; `status` says how
+    TimedOut,      // nobody touched the key in time (`status` is the key's answer)
     Mismatch,      // the key computes a different OTP than its seed gives
     StaleList,     // the token named is no longer where the listing showed it
     // The user.
-    Pin,       // the PIN is missing or wrong, or could not be checked
+    Pin,       // the PIN is missing or wrong, or could not be checked; `status` is
+               // the key's answer when the key itself refused the access code
     Refused,   // the input was refused before anything was written or the key touched
     Cancelled, // the user ended a prompt without an answer
     // Files and containers.
@@ -43,6 +45,12 @@ struct OpError
     Fault fault = Fault::Device;
     uint32_t status = 0; // the device library's status, where one was returned
     std::string detail;
+
+    // The key answered the call with a failure status: it was reached, and
+    // the status tells how it refused.
+    bool from_key() const { return status != 0; }
+
+    bool operator==(const OpError&) const = default;
 };
 
 template <class T> using OpResult = std::expected<T, OpError>;
@@ -56,5 +64,6 @@ inline std::unexpected<OpError> fail(Fault fault, std::string detail, uint32_t s
 // status builds it here.
 std::string status_hex(uint32_t status);
 
-// The key refused or failed a call; the detail is the status.
-OpError device_fault(uint32_t status);
+// The key refused or failed a call; the detail is the status. KeySession is
+// the one place that chooses the fault from the status.
+OpError device_fault(uint32_t status, Fault fault = Fault::Device);

@@ -93,6 +93,11 @@ OpResult<std::string> too_large(std::string_view name, std::string_view what, st
 OpResult<std::string> read_all(int fd, const std::filesystem::path& path, std::size_t limit)
 {
     std::string bytes;
+    // A file's whole size at once: seed files of many thousand tokens would
+    // otherwise be copied and wiped once for every doubling of the buffer.
+    struct stat st = {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+        bytes.reserve(std::min(static_cast<std::size_t>(st.st_size), limit) + 1);
     char buffer[16384];
     OpResult<std::string> result;
     for (;;) {

@@ -1,4 +1,5 @@
-#include "DeviceApi.h"
+#include "device/DeviceApi.h"
+#include "device/LinkedDevice.h"
 
 uint32_t LinkedDeviceApi::ListDevice(uint32_t* reserved, uint32_t flags)
 {
@@ -58,3 +59,7 @@ uint32_t LinkedDeviceApi::OtpChangeAccess(uint32_t slot, const char* oldCode, ui
 {
     return VN_OTP_ChangeAccess(slot, oldCode, oldLen, newCode, newLen);
 }
+
+LinkedDevice::LinkedDevice() : m_api(std::make_unique<LinkedDeviceApi>()) {}
+
+LinkedDevice::~LinkedDevice() = default;

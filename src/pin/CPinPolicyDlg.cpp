@@ -172,7 +172,7 @@ void CPinPolicyDlg::OnSaveCmd()
     }
 
     KeySession key(m_device);
-    PinResult<PinPolicyRecord> stored;
+    OpResult<PinPolicyRecord> stored;
     {
         BusyCursor busy;
         // The PIN state (digest, set time) is carried over; a key without a
@@ -180,8 +180,8 @@ void CPinPolicyDlg::OnSaveCmd()
         stored = read_pin_policy_to_update(key);
     }
     if (!stored) {
-        m_fileLog("[OnSaveCmd] " + stored.error().message);
-        setMessage(QString::fromStdString(stored.error().message));
+        m_fileLog("[OnSaveCmd] " + stored.error().detail);
+        setMessage(QString::fromStdString(stored.error().detail));
         return;
     }
     const PinPolicyRecord record = policy_record_with(*stored, values);
@@ -190,7 +190,7 @@ void CPinPolicyDlg::OnSaveCmd()
     showValues(values);
     // The write waits for a touch and blocks the thread: paint the prompt first.
     m_message->repaint();
-    PinResult<void> written;
+    OpResult<void> written;
     {
         BusyCursor busy;
         written = write_pin_policy(key, record);
@@ -199,7 +199,7 @@ void CPinPolicyDlg::OnSaveCmd()
         accept();
         return;
     }
-    const std::string text = "Failed to write PIN policy. Error: " + written.error().message;
+    const std::string text = "Failed to write PIN policy. Error: " + written.error().detail;
     m_fileLog("[OnSaveCmd] " + text);
     setMessage(QString::fromStdString(text));
 }

@@ -1,5 +1,6 @@
 #include "pin/PinAccess.h"
 
+#include "core/Secret.h"
 #include "pin/PinComplexity.h"
 
 #include <openssl/evp.h>
@@ -12,10 +13,13 @@
 namespace {
 
 constexpr char kHasPinAlready[] = "The device has a PIN already.";
+constexpr char kWrongPin[] = "Token PIN incorrect.";
 
-Err general(std::string message)
+// The key's failure, with its fault and status, worded for the user.
+std::unexpected<OpError> reworded(OpError error, std::string detail)
 {
-    return Err{ErrCode::General, std::move(message)};
+    error.detail = std::move(detail);
+    return std::unexpected(std::move(error));
 }
 
 int64_t now()
@@ -30,14 +34,13 @@ bool digestIsEmpty(const PinPolicyRecord& record)
 
 // Reads the record and checks the new PIN against it: the rules applied are
 // always the ones on the key at the moment of the change.
-PinResult<PinPolicyRecord> policyAdmitting(KeySession& device, std::string_view newPin)
+OpResult<PinPolicyRecord> policyAdmitting(KeySession& device, std::string_view newPin)
 {
     auto record = read_pin_policy(device);
     if (!record)
         return record;
-    const PinCheckResult check = check_pin_complexity(newPin, *record);
-    if (!check.ok)
-        return std::unexpected(general(check.message));
+    if (auto admitted = check_pin_complexity(newPin, *record); !admitted)
+        return std::unexpected(admitted.error());
     return record;
 }
 
@@ -56,11 +59,11 @@ std::array<uint8_t, kPinDigestSize> pin_digest(std::string_view pin)
     return digest;
 }
 
-PinResult<bool> is_hwmaccess_empty(KeySession& device)
+OpResult<bool> is_hwmaccess_empty(KeySession& device)
 {
     const auto hasAccess = device.has_access();
     if (!hasAccess)
-        return std::unexpected(general("Failed to check if OTP is protected by PIN."));
+        return reworded(hasAccess.error(), "Failed to check if OTP is protected by PIN.");
     return !*hasAccess;
 }
 
@@ -68,13 +71,13 @@ bool is_simaccess_empty(KeySession& device)
 {
     auto record = read_pin_policy(device);
     if (!record) {
-        spdlog::error("[is_simaccess_empty] Failed to read pin policy.");
+        spdlog::error(kNoPinRecordLine);
         return true;
     }
     return digestIsEmpty(*record);
 }
 
-PinResult<bool> is_access_empty(KeySession& device)
+OpResult<bool> is_access_empty(KeySession& device)
 {
     if (device.is_hwmaccess_supported())
         return is_hwmaccess_empty(device);
@@ -86,7 +89,7 @@ bool is_pin_policy_enabled(KeySession& device)
     return read_pin_policy(device).has_value();
 }
 
-PinResult<bool> verify_simaccess(KeySession& device, std::string_view pin)
+OpResult<bool> verify_simaccess(KeySession& device, std::string_view pin)
 {
     auto record = read_pin_policy(device);
     if (!record)
@@ -94,7 +97,7 @@ PinResult<bool> verify_simaccess(KeySession& device, std::string_view pin)
     return pin_digest(pin) == record->pinDigest;
 }
 
-PinResult<bool> verify_pin(KeySession& device, std::string_view pin)
+OpResult<bool> verify_pin(KeySession& device, std::string_view pin)
 {
     if (!device.is_hwmaccess_supported())
         return verify_simaccess(device, pin);
@@ -102,18 +105,18 @@ PinResult<bool> verify_pin(KeySession& device, std::string_view pin)
     const auto checked = device.change_access(pin, pin);
     if (checked)
         return true;
-    if (checked.error().status == VN_ERR_WRONG_ACCESS)
+    if (checked.error().fault == Fault::Pin)
         return false;
-    return std::unexpected(general("Failed to verify PIN."));
+    return reworded(checked.error(), "Failed to verify PIN.");
 }
 
-PinResult<void> set_hwmaccess(KeySession& device, std::string_view newPin)
+OpResult<void> set_hwmaccess(KeySession& device, std::string_view newPin)
 {
     auto empty = is_hwmaccess_empty(device);
     if (!empty)
         return std::unexpected(empty.error());
     if (!*empty)
-        return std::unexpected(general(kHasPinAlready));
+        return fail(Fault::Refused, kHasPinAlready);
     auto record = policyAdmitting(device, newPin);
     if (!record)
         return std::unexpected(record.error());
@@ -124,15 +127,15 @@ PinResult<void> set_hwmaccess(KeySession& device, std::string_view newPin)
         return written;
     if (const auto set = device.set_access(newPin); !set) {
         spdlog::error("[set_hwmaccess] Failed to set access. rv={}", set.error().status);
-        return std::unexpected(general("Failed to set access."));
+        return reworded(set.error(), "Failed to set access.");
     }
     return {};
 }
 
-PinResult<void> set_simaccess(KeySession& device, std::string_view newPin)
+OpResult<void> set_simaccess(KeySession& device, std::string_view newPin)
 {
     if (!is_simaccess_empty(device))
-        return std::unexpected(general(kHasPinAlready));
+        return fail(Fault::Refused, kHasPinAlready);
     auto record = policyAdmitting(device, newPin);
     if (!record)
         return std::unexpected(record.error());
@@ -141,8 +144,8 @@ PinResult<void> set_simaccess(KeySession& device, std::string_view newPin)
     return write_pin_policy(device, *record);
 }
 
-PinResult<void> change_hwmaccess(KeySession& device, std::string_view newPin,
-                                 std::string_view oldPin)
+OpResult<void> change_hwmaccess(KeySession& device, std::string_view newPin,
+                                std::string_view oldPin)
 {
     if (oldPin.empty())
         return set_hwmaccess(device, newPin);
@@ -157,13 +160,13 @@ PinResult<void> change_hwmaccess(KeySession& device, std::string_view newPin,
     const auto changed = device.change_access(oldPin, newPin);
     if (changed)
         return {};
-    if (changed.error().status == VN_ERR_WRONG_ACCESS)
-        return std::unexpected(err_from_code(ErrCode::WrongPin));
-    return std::unexpected(general("Failed to change PIN."));
+    if (changed.error().fault == Fault::Pin)
+        return reworded(changed.error(), kWrongPin);
+    return reworded(changed.error(), "Failed to change PIN.");
 }
 
-PinResult<void> change_simaccess(KeySession& device, std::string_view newPin,
-                                 std::string_view oldPin)
+OpResult<void> change_simaccess(KeySession& device, std::string_view newPin,
+                                std::string_view oldPin)
 {
     if (oldPin.empty())
         return set_simaccess(device, newPin);
@@ -171,7 +174,7 @@ PinResult<void> change_simaccess(KeySession& device, std::string_view newPin,
     if (!matches)
         return std::unexpected(matches.error());
     if (!*matches)
-        return std::unexpected(err_from_code(ErrCode::WrongPin));
+        return fail(Fault::Pin, kWrongPin);
     auto record = policyAdmitting(device, newPin);
     if (!record)
         return std::unexpected(record.error());
@@ -180,15 +183,15 @@ PinResult<void> change_simaccess(KeySession& device, std::string_view newPin,
     return write_pin_policy(device, *record);
 }
 
-PinResult<void> change_pin(KeySession& device, std::string_view newPin, std::string_view oldPin)
+OpResult<void> change_pin(KeySession& device, std::string_view newPin, std::string_view oldPin)
 {
     if (device.is_hwmaccess_supported())
         return change_hwmaccess(device, newPin, oldPin);
     return change_simaccess(device, newPin, oldPin);
 }
 
-PinResult<std::string> query_pin(KeySession& device, const std::string& cachedPinUtf8,
-                                 const PinPrompt& askPin)
+OpResult<std::string> query_pin(KeySession& device, const std::string& cachedPinUtf8,
+                                const PinPrompt& askPin)
 {
     auto empty = is_access_empty(device);
     if (!empty) {
@@ -201,24 +204,18 @@ PinResult<std::string> query_pin(KeySession& device, const std::string& cachedPi
 
     // A dismissed prompt is not a cancel: its empty text is checked like any
     // other PIN, so the operation goes on only if the key accepts it.
-    std::string entered = askPin ? askPin() : std::string();
-    auto matches = verify_pin(device, entered);
-    if (!matches)
-        return std::unexpected(general("Failed to verify PIN. Error: " + matches.error().message));
-    if (!*matches)
-        return std::unexpected(general("PIN is incorrect."));
+    auto entered = askPin ? askPin() : OpResult<std::string>();
+    if (!entered)
+        return entered;
+    auto matches = verify_pin(device, *entered);
+    if (!matches) {
+        OpError error = matches.error();
+        error.fault = Fault::Pin;
+        return reworded(std::move(error), "Failed to verify PIN. Error: " + matches.error().detail);
+    }
+    if (!*matches) {
+        wipe(entered->data(), entered->capacity());
+        return fail(Fault::Pin, "PIN is incorrect.");
+    }
     return entered;
-}
-
-OpResult<std::string> access_for_operation(KeySession& device, const std::string& cachedPinUtf8,
-                                           const PinPrompt& askPin)
-{
-    bool asked = false;
-    auto access = query_pin(device, cachedPinUtf8, [&] {
-        asked = true;
-        return askPin ? askPin() : std::string();
-    });
-    if (!access)
-        return fail(asked ? Fault::Pin : Fault::Device, access.error().message);
-    return std::move(*access);
 }

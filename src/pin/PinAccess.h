@@ -7,12 +7,16 @@
 // The mode is probed once per KeySession, that is once per operation; nothing
 // is remembered from one operation to the next.
 //
+// Failures are OpErrors whose detail is the text the window shows as it is or
+// behind a prefix of its own; a failure the key answered keeps its status. A
+// wrong PIN is a Pin fault, a key not touched in time TimedOut, a PIN the
+// policy refuses (or a set while one exists) Refused.
+//
 // PINs are UTF-8 bytes. None of these functions ever logs a PIN.
 
 #include "core/Error.h"
 #include "device/KeySession.h"
 #include "pin/PinPolicyRecord.h"
-#include "pin/PinResult.h"
 
 #include <functional>
 #include <string>
@@ -21,38 +25,42 @@
 // MD5 of the PIN's bytes up to its first zero byte, as software mode stores it.
 std::array<uint8_t, kPinDigestSize> pin_digest(std::string_view pin);
 
-PinResult<bool> is_hwmaccess_empty(KeySession& device);
-// An unreadable record counts as "no PIN" (and is logged), never as an error.
+OpResult<bool> is_hwmaccess_empty(KeySession& device);
+// An unreadable record counts as "no PIN", never as an error; it is logged
+// as kNoPinRecordLine.
 bool is_simaccess_empty(KeySession& device);
-PinResult<bool> is_access_empty(KeySession& device);
+OpResult<bool> is_access_empty(KeySession& device);
 // True exactly when a valid record with `enabled` set is on the key.
 bool is_pin_policy_enabled(KeySession& device);
 
-PinResult<bool> verify_simaccess(KeySession& device, std::string_view pin);
-PinResult<bool> verify_pin(KeySession& device, std::string_view pin);
+OpResult<bool> verify_simaccess(KeySession& device, std::string_view pin);
+OpResult<bool> verify_pin(KeySession& device, std::string_view pin);
 
-PinResult<void> set_hwmaccess(KeySession& device, std::string_view newPin);
-PinResult<void> set_simaccess(KeySession& device, std::string_view newPin);
+OpResult<void> set_hwmaccess(KeySession& device, std::string_view newPin);
+OpResult<void> set_simaccess(KeySession& device, std::string_view newPin);
 // An empty oldPin means "no PIN yet" and sets the first one.
-PinResult<void> change_hwmaccess(KeySession& device, std::string_view newPin,
-                                 std::string_view oldPin);
-PinResult<void> change_simaccess(KeySession& device, std::string_view newPin,
-                                 std::string_view oldPin);
-PinResult<void> change_pin(KeySession& device, std::string_view newPin, std::string_view oldPin);
+OpResult<void> change_hwmaccess(KeySession& device, std::string_view newPin,
+                                std::string_view oldPin);
+OpResult<void> change_simaccess(KeySession& device, std::string_view newPin,
+                                std::string_view oldPin);
+OpResult<void> change_pin(KeySession& device, std::string_view newPin, std::string_view oldPin);
 
-// Asks the user for the PIN and returns what was typed (UTF-8), empty when
-// nothing was typed or the prompt was dismissed.
-using PinPrompt = std::function<std::string()>;
+// The error-log line of a software-mode key whose PIN record cannot be read.
+// The window logs it at error level; on the command line, where a key
+// without a PIN is the normal case, it is a note.
+inline constexpr char kNoPinRecordLine[] = "[is_simaccess_empty] Failed to read pin policy.";
+
+// Asks the user for the PIN: what was typed (UTF-8), empty when nothing was
+// typed or the prompt was dismissed; or a failure when there is no PIN to be
+// had (a command line without a PIN source), which ends the operation
+// without the key being asked.
+using PinPrompt = std::function<OpResult<std::string>()>;
 
 // The PIN a protected operation passes to the key. Prompts only when a PIN is
-// set and nothing is cached; a cached PIN is handed back unverified. The
-// window-level query_pin_ifn (pin/QueryPin.h) puts the PIN dialog behind
+// set and nothing is cached; a cached PIN is handed back unverified. A
+// failure before the prompt is the key's; the prompt's own failure comes back
+// unchanged; a typed PIN that is wrong or cannot be checked is a Pin fault.
+// The window-level query_pin_ifn (pin/QueryPin.h) puts the PIN dialog behind
 // the prompt.
-PinResult<std::string> query_pin(KeySession& device, const std::string& cachedPinUtf8,
-                                 const PinPrompt& askPin);
-
-// query_pin for a front end that tells its user why it stops: a failure after
-// the user was asked is a Pin fault (wrong, missing or uncheckable PIN), one
-// before is the key's (Device).
-OpResult<std::string> access_for_operation(KeySession& device, const std::string& cachedPinUtf8,
-                                           const PinPrompt& askPin);
+OpResult<std::string> query_pin(KeySession& device, const std::string& cachedPinUtf8,
+                                const PinPrompt& askPin);

@@ -4,14 +4,14 @@
 
 namespace {
 
-PinCheckResult broken(fmt::format_string<unsigned> text, unsigned limit)
+std::unexpected<OpError> broken(fmt::format_string<unsigned> text, unsigned limit)
 {
-    return {fmt::vformat(text, fmt::make_format_args(limit)), false};
+    return fail(Fault::Refused, fmt::vformat(text, fmt::make_format_args(limit)));
 }
 
 } // namespace
 
-PinCheckResult check_pin_complexity(std::string_view pin, const PinPolicyRecord& r)
+OpResult<void> check_pin_complexity(std::string_view pin, const PinPolicyRecord& r)
 {
     if (pin.size() < r.minLength)
         return broken("The minimum PIN length allowed is {}", r.minLength);

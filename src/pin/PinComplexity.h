@@ -5,16 +5,10 @@
 
 #include "pin/PinPolicyRecord.h"
 
-#include <string>
 #include <string_view>
-
-struct PinCheckResult
-{
-    std::string message; // names the first rule broken; empty when ok
-    bool ok = true;
-};
 
 // pin is UTF-8; its byte count is its length, and every byte that is not an
 // ASCII letter or digit counts as special. enabled, pinDigest, pinSetTime and
-// expiryDays of the record play no part.
-PinCheckResult check_pin_complexity(std::string_view pin, const PinPolicyRecord& record);
+// expiryDays of the record play no part. Refused, naming the first rule
+// broken, when the PIN does not meet them.
+OpResult<void> check_pin_complexity(std::string_view pin, const PinPolicyRecord& record);

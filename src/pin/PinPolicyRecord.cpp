@@ -10,8 +10,6 @@ constexpr char kInvalidBase64[] = "Invalid base64 input.";
 constexpr char kReadFailed[] = "Failed to read PIN policy.";
 constexpr char kNotInitialised[] = "Failed to read PIN policy. Ask Admin to initialize the device.";
 constexpr char kWriteFailed[] = "Failed to write PIN policy.";
-// The pseudo-token never yields an OTP; the key just wants a seed of some sort.
-constexpr char kFillerSeed[] = "50827413";
 
 template <class T> void putLittleEndian(uint8_t* out, T value)
 {
@@ -30,18 +28,22 @@ template <class T> T getLittleEndian(const uint8_t* in)
     return static_cast<T>(v);
 }
 
-enum class ReadFailure { Device, NotInitialised };
-
-// The steps both readers share; an `enabled` of 0 is left for them to judge.
-std::expected<PinPolicyRecord, ReadFailure> readStored(KeySession& device)
+// The key's own failure, with its fault and status, worded for the user.
+std::unexpected<OpError> reworded(OpError error, std::string detail)
 {
-    const auto token = device.pin_record();
-    if (!token)
-        return std::unexpected(ReadFailure::Device);
-    const std::string_view text(token->serial, strnlen(token->serial, sizeof token->serial));
-    auto bytes = base64_decode(text);
+    error.detail = std::move(detail);
+    return std::unexpected(std::move(error));
+}
+
+// The steps every reader shares; an `enabled` of 0 is left for them to judge.
+OpResult<PinPolicyRecord> readStored(KeySession& device)
+{
+    const auto text = device.pin_record_text();
+    if (!text)
+        return reworded(text.error(), kReadFailed);
+    auto bytes = base64_decode(*text);
     if (!bytes || bytes->size() != kPinPolicyRecordSize)
-        return std::unexpected(ReadFailure::NotInitialised);
+        return fail(Fault::Refused, kNotInitialised);
     return pin_policy_from_bytes(
         std::span<const uint8_t, kPinPolicyRecordSize>(bytes->data(), kPinPolicyRecordSize));
 }
@@ -103,13 +105,13 @@ std::string base64_encode(std::span<const uint8_t> bytes)
     return out;
 }
 
-PinResult<std::vector<uint8_t>> base64_decode(std::string_view text)
+OpResult<std::vector<uint8_t>> base64_decode(std::string_view text)
 {
     std::vector<uint8_t> out;
     if (text.empty())
         return out;
     if (text.size() % 4 != 0)
-        return std::unexpected(Err{ErrCode::General, kInvalidBase64});
+        return fail(Fault::Refused, kInvalidBase64);
 
     std::array<int, 256> value;
     value.fill(-1);
@@ -123,7 +125,7 @@ PinResult<std::vector<uint8_t>> base64_decode(std::string_view text)
             break;
         const int v = value[static_cast<unsigned char>(ch)];
         if (v < 0)
-            return std::unexpected(Err{ErrCode::General, kInvalidBase64});
+            return fail(Fault::Refused, kInvalidBase64);
         acc = (acc << 6) + static_cast<uint32_t>(v);
         bits += 6;
         if (bits >= 0) {
@@ -134,33 +136,17 @@ PinResult<std::vector<uint8_t>> base64_decode(std::string_view text)
     return out;
 }
 
-OtpTokenRecord pin_policy_token(const PinPolicyRecord& record)
+std::string pin_policy_text(const PinPolicyRecord& record)
 {
-    OtpTokenRecord token{};
-    token.slot = VN_SLOT_PIN_RECORD;
-    token.type = VN_TYPE_TOTP;
-    token.hash = VN_HASH_SHA1;
-    token.digits = 6;
-    token.interval = 30;
-    const PinPolicyBytes bytes = to_bytes(record);
-    const std::string text = base64_encode(bytes);
-    static_assert((kPinPolicyRecordSize + 2) / 3 * 4 < sizeof token.serial);
-    std::memcpy(token.serial, text.data(), text.size());
-    std::memcpy(token.seed, kFillerSeed, sizeof kFillerSeed - 1);
-    token.seedLength = sizeof kFillerSeed - 1;
-    return token;
+    return base64_encode(to_bytes(record));
 }
 
-PinResult<PinPolicyRecord> read_pin_policy(KeySession& device)
+OpResult<PinPolicyRecord> read_pin_policy(KeySession& device)
 {
     auto stored = readStored(device);
-    if (!stored)
-        return std::unexpected(Err{ErrCode::General, stored.error() == ReadFailure::Device
-                                                         ? kReadFailed
-                                                         : kNotInitialised});
-    if (stored->enabled == 0)
-        return std::unexpected(Err{ErrCode::General, kNotInitialised});
-    return *stored;
+    if (stored && stored->enabled == 0)
+        return fail(Fault::Refused, kNotInitialised);
+    return stored;
 }
 
 PinPolicyRecord read_pin_policy_or_zero(KeySession& device)
@@ -168,21 +154,21 @@ PinPolicyRecord read_pin_policy_or_zero(KeySession& device)
     return readStored(device).value_or(PinPolicyRecord{});
 }
 
-PinResult<PinPolicyRecord> read_pin_policy_to_update(KeySession& device)
+OpResult<PinPolicyRecord> read_pin_policy_to_update(KeySession& device)
 {
     auto stored = readStored(device);
-    if (!stored && stored.error() == ReadFailure::Device)
-        return std::unexpected(Err{ErrCode::General, kReadFailed});
+    if (!stored && stored.error().from_key())
+        return stored;
     return stored.value_or(PinPolicyRecord{});
 }
 
-PinResult<void> write_pin_policy(KeySession& device, const PinPolicyRecord& record)
+OpResult<void> write_pin_policy(KeySession& device, const PinPolicyRecord& record)
 {
-    const auto written = device.write_pin_record(pin_policy_token(record));
+    const auto written = device.write_pin_record(pin_policy_text(record));
     if (written)
         return {};
-    // Deliberately not err_from_code(1): this message has no full stop.
-    if (written.error().status == VN_ERR_TOUCH_TIMEOUT)
-        return std::unexpected(Err{ErrCode::Timeout, "Token timed out"});
-    return std::unexpected(Err{ErrCode::General, kWriteFailed});
+    // Deliberately without a full stop, unlike every other message here.
+    if (written.error().fault == Fault::TimedOut)
+        return reworded(written.error(), "Token timed out");
+    return reworded(written.error(), kWriteFailed);
 }

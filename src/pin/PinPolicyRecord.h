@@ -4,8 +4,8 @@
 // pseudo-token in slot 1: 34 bytes, base64-encoded. Nothing about the PIN is
 // kept in the program; every operation reads the record afresh.
 
+#include "core/Error.h"
 #include "device/KeySession.h"
-#include "pin/PinResult.h"
 
 #include <array>
 #include <cstdint>
@@ -42,23 +42,25 @@ PinPolicyBytes to_bytes(const PinPolicyRecord& record);
 PinPolicyRecord pin_policy_from_bytes(std::span<const uint8_t, kPinPolicyRecordSize> bytes);
 
 // Standard alphabet with '=' padding. Decoding stops at the first '=' and
-// ignores whatever follows it.
+// ignores whatever follows it; anything else is Refused ("Invalid base64 input.").
 std::string base64_encode(std::span<const uint8_t> bytes);
-PinResult<std::vector<uint8_t>> base64_decode(std::string_view text);
+OpResult<std::vector<uint8_t>> base64_decode(std::string_view text);
 
-// The slot-1 pseudo-token that carries the record.
-OtpTokenRecord pin_policy_token(const PinPolicyRecord& record);
+// The text the key keeps the record in: the 48 base64 characters.
+std::string pin_policy_text(const PinPolicyRecord& record);
 
-// Fails (code 0) when the key cannot be read, or the record is missing,
-// malformed or switched off.
-PinResult<PinPolicyRecord> read_pin_policy(KeySession& device);
+// Fails when the key cannot be read ("Failed to read PIN policy.", with the
+// key's fault and status), or Refused when the record is missing, malformed
+// or switched off ("... Ask Admin to initialize the device.").
+OpResult<PinPolicyRecord> read_pin_policy(KeySession& device);
 // A missing or unreadable record reads as all zeros; one that is switched off
 // comes back with its stored values.
 PinPolicyRecord read_pin_policy_or_zero(KeySession& device);
 // The record a policy save builds on: as read_pin_policy_or_zero, but a key
 // that answers the read with an error status fails ("Failed to read PIN
 // policy."), since a zero record would erase the PIN it may hold.
-PinResult<PinPolicyRecord> read_pin_policy_to_update(KeySession& device);
+OpResult<PinPolicyRecord> read_pin_policy_to_update(KeySession& device);
 // Replaces the pseudo-token; the key waits for a touch, so callers show their
-// prompt first. Never passes an access code.
-PinResult<void> write_pin_policy(KeySession& device, const PinPolicyRecord& record);
+// prompt first. Never passes an access code. TimedOut: "Token timed out" (no
+// full stop); any other status: "Failed to write PIN policy.".
+OpResult<void> write_pin_policy(KeySession& device, const PinPolicyRecord& record);

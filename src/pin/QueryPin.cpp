@@ -8,7 +8,7 @@ OpResult<std::string> query_pin_ifn(KeySession& device, QWidget* parent,
                                     const std::string& cachedPinUtf8)
 {
     BusyCursor busy;
-    return access_for_operation(device, cachedPinUtf8, [parent] {
+    return query_pin(device, cachedPinUtf8, [parent]() -> OpResult<std::string> {
         BusyCursor arrow(Qt::ArrowCursor); // the user types while the device waits
         PinDlg dialog(parent);
         dialog.exec();                     // the result does not matter: the member is the answer

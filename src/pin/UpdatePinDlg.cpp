@@ -81,7 +81,7 @@ void UpdatePinDlg::OnInitDialog()
     m_newEdit->clear();
     m_confirmEdit->clear();
 
-    PinResult<bool> empty;
+    OpResult<bool> empty;
     {
         BusyCursor busy;
         KeySession key(m_device);
@@ -124,17 +124,17 @@ void UpdatePinDlg::OnOK()
     }
 
     KeySession key(m_device);
-    PinResult<PinPolicyRecord> policy;
+    OpResult<PinPolicyRecord> policy;
     {
         BusyCursor busy;
         policy = read_pin_policy(key);
     }
     if (!policy) {
-        showMessage(policy.error().message);
+        showMessage(policy.error().detail);
         return;
     }
-    if (const PinCheckResult check = check_pin_complexity(newPin, *policy); !check.ok) {
-        showMessage(check.message);
+    if (const auto admitted = check_pin_complexity(newPin, *policy); !admitted) {
+        showMessage(admitted.error().detail);
         return;
     }
 
@@ -142,13 +142,13 @@ void UpdatePinDlg::OnOK()
     // prompt has to be on screen before the thread blocks.
     showMessage("Please touch the key...");
     m_message->repaint();
-    PinResult<void> changed;
+    OpResult<void> changed;
     {
         BusyCursor busy;
         changed = change_pin(key, newPin, currentPin);
     }
     if (!changed) {
-        showMessage("Failed to change PIN. Error: " + changed.error().message);
+        showMessage("Failed to change PIN. Error: " + changed.error().detail);
         return;
     }
     accept();

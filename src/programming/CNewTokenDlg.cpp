@@ -288,7 +288,7 @@ void CNewTokenDlg::OnBnClickedSave()
     }
     // Refused before the key was touched (a recorder's check, a lock): the
     // user can mend it and press Save again.
-    if (!programmed && programmed.error().fault != Fault::Device) {
+    if (!programmed && !programmed.error().from_key()) {
         setStatusText(QString::fromStdString(programmed.error().detail));
         return;
     }

@@ -5,7 +5,6 @@
 // records it with the recorders it was given. The main window reads
 // saveResult() and what it refers to once the dialog has closed.
 
-#include "device/DeviceApi.h"
 #include "programming/ProgramToken.h"
 
 #include <QDialog>
@@ -15,6 +14,7 @@
 #include <span>
 #include <string>
 
+class DeviceApi;
 class QAbstractButton;
 class QButtonGroup;
 class QCheckBox;

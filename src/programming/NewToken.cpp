@@ -5,7 +5,6 @@
 #include "programming/SeedHandling.h"
 
 #include <algorithm>
-#include <cstring>
 
 OpResult<TokenDescription> check_new_token(const NewTokenInput& input)
 {
@@ -51,20 +50,4 @@ OpResult<TokenDescription> check_new_token(const NewTokenInput& input)
         return std::unexpected(user.error());
     token.user = input.user;
     return token;
-}
-
-OtpTokenRecord make_token_record(const TokenDescription& token)
-{
-    OtpTokenRecord record{};
-    record.slot = VN_SLOT_ALL;
-    record.type = token.algorithm == OtpAlgorithm::Hotp ? VN_TYPE_HOTP : VN_TYPE_TOTP;
-    record.hash = token.hash == OtpHash::Sha1 ? VN_HASH_SHA1 : VN_HASH_SHA256;
-    record.digits = static_cast<uint32_t>(token.digits);
-    // HOTP tokens carry the chosen interval too; the key ignores it for them.
-    record.interval = static_cast<uint32_t>(token.interval);
-    std::memcpy(record.serial, token.serial.data(),
-                std::min(token.serial.size(), kSerialNumberLength));
-    std::memcpy(record.seed, token.seed.data(), std::min(token.seed.size(), kSeedBufferSize));
-    record.seedLength = static_cast<uint32_t>(token.seed.size());
-    return record;
 }

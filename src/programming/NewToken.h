@@ -2,14 +2,11 @@
 
 // A new token as the New Token dialog and the command line take it: the
 // choices and the texts as typed, checked and decoded into the TokenDescription
-// that programs the key and goes to every record, and the record the key is
-// programmed with.
+// that programs the key and goes to every record.
 
 #include "core/Error.h"
 #include "core/TokenDescription.h"
 #include "core/TokenText.h"
-
-#include <VN_Manager.h>
 
 #include <string>
 #include <string_view>
@@ -45,6 +42,3 @@ OpResult<TokenDescription> check_new_token(const NewTokenInput& input);
 // The user name's part of check_new_token, for a user given before the rest
 // of the token is known (a batch's users file is checked before any key), is
 // check_user_name (core/TokenText.h).
-
-// The record that programs the token into the key.
-OtpTokenRecord make_token_record(const TokenDescription& token);

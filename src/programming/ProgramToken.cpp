@@ -23,11 +23,9 @@ OpResult<Verification> verify(KeySession& key, const TokenDescription& token,
         return fail(Fault::Refused, "Only a TOTP token can be verified.");
     Verification verification;
     verification.at = std::time(nullptr);
-    OtpTokenRecord record = make_token_record(token);
     if (events.touch)
         events.touch();
-    auto onKey = key.calculate(record, challenge_for(record, verification.at), access);
-    wipe(&record, sizeof record);
+    auto onKey = key.calculate(token, verification.at, access);
     if (!onKey)
         return std::unexpected(onKey.error());
     verification.keyOtp = *onKey;
@@ -69,9 +67,7 @@ OpResult<ProgrammedToken> program_token(KeySession& key, const ProgramRequest& r
 
     if (events.touch)
         events.touch();
-    OtpTokenRecord record = make_token_record(token);
-    const auto taken = key.personalize(record, request.access.text());
-    wipe(&record, sizeof record);
+    const auto taken = key.personalize(token, request.access.text());
     if (!taken)
         return std::unexpected(taken.error());
     if (events.keyTookToken)
@@ -109,8 +105,8 @@ OpResult<std::string> propose_serial(KeySession& key, const std::string& keySeri
     if (!tokens)
         return std::unexpected(tokens.error());
     std::vector<std::string> serials;
-    for (const OtpTokenRecord& record : *tokens)
-        serials.push_back(token_serial(record));
+    for (const ListedToken& token : *tokens)
+        serials.push_back(token.serial);
     return next_serial_number(serials, keySerial);
 }
 

@@ -1,6 +1,5 @@
 #include "records/SeedFileRecorder.h"
 
-#include "core/Secret.h"
 #include "core/SecretFile.h"
 
 #include <fmt/format.h>
@@ -60,18 +59,18 @@ SeedFileRecorder::identity_of(const std::filesystem::path& path) const
     return FileIdentity{st.st_dev, st.st_ino, st.st_size, st.st_mtim};
 }
 
-SeedDocument& SeedFileRecorder::document(OtpAlgorithm algorithm)
+SeedFileText& SeedFileRecorder::text(OtpAlgorithm algorithm)
 {
     Cached& cached = m_cache[index(algorithm)];
     const auto now = identity_of(seed_xml_path(algorithm, m_folder));
-    const bool unchanged = cached.document && cached.document->usable() &&
+    const bool unchanged = cached.text && cached.text->usable() &&
                            cached.present == now.has_value() && (!now || cached.identity == *now);
     if (!unchanged) {
-        cached.document = std::make_unique<SeedDocument>(load_seed_document(algorithm, m_folder));
+        cached.text = std::make_unique<SeedFileText>(load_seed_text(algorithm, m_folder));
         cached.present = now.has_value();
         cached.identity = now.value_or(FileIdentity{});
     }
-    return *cached.document;
+    return *cached.text;
 }
 
 OpResult<void> SeedFileRecorder::check(const TokenDescription& token)
@@ -83,7 +82,7 @@ OpResult<void> SeedFileRecorder::check(const TokenDescription& token)
     const std::filesystem::path xml = seed_xml_path(token.algorithm, m_folder);
     if (auto csv = check_private_file(seed_csv_path(xml)); !csv)
         return csv;
-    const SeedDocument& current = document(token.algorithm);
+    const SeedFileText& current = text(token.algorithm);
     if (current.unreadable)
         return fail(Fault::Refused, current.unusableReason);
     if (!current.usable())
@@ -100,19 +99,18 @@ std::vector<RecordOutcome> SeedFileRecorder::record(const TokenDescription& toke
     std::vector<RecordOutcome> outcomes{{xmlPath, std::nullopt},
                                         {seed_csv_path(xmlPath), std::nullopt}};
 
-    SeedDocument& current = document(token.algorithm);
+    SeedFileText& current = text(token.algorithm);
     Cached& cached = m_cache[index(token.algorithm)];
     if (!current.usable()) {
         outcomes[0].failure = failure_at(xmlPath, OpError{Fault::Io, 0, current.unusableReason});
     } else {
-        std::string bytes = append_seed_token(current, token);
         // A file begun from the template is new, and owner-only as a new file
         // is, even where an empty one that others may read stood before.
-        const auto written = replace_private_file(xmlPath, bytes, current.fromTemplate);
-        wipe(bytes.data(), bytes.capacity());
+        const auto written =
+            replace_private_file(xmlPath, current.append(token), current.fromTemplate);
         if (!written) {
             outcomes[0].failure = failure_at(xmlPath, written.error());
-            cached.document.reset(); // it holds a token the file does not
+            cached.text.reset(); // it holds a token the file does not
         } else {
             current.fromTemplate = false;
             if (const auto now = identity_of(xmlPath)) {

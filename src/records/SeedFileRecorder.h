@@ -4,12 +4,13 @@
 // file and CSV file (records/SeedFiles.h).
 //
 // A run that records many tokens does not pay for reading what it has just
-// written: the parsed XML documents are kept between tokens, and a file is
-// read again only when it changed since this recorder last wrote or read it
-// (its identity, size or time, looked at under the folder's lock).
+// written: the XML files' bytes are kept between tokens (records/SeedFileText.h),
+// and a file is read again only when it changed since this recorder last
+// wrote or read it (its identity, size or time, looked at under the folder's
+// lock), so that a token another writer added meanwhile is never written over.
 
 #include "records/Recorder.h"
-#include "records/SeedFiles.h"
+#include "records/SeedFileText.h"
 
 #include <sys/types.h>
 
@@ -43,13 +44,13 @@ private:
     };
     struct Cached
     {
-        std::unique_ptr<SeedDocument> document;
-        FileIdentity identity; // of the file the document was read from or written to
+        std::unique_ptr<SeedFileText> text;
+        FileIdentity identity; // of the file the text was read from or written to
         bool present = false;  // whether that file existed
     };
 
-    // The algorithm's document as the file holds it now.
-    SeedDocument& document(OtpAlgorithm algorithm);
+    // The algorithm's XML file as it holds it now.
+    SeedFileText& text(OtpAlgorithm algorithm);
     std::optional<FileIdentity> identity_of(const std::filesystem::path& path) const;
 
     std::filesystem::path m_folder;

@@ -119,16 +119,24 @@ SeedDocument parse_seed_document(OtpAlgorithm algorithm, std::string_view bytes)
     return document;
 }
 
-SeedDocument load_seed_document(OtpAlgorithm algorithm, const std::filesystem::path& folder)
+OpResult<std::string> read_seed_xml(OtpAlgorithm algorithm, const std::filesystem::path& folder)
 {
     auto bytes = read_private_file(seed_xml_path(algorithm, folder), kSeedFileLimit);
+    if (!bytes)
+        return std::unexpected(bytes.error());
+    return std::move(*bytes).value_or(std::string());
+}
+
+SeedDocument load_seed_document(OtpAlgorithm algorithm, const std::filesystem::path& folder)
+{
+    auto bytes = read_seed_xml(algorithm, folder);
     if (!bytes) {
         SeedDocument document;
         document.unusableReason = bytes.error().detail;
         document.unreadable = true;
         return document;
     }
-    const WipedBytes read{bytes->value_or(std::string())};
+    const WipedBytes read{std::move(*bytes)};
     return parse_seed_document(algorithm, read.bytes);
 }
 
@@ -139,15 +147,22 @@ std::string seed_document_bytes(const SeedDocument& document)
     return std::move(writer.out);
 }
 
-std::string append_seed_token(SeedDocument& document, const TokenDescription& token)
+pugi::xml_node append_token_element(pugi::xml_node tokens, const TokenDescription& token)
 {
-    pugi::xml_node node = document.xml.first_element_by_path(kTokensPath).append_child("token");
+    pugi::xml_node node = tokens.append_child("token");
     node.append_child("crypto").text().set(token.hash == OtpHash::Sha1 ? "HmacSHA1" : "HmacSHA256");
     if (!token.user.empty())
         node.append_child("name").text().set(token.user.c_str());
     node.append_child("digits").text().set(token.digits);
     node.append_child("serial").text().set(token.serial.c_str());
-    node.append_child("seed").text().set(to_hex_upper(token.seed.view()).c_str());
+    const WipedBytes seed{to_hex_upper(token.seed.view())};
+    node.append_child("seed").text().set(seed.bytes.c_str());
+    return node;
+}
+
+std::string append_seed_token(SeedDocument& document, const TokenDescription& token)
+{
+    append_token_element(document.xml.first_element_by_path(kTokensPath), token);
     return seed_document_bytes(document);
 }
 

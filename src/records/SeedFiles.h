@@ -42,13 +42,21 @@ struct SeedDocument
 // algorithm's built-in template, as a missing file does.
 SeedDocument parse_seed_document(OtpAlgorithm algorithm, std::string_view bytes);
 
+// The bytes of the algorithm's XML file in the folder, empty when there is
+// no file; refused when the file is not safe to write or too large.
+OpResult<std::string> read_seed_xml(OtpAlgorithm algorithm, const std::filesystem::path& folder);
+
 // Reads the algorithm's XML file from the folder, or gives its built-in
 // template when the file does not exist or is empty. A file that is not safe
 // to write (a link, another account's file, ...) is unusable.
 SeedDocument load_seed_document(OtpAlgorithm algorithm, const std::filesystem::path& folder);
 
-// Appends the token to a usable document, in the order the importer reads
-// its children, and gives the whole document's bytes as they are saved.
+// Appends the token's element to `tokens`, its children in the order the
+// importer reads them.
+pugi::xml_node append_token_element(pugi::xml_node tokens, const TokenDescription& token);
+
+// Appends the token to a usable document and gives the whole document's
+// bytes as they are saved.
 std::string append_seed_token(SeedDocument& document, const TokenDescription& token);
 // The document's bytes as they are saved.
 std::string seed_document_bytes(const SeedDocument& document);

@@ -3,85 +3,71 @@
 #include "pin/PinAccess.h"
 
 #include <algorithm>
-#include <initializer_list>
 
 namespace {
 
 const std::string kNotAvailable = "N/A";
 
-std::string type_text(uint32_t type)
+template <class T, class Word> std::string cell(const Known<T>& value, Word word)
 {
-    switch (type) {
-    case VN_TYPE_HOTP:
-        return "HOTP";
-    case VN_TYPE_TOTP:
-        return "TOTP";
-    case VN_TYPE_STATIC_PASSWORD:
-        return "STATIC_PASSWORD";
-    case VN_TYPE_CHALLENGE_RESPONSE:
-        return "CHALLENGE_RESPONSE";
-    default:
-        return kNotAvailable;
-    }
-}
-
-std::string hash_text(uint32_t hash)
-{
-    switch (hash) {
-    case VN_HASH_SHA1:
-        return "SHA-1";
-    case VN_HASH_SHA256:
-        return "SHA-256";
-    default:
-        return kNotAvailable;
-    }
-}
-
-std::string number_from_set(uint32_t value, std::initializer_list<uint32_t> known)
-{
-    return std::ranges::find(known, value) != known.end() ? std::to_string(value) : kNotAvailable;
+    return value ? std::string(word(*value)) : kNotAvailable;
 }
 
 } // namespace
 
-std::array<std::string, 5> token_cells(const OtpTokenRecord& record)
+std::string_view token_type_name(TokenType type)
 {
+    switch (type) {
+    case TokenType::Hotp:
+        return "HOTP";
+    case TokenType::Totp:
+        return "TOTP";
+    case TokenType::StaticPassword:
+        return "STATIC_PASSWORD";
+    case TokenType::ChallengeResponse:
+        return "CHALLENGE_RESPONSE";
+    }
+    return kNotAvailable;
+}
+
+std::array<std::string, 5> token_cells(const ListedToken& token)
+{
+    const auto number = [](int value) { return std::to_string(value); };
     return {
-        token_serial(record),
-        type_text(record.type),
-        hash_text(record.hash),
-        number_from_set(record.digits, {6, 8}),
+        token.serial,
+        cell(token.type, token_type_name),
+        cell(token.hash, hash_name),
+        cell(token.digits, number),
         // By value for every type: a HOTP token's interval is shown as stored.
-        number_from_set(record.interval, {30, 60}),
+        cell(token.interval, number),
     };
 }
 
-const char* otp_label(const OtpTokenRecord& record)
+const char* otp_label(const ListedToken& token)
 {
-    return record.type == VN_TYPE_TOTP ? "TOTP = " : "HOTP = ";
+    return token.type == TokenType::Totp ? "TOTP = " : "HOTP = ";
 }
 
-OpResult<OtpTokenRecord> token_with_serial(KeySession& key, std::string_view serial)
+OpResult<ListedToken> token_with_serial(KeySession& key, std::string_view serial)
 {
     auto tokens = key.tokens();
     if (!tokens)
         return std::unexpected(tokens.error());
-    const auto found = std::ranges::find_if(
-        *tokens, [&](const OtpTokenRecord& record) { return token_serial(record) == serial; });
+    const auto found = std::ranges::find(*tokens, serial, &ListedToken::serial);
     if (found == tokens->end())
         return fail(Fault::Refused, "The key holds no token SN=" + std::string(serial) + ".");
-    return *found;
+    return std::move(*found);
 }
 
-OpResult<OtpTokenRecord> listed_token_at(KeySession& key, int row, std::string_view shownSerial)
+OpResult<ListedToken> listed_token_at(KeySession& key, int row, std::string_view shownSerial)
 {
     auto tokens = key.tokens();
     if (!tokens)
         return std::unexpected(tokens.error());
     if (row < 0 || static_cast<std::size_t>(row) >= tokens->size() ||
-        token_serial((*tokens)[static_cast<std::size_t>(row)]) != shownSerial)
+        (*tokens)[static_cast<std::size_t>(row)].serial != shownSerial)
         return fail(Fault::StaleList, "The token list is out of date.");
-    return (*tokens)[static_cast<std::size_t>(row)];
+    return std::move((*tokens)[static_cast<std::size_t>(row)]);
 }
 
 OpResult<KeyInfo> describe_key(KeySession& key)
@@ -94,7 +80,7 @@ OpResult<KeyInfo> describe_key(KeySession& key)
         return std::unexpected(tokens.error());
     auto empty = is_access_empty(key);
     if (!empty)
-        return fail(Fault::Device, empty.error().message);
+        return std::unexpected(empty.error());
 
     KeyInfo info;
     info.serial = *serial;

@@ -12,24 +12,27 @@
 #include <string>
 #include <string_view>
 
+// "HOTP", "TOTP", "STATIC_PASSWORD", "CHALLENGE_RESPONSE".
+std::string_view token_type_name(TokenType type);
+
 // The five texts of a listed token: serial, OTP type, hash, digits, interval.
 // A value the tool does not know reads "N/A", so that a damaged record is
 // recognisable instead of showing a plausible number.
-std::array<std::string, 5> token_cells(const OtpTokenRecord& record);
+std::array<std::string, 5> token_cells(const ListedToken& token);
 
 // "TOTP = " for time-based tokens; static-password and challenge-response
-// tokens share the HOTP label.
-const char* otp_label(const OtpTokenRecord& record);
+// tokens, and tokens of no known type, share the HOTP label.
+const char* otp_label(const ListedToken& token);
 
 // The listed token with this serial number; Refused when the key has none.
-OpResult<OtpTokenRecord> token_with_serial(KeySession& key, std::string_view serial);
+OpResult<ListedToken> token_with_serial(KeySession& key, std::string_view serial);
 
 // The record behind row `row` of a list the user saw, from a fresh listing.
 // Row i showed record i of the listing at the last refresh; the serial shown
 // in the row proves that this still holds. StaleList when someone changed
 // the key behind the list: acting on the record now at that position would
 // compute from, or delete, a token the user never selected.
-OpResult<OtpTokenRecord> listed_token_at(KeySession& key, int row, std::string_view shownSerial);
+OpResult<ListedToken> listed_token_at(KeySession& key, int row, std::string_view shownSerial);
 
 struct KeyInfo
 {

@@ -1,7 +1,9 @@
 // vnotp-cli against virtual keys: exit codes and refusals, the commands in
 // turn, --verify, the seed files next to the New Token dialog's.
 
+#include "cli/CliJson.h"
 #include "cli/CliSupport.h"
+#include "device/LinkedDevice.h"
 #include "programming/CNewTokenDlg.h"
 #include "records/SeedFileRecorder.h"
 
@@ -192,13 +194,13 @@ TEST_F(CliTest, ProgramsListsComputesRemovesAndResetsAsTheWindowDoes)
     QTemporaryDir fromDialog;
     SeedFileRecorder files(fromDialog.path().toStdString());
     Recorder* const recorders[] = {&files};
-    LinkedDeviceApi device;
+    LinkedDevice device;
     for (const auto& [serial, seed, choices] :
          {std::tuple{"VT2000000101", kSeed, QStringList{"hotpRadio"}},
           {"VT2000000102",
            seed32,
            {"totpRadio", "sha256Radio", "digits8Radio", "interval60Radio"}}}) {
-        CNewTokenDlg dialog(device, kKey.toStdString(), "", serial, recorders);
+        CNewTokenDlg dialog(device.api(), kKey.toStdString(), "", serial, recorders);
         dialog.findChild<QLineEdit*>("seedEdit")->setText(seed);
         dialog.findChild<QLineEdit*>("userNameEdit")->setText("alice");
         for (const QString& choice : choices)
@@ -268,6 +270,26 @@ TEST_F(CliTest, EveryJsonOutputHasTheOneDocumentedShape)
     EXPECT_EQ(shown[5]["tokens"][0]["user"], "Doe, Jane");
     EXPECT_EQ(shown[5]["tokens"][0]["seed"], verified["seed"]);
     EXPECT_EQ(shown[3]["key"]["tokenCount"], 4);
+}
+
+// A listed token's JSON is worded from its values: one the tool does not
+// know is null, never text, and HOTP has no interval.
+TEST(CliJson, AListedTokenIsWordedFromItsValues)
+{
+    const std::pair<ListedToken, json> cases[] = {
+        {{"H", TokenType::Hotp, OtpHash::Sha256, 8, 60, {}},
+         {{"type", "HOTP"}, {"hash", "SHA-256"}, {"digits", 8}, {"interval", nullptr}}},
+        {{"C", TokenType::ChallengeResponse, OtpHash::Sha1, 6, 30, {}},
+         {{"type", "CHALLENGE_RESPONSE"}, {"hash", "SHA-1"}, {"digits", 6}, {"interval", 30}}},
+        {{"X", std::nullopt, std::nullopt, std::nullopt, std::nullopt, {}},
+         {{"type", nullptr}, {"hash", nullptr}, {"digits", nullptr}, {"interval", nullptr}}},
+    };
+    for (const auto& [token, expected] : cases) {
+        const json shown = token_json(token, "K1");
+        for (const auto& [field, value] : expected.items())
+            EXPECT_EQ(shown[field], value) << token.serial << ' ' << field;
+        EXPECT_EQ(shown["serial"], token.serial);
+    }
 }
 
 } // namespace

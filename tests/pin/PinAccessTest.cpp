@@ -69,7 +69,7 @@ TEST_P(PinAccessTest, SetVerifyQueryAndChange)
     Rig rig(GetParam());
     int prompts = 0;
     std::string entry = kPin;
-    const auto typed = [&] { return ++prompts, entry; };
+    const auto typed = [&]() -> OpResult<std::string> { return ++prompts, entry; };
     EXPECT_EQ(is_access_empty(rig.session), true);
     EXPECT_EQ(query_pin(rig.session, "", typed), ""); // no PIN set: not asked
     ASSERT_TRUE(change_pin(rig.session, kPin, ""));
@@ -80,7 +80,8 @@ TEST_P(PinAccessTest, SetVerifyQueryAndChange)
     EXPECT_EQ(query_pin(rig.session, kWrongPin, typed), kWrongPin); // cache: unverified
     EXPECT_EQ(prompts, 1);
     entry = kWrongPin;
-    EXPECT_EQ(query_pin(rig.session, "", typed), failure<std::string>(0, "PIN is incorrect."));
+    EXPECT_EQ(query_pin(rig.session, "", typed),
+              failure<std::string>(Fault::Pin, "PIN is incorrect."));
     EXPECT_EQ(prompts, 2);
     PinPolicyRecord stored = read_pin_policy_or_zero(Session(rig.key));
     EXPECT_GT(stored.pinSetTime, 0);
@@ -105,7 +106,7 @@ TEST_P(PinAccessTest, FailedSetOrChangeLeavesThePinAsItWas)
         p.minLength = 7;
         storePolicy(r.key, p);
     };
-    const auto short7 = failure(0, "The minimum PIN length allowed is 7");
+    const auto short7 = failure(Fault::Refused, "The minimum PIN length allowed is 7");
     struct Case
     {
         const char* what;
@@ -113,37 +114,37 @@ TEST_P(PinAccessTest, FailedSetOrChangeLeavesThePinAsItWas)
         std::string pinOnKey;
         std::function<void(Rig&)> arrange;
         std::string newPin, oldPin;
-        PinResult<void> expected;
+        OpResult<void> expected;
     };
     const Case cases[] = {
         {"wrong old PIN", Both, kPin, nullptr, kOtherPin, kWrongPin,
-         failure(2, "Token PIN incorrect.")},
+         failure(Fault::Pin, "Token PIN incorrect.", GetParam() ? VN_ERR_WRONG_ACCESS : 0)},
         {"blank old PIN", Both, kPin, nullptr, kOtherPin, "",
-         failure(0, "The device has a PIN already.")},
+         failure(Fault::Refused, "The device has a PIN already.")},
         {"change breaks the policy", Both, kPin, minLength7, "Short1", kPin, short7},
         {"first PIN breaks the policy", Both, "", minLength7, "Short1", "", short7},
         {"policy switched off", Both, "", [](Rig& r) { storePolicy(r.key, {}); }, kPin, "",
-         failure(0, "Failed to read PIN policy. Ask Admin to initialize the device.")},
+         failure(Fault::Refused, "Failed to read PIN policy. Ask Admin to initialize the device.")},
         {"key not touched", Both, "", [](Rig& r) { r.key.setTouchNever(20); }, kPin, "",
-         failure(1, "Token timed out")},
+         failure(Fault::TimedOut, "Token timed out", VN_ERR_TOUCH_TIMEOUT)},
         {"record write before the code change times out", Hardware, kPin,
          [](Rig& r) { r.key.failNext(DeviceCall::OtpPersonalize, VN_ERR_TOUCH_TIMEOUT); },
-         kOtherPin, kPin, failure(1, "Token timed out")},
+         kOtherPin, kPin, failure(Fault::TimedOut, "Token timed out", VN_ERR_TOUCH_TIMEOUT)},
         {"HasAccess fails", Hardware, "",
          [](Rig& r) { r.key.failNext(DeviceCall::OtpHasAccess, VN_ERR_STORAGE); }, kPin, "",
-         failure(0, "Failed to check if OTP is protected by PIN.")},
+         failure(Fault::Device, "Failed to check if OTP is protected by PIN.", VN_ERR_STORAGE)},
         {"SetAccess fails", Hardware, "",
          [](Rig& r) { r.key.failNext(DeviceCall::OtpSetAccess, VN_ERR_TOUCH_TIMEOUT); }, kPin, "",
-         failure(0, "Failed to set access.")},
+         failure(Fault::TimedOut, "Failed to set access.", VN_ERR_TOUCH_TIMEOUT)},
         {"ChangeAccess fails", Hardware, kPin,
          [](Rig& r) {
              r.key.failNext(DeviceCall::OtpChangeAccess, VN_OK); // the probe
              r.key.failNext(DeviceCall::OtpChangeAccess, VN_ERR_STORAGE);
          },
-         kOtherPin, kPin, failure(0, "Failed to change PIN.")},
+         kOtherPin, kPin, failure(Fault::Device, "Failed to change PIN.", VN_ERR_STORAGE)},
         {"record write fails", Software, "",
          [](Rig& r) { r.key.failNext(DeviceCall::OtpPersonalize, VN_ERR_STORAGE); }, kPin, "",
-         failure(0, "Failed to write PIN policy.")},
+         failure(Fault::Device, "Failed to write PIN policy.", VN_ERR_STORAGE)},
     };
     for (const Case& c : cases) {
         if (c.modes != Both && (c.modes == Hardware) != GetParam())

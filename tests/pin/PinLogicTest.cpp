@@ -30,8 +30,8 @@ TEST(Base64, RoundTripAndDecoderFailures)
         EXPECT_EQ(base64_decode(encoded[n]), bytesOf(std::string_view("foobar", n)));
     }
     EXPECT_EQ(base64_encode(to_bytes(sampleRecord())), kSampleText); // read back below
-    const auto invalid = failure<std::vector<uint8_t>>(0, "Invalid base64 input.");
-    const std::pair<std::string, PinResult<std::vector<uint8_t>>> cases[] = {
+    const auto invalid = failure<std::vector<uint8_t>>(Fault::Refused, "Invalid base64 input.");
+    const std::pair<std::string, OpResult<std::vector<uint8_t>>> cases[] = {
         {"Zg==Zm9v", bytesOf("f")}, // decoding ends at the first '='
         {kSampleText.substr(0, 47), invalid},
         {"Zm9v Zg=", invalid},
@@ -46,8 +46,8 @@ TEST(PinPolicyOnKey, UnreadableOrSwitchedOffRecordIsRefused)
     PinPolicyRecord off = sampleRecord();
     off.enabled = 0;
     const auto refused = failure<PinPolicyRecord>(
-        0, "Failed to read PIN policy. Ask Admin to initialize the device.");
-    const std::pair<std::string, PinResult<PinPolicyRecord>> cases[] = {
+        Fault::Refused, "Failed to read PIN policy. Ask Admin to initialize the device.");
+    const std::pair<std::string, OpResult<PinPolicyRecord>> cases[] = {
         {"not base64 at all!", refused},
         {base64_encode(std::vector<uint8_t>(33, 1)), refused},
         {base64_encode(to_bytes(off)), refused},
@@ -55,12 +55,30 @@ TEST(PinPolicyOnKey, UnreadableOrSwitchedOffRecordIsRefused)
     };
     for (const auto& [slot1, expected] : cases) {
         VirtualKeyDevice key;
-        OtpTokenRecord token = pin_policy_token({});
-        std::memset(token.serial, 0, sizeof token.serial);
-        std::memcpy(token.serial, slot1.data(), slot1.size());
-        ASSERT_EQ(key.OtpPersonalize(token, nullptr, 0, 1), VN_OK);
+        ASSERT_TRUE(KeySession(key).write_pin_record(slot1));
         EXPECT_EQ(read_pin_policy(Session(key)), expected) << slot1;
     }
+}
+
+// The record travels as the serial text of a TOTP pseudo-token in slot 1
+// with a filler seed, and never with an access code.
+TEST(PinPolicyOnKey, IsWrittenAsTheSlotOnePseudoToken)
+{
+    VirtualKeyDevice key;
+    ASSERT_TRUE(write_pin_policy(Session(key), sampleRecord()));
+    const auto calls = key.callsOf(DeviceCall::OtpPersonalize);
+    ASSERT_EQ(calls.size(), 1u);
+    OtpTokenRecord expected{};
+    expected.slot = VN_SLOT_PIN_RECORD;
+    expected.type = VN_TYPE_TOTP;
+    expected.hash = VN_HASH_SHA1;
+    expected.digits = 6;
+    expected.interval = 30;
+    std::memcpy(expected.serial, kSampleText.data(), kSampleText.size());
+    std::memcpy(expected.seed, "50827413", 8);
+    expected.seedLength = 8;
+    EXPECT_EQ(std::memcmp(&calls[0].record, &expected, sizeof expected), 0);
+    EXPECT_EQ(calls[0].access, "");
 }
 
 TEST(CheckPinComplexity, BoundariesAndMessages)
@@ -92,9 +110,9 @@ TEST(CheckPinComplexity, BoundariesAndMessages)
     };
     for (const auto& [pin, n, message] : cases) {
         const PinPolicyRecord r{1, {}, 0, 0, n[0], n[1], n[2], n[3], n[4], n[5], n[6]};
-        const PinCheckResult result = check_pin_complexity(pin, r);
-        EXPECT_EQ(result.message, message) << pin;
-        EXPECT_EQ(result.ok, message.empty()) << pin;
+        const auto checked = check_pin_complexity(pin, r);
+        EXPECT_EQ(checked, message.empty() ? OpResult<void>() : failure(Fault::Refused, message))
+            << pin;
     }
 }
 

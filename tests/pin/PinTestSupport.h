@@ -4,9 +4,11 @@
 
 #include <stdexcept>
 
-template <class T = void> PinResult<T> failure(int32_t code, std::string message)
+// The failure a PIN operation answers: its fault, its text, and the key's
+// status when the key refused.
+template <class T = void> OpResult<T> failure(Fault fault, std::string detail, uint32_t status = 0)
 {
-    return std::unexpected(Err{code, std::move(message)});
+    return std::unexpected(OpError{fault, status, std::move(detail)});
 }
 
 // A session of its own for one call, as every click and command has one: the

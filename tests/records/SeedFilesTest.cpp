@@ -9,6 +9,7 @@
 #include "records/RecordsTestSupport.h"
 #include "records/SeedConversion.h"
 #include "records/SeedFileRecorder.h"
+#include "records/SeedFileText.h"
 #include "records/SeedFolder.h"
 
 #include <gtest/gtest.h>
@@ -68,14 +69,66 @@ TEST(SeedFiles, FirstAndSecondTokenOfEachAlgorithmGiveTheExpectedOwnerOnlyFiles)
 
     TempDir rowsOnly; // an existing empty CSV file gets no header
     spit(rowsOnly / "tseeds.csv", "");
-    // Another writer between a recorder's check, which parses the files, and
-    // its record: it looks at the files again before it trusts what it parsed.
+    spit(rowsOnly / "tseeds.xml", "");
+    // Another writer between a recorder's check, which reads the files, and
+    // its record replaces the XML file by one that is there as before but is
+    // another file: the recorder reads it again rather than writing what it
+    // read over the other writer's token.
     SeedFileRecorder second(rowsOnly.path), other(rowsOnly.path);
     ASSERT_TRUE(second.check(kTotp2));
     ASSERT_EQ(record(other, kTotp1), "");
     ASSERT_EQ(record(second, kTotp2), "");
     EXPECT_EQ(slurp(rowsOnly / "tseeds.xml"), expected("tseeds-two.xml"));
     EXPECT_EQ(slurp(rowsOnly / "tseeds.csv"), expected("tseeds-rows-only.csv"));
+}
+
+std::string changed(std::string text, std::string_view from, std::string_view to)
+{
+    return text.replace(text.find(from), from.size(), to);
+}
+
+// A token goes into the bytes of a file laid out as the writer lays it out,
+// and through the document tree otherwise; either way the file's bytes are
+// those the document tree gives.
+TEST(SeedFileText, AppendsTheBytesTheDocumentTreeGivesWhateverTheFileHolds)
+{
+    const std::string two = expected("tseeds-two.xml");
+    std::string crlf;
+    for (const char c : two)
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    // name, bytes, spliced
+    const std::vector<std::tuple<std::string, std::string, bool>> cases = {
+        {"no file", "", true},
+        {"no token", seed_document_bytes(parse_seed_document(Totp, "")), true},
+        {"as written", two, true},
+        {"escapes, UTF-8", changed(two, "ann@", "J\u00f6rg &amp; &lt;A&gt; \"'"), true},
+        {"CRLF", crlf, false},
+        {"comment", changed(two, "<tokens>", "<tokens><!-- by hand -->"), false},
+        {"attribute", changed(two, "<token>", "<token id=\"7\">"), false},
+        {"&quot;", changed(two, "ann@", "&quot;ann&quot;@"), false},
+        {"bare >", changed(two, "ann@", "a>b@"), false},
+        {"blank text", changed(two, "<name>ann@example.com<", "<name> \t<"), false},
+        {"byte-order mark", "\xEF\xBB\xBF" + two, false},
+        {"line feed by reference",
+         changed(two, "</token>\n\t</tokens>", "</token>&#10;&#9;</tokens>"), false},
+        {"element after tokens", changed(two, "</tokens>\n", "</tokens>\n\t<x>1</x>\n"), false},
+        {"no last line feed", two.substr(0, two.size() - 1), false},
+        {"after the root", two + "<!-- by hand -->\n", false},
+        {"unparseable", changed(two, "</seed>", "</sed>"), false},
+        {"no tokens element", "<data><header/></data>", false},
+    };
+    for (const auto& [name, bytes, spliced] : cases) {
+        SCOPED_TRACE(name);
+        SeedFileText text(Totp, bytes);
+        SeedDocument tree = parse_seed_document(Totp, bytes);
+        EXPECT_EQ(text.spliced(), spliced);
+        ASSERT_EQ(text.unusableReason, tree.unusableReason);
+        EXPECT_EQ(text.fromTemplate, tree.fromTemplate);
+        if (!text.usable())
+            continue;
+        for (const TokenDescription& token : {kHotp2, kTotp1})
+            EXPECT_EQ(text.append(token), append_seed_token(tree, token));
+    }
 }
 
 KeyPackage package(TokenDescription token, std::optional<int> digits = {},
@@ -97,9 +150,6 @@ void write_seed_files(const TempDir& dir)
     SeedDocument xml = load_seed_document(Totp, dir.path); // the writers beneath the recorder
     spit(dir / "tseeds.xml", append_seed_token(xml, kTotp3));
     ASSERT_TRUE(write_seed_csv(dir / "tseeds.csv", kTotp3));
-    const auto changed = [](std::string text, std::string_view from, std::string_view to) {
-        return text.replace(text.find(from), from.size(), to);
-    };
     spit(dir / "other.xml", changed(slurp(dir / "hseeds.xml"), "930</seed>", "931</seed>"));
     spit(dir / "tseeds60.xml",
          changed(slurp(dir / "tseeds.xml"), "<timeWindow>30<", "<timeWindow>60<"));

@@ -16,8 +16,8 @@ void FakeMainWindow::RefreshTokenList()
     clearTokenRows();
     windowState.listedSerials.clear();
     KeySession key(m_device);
-    for (const OtpTokenRecord& record : key.tokens().value_or(std::vector<OtpTokenRecord>{})) {
-        windowState.listedSerials.push_back(token_serial(record));
+    for (const ListedToken& token : key.tokens().value_or(std::vector<ListedToken>{})) {
+        windowState.listedSerials.push_back(token.serial);
         rows << fromAnsi(windowState.listedSerials.back());
     }
 }
