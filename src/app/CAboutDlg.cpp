@@ -6,6 +6,7 @@
 #include "ui/DialogUnits.h"
 
 #include <QDir>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QShowEvent>
@@ -22,36 +23,42 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
     setModal(true);
 
     const DialogUnits du(font());
-    setFixedSize(du.size(269, 47));
 
     // An icon control takes the system's icon size, not dialog units.
     constexpr int kIconSize = 32;
     auto* icon = new QLabel(this);
-    icon->setGeometry(du.x(7), du.y(7), kIconSize, kIconSize);
     icon->setPixmap(appIcon().pixmap(kIconSize, kIconSize));
     icon->setAccessibleName(QStringLiteral("Icon"));
 
     m_text = new QLabel(this);
-    m_text->setGeometry(du.rect(45, 7, 154, 32));
     m_text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_text->setTextFormat(Qt::PlainText);
     // A long seed folder is shortened in the middle to fit; the tooltip has it whole.
     const QString seedFolder =
         QDir::toNativeSeparators(QString::fromStdString(default_seed_folder().string()));
     const QString shownFolder =
-        m_text->fontMetrics().elidedText(seedFolder, Qt::ElideMiddle, m_text->width());
+        m_text->fontMetrics().elidedText(seedFolder, Qt::ElideMiddle, du.x(154));
     m_text->setText(QStringLiteral("Vornik/Tessel OTP Programmer G2 (1.0.0)\n"
                                    "Programs the OTP tokens of a Vornik/Tessel key.\n"
                                    "Seed files are written to:\n") +
                     shownFolder);
     m_text->setToolTip(seedFolder);
-    m_text->setTextFormat(Qt::PlainText);
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setGeometry(du.rect(212, 7, 50, 14));
+    ok->setMinimumSize(du.size(50, 14));
     ok->setDefault(true);
     DialogKeys::install(this);
     ok->setAccessibleName(QStringLiteral("OK"));
     connect(ok, &QPushButton::clicked, this, [this] { done(kOk); });
+
+    // Icon, text and OK side by side along the top, as the template has them.
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(du.x(7), du.y(7), du.x(7), du.y(7));
+    layout->setSpacing(du.x(6));
+    layout->addWidget(icon, 0, Qt::AlignTop);
+    layout->addWidget(m_text, 1);
+    layout->addWidget(ok, 0, Qt::AlignTop);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
     ok->setFocus();
 }
 

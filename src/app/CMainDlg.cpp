@@ -208,10 +208,11 @@ QPushButton* CMainDlg::addButton(int id, const QString& caption, bool enabled,
     button->setEnabled(enabled);
     button->setAccessibleName(withoutMnemonic(caption));
     button->setObjectName(QStringLiteral("button%1").arg(id));
-    connect(button, &QPushButton::clicked, this, [this, handler] {
+    connect(button, &QPushButton::clicked, this, [this, id, handler] {
         // One command at a time: a click while the key works on another one
-        // (before its buttons show it) is not a second command.
-        if (m_destroyed || m_worker.isBusy())
+        // (before its buttons show it) is not a second command. Clear and
+        // About do not wait for the key.
+        if (m_destroyed || (m_worker.isBusy() && id != ControlId::Clear && id != ControlId::About))
             return;
         Operation operation(*this);
         (this->*handler)();
@@ -301,12 +302,16 @@ void CMainDlg::handlePlugEvent()
 
 void CMainDlg::showBusy(bool busy)
 {
-    // Every button that starts work on the key waits for the call under way.
+    // Every button that starts work on the key waits for the call under way,
+    // and Seed records, whose dialog would hold up the call's answer.
     static constexpr int kKeyWork[] = {
-        ControlId::NewToken, ControlId::SetEnter, ControlId::GetOtp,    ControlId::Remove,
-        ControlId::Refresh,  ControlId::Reset,    ControlId::PinPolicy, ControlId::UpdatePin,
+        ControlId::NewToken,  ControlId::SetEnter,  ControlId::GetOtp,
+        ControlId::Remove,    ControlId::Refresh,   ControlId::Reset,
+        ControlId::PinPolicy, ControlId::UpdatePin, ControlId::SeedRecords,
     };
     if (busy) {
+        // A disabled button loses the focus; it gets it back afterwards.
+        m_focusBeforeBusy = focusWidget();
         for (const int id : kKeyWork)
             if (isControlEnabled(id)) {
                 setControlEnabled(id, false);
@@ -317,6 +322,8 @@ void CMainDlg::showBusy(bool busy)
     for (const int id : m_heldButtons)
         setControlEnabled(id, true);
     m_heldButtons.clear();
+    if (m_focusBeforeBusy && isActiveWindow())
+        m_focusBeforeBusy->setFocus(Qt::OtherFocusReason);
 }
 
 void CMainDlg::registerForDeviceNotifications()

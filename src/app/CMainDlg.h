@@ -131,6 +131,7 @@ private:
     int m_pendingClose = 0;         // the exit code asked for during a command
     std::deque<bool> m_plugEvents;  // true: a key arrived, false: one was pulled
     std::vector<int> m_heldButtons; // disabled while the key works
+    QPointer<QWidget> m_focusBeforeBusy;
 
     std::map<int, QWidget*> m_controls;
     QTreeWidget* m_tokenList = nullptr;

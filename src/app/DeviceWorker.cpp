@@ -129,6 +129,10 @@ void DeviceWorker::run(const std::function<void()>& work)
         // The answer may have come between the two looks.
         QTimer::singleShot(0, &loop, check);
         loop.exec();
+        // A program on its way out runs no more event loops (exec returns at
+        // once): the answer is then waited for here.
+        std::unique_lock lock(m_mutex);
+        m_jobDone.wait(lock, [&job] { return job.done; });
     }
 
     if (--m_depth == 0) {

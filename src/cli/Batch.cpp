@@ -3,6 +3,7 @@
 #include "cli/CliJson.h"
 
 #include "cli/ExitCode.h"
+#include "cli/PinSetup.h"
 #include "core/PrintableText.h"
 
 #include <ostream>
@@ -14,7 +15,7 @@ namespace {
 // The user of key `number` (from 1), as the progress lines name it.
 std::string user_of(const BatchSettings& settings, int number)
 {
-    return settings.users.empty() ? settings.token.user : settings.users.at(number - 1);
+    return settings.users.empty() ? settings.token.user : settings.users.at(number - 1).name;
 }
 
 std::string for_user(const BatchSettings& settings, int number)
@@ -65,8 +66,59 @@ void wait_for_removal(CliContext& context, const BatchSettings& settings, const 
 
 } // namespace
 
+namespace {
+
+std::string without_line_end(std::string text)
+{
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
+        text.pop_back();
+    return text;
+}
+
+// Why a token failed, in words a summary line can stand on: the key's
+// failure alone is only its status.
+std::string reason_for(const OpError& error, const std::string& tokenSerial)
+{
+    if (error.fault != Fault::Device && error.fault != Fault::TimedOut)
+        return without_line_end(error.detail);
+    return "the key failed to take the token SN=" + tokenSerial + " (" +
+           without_line_end(error.detail) +
+           (error.fault == Fault::TimedOut ? ": nobody touched the key in time)" : ")");
+}
+
+// Why a token was not recorded: each file that failed, with its reason.
+std::string unrecorded_reason(const ProgrammedToken& programmed)
+{
+    std::string reason = "programmed, but not recorded in";
+    for (const RecordOutcome& outcome : programmed.records)
+        if (outcome.failure)
+            reason += " " + outcome.destination.string() + " (" +
+                      without_line_end(outcome.failure->detail) + ")";
+    return reason;
+}
+
+// The policy and the PIN a batch gives each key, before its tokens; the PIN
+// then protects them. A key with a PIN already has it changed from the one
+// given for the run.
+OpResult<void> set_up_pin(CliContext& context, const BatchSettings& settings, KeySession& key,
+                          Password& access)
+{
+    if (settings.pinPolicy)
+        if (auto written = write_policy(context, key, *settings.pinPolicy); !written)
+            return written;
+    if (settings.newPin) {
+        if (auto written = write_new_pin(context, key, settings.newPin->text(), access.text());
+            !written)
+            return written;
+        access = *settings.newPin;
+    }
+    return {};
+}
+
+} // namespace
+
 BatchSummary run_batch(CliContext& context, const BatchSettings& settings,
-                       std::span<Recorder* const> recorders)
+                       std::span<Recorder* const> recorders, HeldSerials& held)
 {
     BatchSummary summary;
     auto failed = [&](int code) {
@@ -83,6 +135,7 @@ BatchSummary run_batch(CliContext& context, const BatchSettings& settings,
             break;
         }
         done.insert(*serial);
+        summary.keysOffered = number;
 
         TokenOptions options = settings.token;
         options.user = user_of(settings, number);
@@ -92,15 +145,29 @@ BatchSummary run_batch(CliContext& context, const BatchSettings& settings,
             {"tokens", nlohmann::json::array()}};
         int programmedHere = 0;
         int failedHere = 0;
+        std::string reason;
+        auto tokenFailed = [&](const std::optional<std::string>& tokenSerial,
+                               const std::string& why) {
+            keyJson["tokens"].push_back(failed_token_json(options, tokenSerial, *serial, why));
+            if (reason.empty())
+                reason = why;
+            ++failedHere;
+        };
         KeySession key(context.device);
-        const auto access = context.access(key);
-        if (!access) {
-            context.fail(access.error());
-            failed(exit_code_for(access.error().fault));
-            failedHere = settings.tokensPerKey;
+        auto access = context.access(key);
+        OpResult<void> ready =
+            access ? set_up_pin(context, settings, key, *access) : std::unexpected(access.error());
+        if (!ready) {
+            context.fail(ready.error());
+            failed(exit_code_for(ready.error().fault));
+            reason = without_line_end(ready.error().detail);
         }
-        for (int i = 0; access && i < settings.tokensPerKey; ++i) {
-            const auto tokenSerial = propose_serial(key, *serial);
+        for (int i = 0; i < settings.tokensPerKey; ++i) {
+            if (!ready) {
+                tokenFailed(std::nullopt, "not programmed: " + reason);
+                continue;
+            }
+            const auto tokenSerial = propose_serial(key, *serial, held.serials());
             auto seed = generate_seed_text(hash);
             OpResult<ProgrammedToken> programmed =
                 !tokenSerial ? std::unexpected(tokenSerial.error())
@@ -112,25 +179,35 @@ BatchSummary run_batch(CliContext& context, const BatchSettings& settings,
             if (!programmed) {
                 context.fail(programmed.error());
                 failed(exit_code_for(programmed.error().fault));
-                ++failedHere;
+                tokenFailed(tokenSerial ? std::optional(*tokenSerial) : std::nullopt,
+                            reason_for(programmed.error(), tokenSerial.value_or("")));
                 // The key that failed one token is likely to fail the rest.
-                failedHere += settings.tokensPerKey - i - 1;
-                break;
+                ready = std::unexpected(programmed.error());
+                continue;
             }
+            for (const RecordOutcome& outcome : programmed->records)
+                if (outcome.recorded())
+                    held.add(programmed->token.serial, outcome.destination.string());
+            if (programmed->verification)
+                context.err << verification_line(*programmed) << std::endl;
+            auto token = token_json(*programmed, settings.token.showSeed);
             if (!programmed->recorded()) {
                 failed(ExitCode::SeedFile);
+                token["reason"] = unrecorded_reason(*programmed);
+                if (reason.empty())
+                    reason = token["reason"];
                 ++failedHere;
             } else {
                 ++programmedHere;
             }
-            if (programmed->verification)
-                context.err << verification_line(*programmed) << std::endl;
-            keyJson["tokens"].push_back(token_json(*programmed, settings.token.showSeed));
+            keyJson["tokens"].push_back(token);
         }
 
         summary.tokensProgrammed += programmedHere;
         summary.tokensFailed += failedHere;
         (failedHere == 0 ? summary.keysProgrammed : summary.keysFailed) += 1;
+        if (failedHere != 0)
+            summary.failures.push_back({number, *serial, options.user, reason});
         keyJson["tokensFailed"] = failedHere;
         summary.keys.push_back(keyJson);
         context.err << "key " << number << " of " << settings.keys << ": " << *serial
@@ -143,7 +220,7 @@ BatchSummary run_batch(CliContext& context, const BatchSettings& settings,
             wait_for_removal(context, settings, *serial);
     }
     if (!settings.users.empty())
-        summary.usersLeft = static_cast<int>(settings.users.size() - summary.keys.size());
+        summary.usersLeft = static_cast<int>(settings.users.size()) - summary.keysOffered;
     if (summary.interrupted && summary.exitCode == 0)
         summary.exitCode = ExitCode::Interrupted;
     return summary;

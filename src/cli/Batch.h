@@ -6,7 +6,10 @@
 // and go on. A key offered a second time is refused, not programmed twice.
 // With users, key N is for user N and the run ends when the users run out.
 
+#include "cli/HeldSerials.h"
 #include "cli/TokenOptions.h"
+#include "cli/UsersFile.h"
+#include "pin/PinPolicyForm.h"
 
 #include <chrono>
 #include <functional>
@@ -21,10 +24,22 @@ struct BatchSettings
 {
     int keys = 0; // 0 with users: one key per user
     // One per key in order (--users); empty: every key's tokens get token.user.
-    std::vector<std::string> users;
+    std::vector<ListedUser> users;
     int tokensPerKey = 1;
     TokenOptions token;
+    // Written on each key before its tokens: the policy, then the PIN.
+    std::optional<PolicyValues> pinPolicy;
+    std::optional<Password> newPin;
     std::chrono::milliseconds poll{100};
+};
+
+// A key that did not get all its tokens, and why.
+struct FailedKey
+{
+    int number = 0; // from 1
+    std::string keySerial;
+    std::string user;
+    std::string reason;
 };
 
 struct BatchSummary
@@ -37,7 +52,17 @@ struct BatchSummary
     std::optional<int> usersLeft; // with --users: those no key was offered for
     int exitCode = 0;             // of the first failure
     nlohmann::json keys = nlohmann::json::array();
+    std::vector<FailedKey> failures;
+    int keysOffered = 0;
 };
 
+// Serials are proposed past those `held` names, which grows with each token.
 BatchSummary run_batch(CliContext& context, const BatchSettings& settings,
-                       std::span<Recorder* const> recorders);
+                       std::span<Recorder* const> recorders, HeldSerials& held);
+// Serials are proposed past those on each key only.
+inline BatchSummary run_batch(CliContext& context, const BatchSettings& settings,
+                              std::span<Recorder* const> recorders)
+{
+    HeldSerials held;
+    return run_batch(context, settings, recorders, held);
+}

@@ -15,16 +15,30 @@ std::string trimmed(const std::string& text)
     return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
 }
 
+// The refusals of the rooms below are worded for both front ends; here they
+// gain the option that changes the answer.
+std::string with_option(const std::string& detail)
+{
+    static const std::pair<std::string_view, std::string_view> kHints[] = {
+        {"already has a line in the pam_oath users file", " (--oath-users-replace replaces it)"},
+        {"already holds key ", " (--serial gives another serial number)"},
+    };
+    for (const auto& [refusal, option] : kHints)
+        if (detail.find(refusal) != std::string::npos)
+            return detail + std::string(option);
+    return detail;
+}
+
 } // namespace
 
 int CliContext::fail(const OpError& error)
 {
-    return fail(exit_code_for(error.fault), trimmed(error.detail));
+    return fail(exit_code_for(error.fault), with_option(trimmed(error.detail)));
 }
 
 int CliContext::fail(const OpError& error, const std::string& doing)
 {
-    return fail(exit_code_for(error.fault), doing + ": " + trimmed(error.detail));
+    return fail(exit_code_for(error.fault), doing + ": " + with_option(trimmed(error.detail)));
 }
 
 int CliContext::fail(int code, const std::string& message)

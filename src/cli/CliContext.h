@@ -12,6 +12,7 @@
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <vector>
 
 struct CliContext
 {
@@ -23,6 +24,9 @@ struct CliContext
     DeviceApi& device;
     std::ostream& out;
     std::ostream& err;
+    // The command line as given, without the program: a batch that stops
+    // early prints the command that finishes it.
+    std::vector<std::string> arguments;
     std::string pinFile;
     bool pinStdin = false;
     // True once the user pressed Ctrl-C; the batch run looks between keys.

@@ -1,5 +1,6 @@
 #include "cli/CliJson.h"
 
+#include "cli/TokenOptions.h"
 #include "core/Codecs.h"
 #include "pskc/KeyPackage.h"
 
@@ -82,6 +83,18 @@ json token_json(const pskc::KeyPackage& p, bool showSeed)
                      p.interval ? json(*p.interval) : json(nullptr), p.deviceSerial, p.userId);
     if (showSeed)
         row["seed"] = to_hex_upper(p.secret.view());
+    return row;
+}
+
+json failed_token_json(const TokenOptions& options, const std::optional<std::string>& serial,
+                       const std::string& keySerial, const std::string& reason)
+{
+    json row = token("", algorithm_name(algorithm_of(options)), hash_name(hash_of(options)),
+                     options.digits, options.interval, keySerial, options.user);
+    row["serial"] = serial ? json(*serial) : json(nullptr);
+    row["recorded"] = false;
+    row["recordedIn"] = json::array();
+    row["reason"] = reason;
     return row;
 }
 

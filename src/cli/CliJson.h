@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include <iosfwd>
+#include <optional>
 #include <string>
 
 namespace pskc {
@@ -29,6 +30,13 @@ nlohmann::json token_json(const ListedToken& token, const std::string& keySerial
 nlohmann::json token_json(const ProgrammedToken& programmed, bool showSeed);
 // A token of a PSKC file; the seed only with showSeed.
 nlohmann::json token_json(const pskc::KeyPackage& package, bool showSeed);
+
+// A token a batch could not program on the key: what it was to be, and why
+// not. Its serial is null when none was proposed.
+struct TokenOptions;
+nlohmann::json failed_token_json(const TokenOptions& options,
+                                 const std::optional<std::string>& serial,
+                                 const std::string& keySerial, const std::string& reason);
 
 nlohmann::json key_json(const KeyInfo& info);
 

@@ -18,6 +18,9 @@ void add_batch_command(CLI::App& app, CliContext& context);
 void add_pskc_command(CLI::App& app, CliContext& context);
 void add_pskc_convert_command(CLI::App& pskc, CliContext& context);
 void add_pskc_show_command(CLI::App& pskc, CliContext& context);
+void add_pskc_retire_command(CLI::App& pskc, CliContext& context);
+void add_oath_users_command(CLI::App& app, CliContext& context);
+void add_pin_command(CLI::App& app, CliContext& context);
 
 // Parses the arguments and runs the command; returns the exit code.
 int run_cli(int argc, char** argv, CliContext& context);

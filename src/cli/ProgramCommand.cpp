@@ -2,10 +2,14 @@
 #include "cli/Commands.h"
 
 #include "cli/ExitCode.h"
+#include "cli/HeldSerials.h"
+#include "cli/PrintableText.h"
 #include "cli/Recorders.h"
 #include "cli/SecretInput.h"
 #include "cli/TokenOptions.h"
 #include "core/Codecs.h"
+#include "pskc/PskcFile.h"
+#include "records/FolderLock.h"
 
 namespace {
 
@@ -14,6 +18,7 @@ struct ProgramOptions
     TokenOptions token;
     std::string serial;
     std::string seedFile;
+    std::string replaceFor; // the user whose lost key this token replaces
 };
 
 // The seed's hexadecimal text from the first line of a file, "-" for standard
@@ -45,8 +50,54 @@ std::string listed(const std::vector<std::string>& items)
     return text;
 }
 
-void run_program(CliContext& context, const ProgramOptions& options)
+// The tokens of `user` that the PSKC file holds active: what --replace-for
+// retires once the new token is recorded.
+std::vector<std::string> active_tokens_of(const Recorders& recorders, const std::string& user)
 {
+    std::vector<std::string> serials;
+    if (const pskc::Container* container = recorders.pskcContainer())
+        for (const pskc::KeyPackage& p : container->packages())
+            if (p.userId == user && !pskc::is_retired(p, std::time(nullptr)))
+                serials.push_back(p.keyId);
+    return serials;
+}
+
+// Retires the old tokens in the PSKC file under its folder's lock, the file
+// read afresh: the new token went in meanwhile.
+OpResult<void> retire_in_pskc(const std::filesystem::path& file, const pskc::Credential& credential,
+                              const std::vector<std::string>& serials)
+{
+    const auto lock = FolderLock::acquire(file.has_parent_path() ? file.parent_path()
+                                                                 : std::filesystem::path("."));
+    if (!lock)
+        return std::unexpected(lock.error());
+    auto container = pskc::load_container(file, credential);
+    if (!container)
+        return std::unexpected(container.error());
+    for (const std::string& serial : serials)
+        if (auto retired = container->retire(serial, std::time(nullptr)); !retired)
+            return retired;
+    return pskc::save_container(*container, file);
+}
+
+void run_program(CliContext& context, ProgramOptions options)
+{
+    if (!options.replaceFor.empty()) {
+        if (!options.token.user.empty() && options.token.user != options.replaceFor) {
+            context.fail(ExitCode::Usage, "--replace-for and --user name two users; the new "
+                                          "token is for the user whose key it replaces");
+            return;
+        }
+        if (options.token.pskcFile.empty() && options.token.oathUsersFile.empty()) {
+            context.fail(ExitCode::Usage,
+                         "--replace-for revokes the old token where it is recorded: give "
+                         "--pskc, --oath-users or both");
+            return;
+        }
+        options.token.user = options.replaceFor;
+        // The user's line gives way to the new token's.
+        options.token.oathUsersReplace = true;
+    }
     if (auto problem = token_options_problem(options.token)) {
         context.fail(ExitCode::Usage, *problem);
         return;
@@ -84,15 +135,28 @@ void run_program(CliContext& context, const ProgramOptions& options)
         context.fail(access.error());
         return;
     }
+    // A serial the files hold already would make two tokens of one for a
+    // server that imports them.
+    const HeldSerials held = HeldSerials::read(options.token, **recorders);
     std::string serial = options.serial;
-    if (serial.empty()) {
-        auto proposed = propose_serial(key, *keySerial);
+    if (serial.empty() || held.holder(serial)) {
+        auto proposed = propose_serial(key, *keySerial, held.serials());
         if (!proposed) {
             context.fail(proposed.error());
             return;
         }
+        if (!serial.empty()) {
+            context.fail(ExitCode::Usage,
+                         *held.holder(serial) + " already holds the token " + printable(serial) +
+                             "; give --serial a serial number no destination holds, such as " +
+                             *proposed);
+            return;
+        }
         serial = *proposed;
     }
+    const std::vector<std::string> replaced =
+        options.replaceFor.empty() ? std::vector<std::string>()
+                                   : active_tokens_of(**recorders, options.replaceFor);
     if (seedText.empty()) {
         auto generated = generate_seed_text(hash_of(options.token));
         if (!generated) {
@@ -110,6 +174,25 @@ void run_program(CliContext& context, const ProgramOptions& options)
         return;
     }
 
+    // Only once the new token is recorded: a failure in between leaves the
+    // user with two tokens, never with none.
+    std::vector<std::string> revoked;
+    if (!options.replaceFor.empty() && programmed->recorded()) {
+        if (!options.token.oathUsersFile.empty())
+            revoked.push_back("replaced the line of " + printable(options.replaceFor) + " in " +
+                              options.token.oathUsersFile);
+        if (!replaced.empty()) {
+            auto retired =
+                retire_in_pskc(options.token.pskcFile, *(*recorders)->pskcCredential(), replaced);
+            if (!retired)
+                context.fail(ExitCode::SeedFile, retired.error().detail + "; retire " +
+                                                     listed(replaced) +
+                                                     " with vnotp-cli pskc retire");
+            else
+                revoked.push_back("retired " + listed(replaced) + " in " + options.token.pskcFile);
+        }
+    }
+
     if (options.token.json) {
         auto document = json_document("program");
         document["key"] = {{"serial", *keySerial}};
@@ -124,6 +207,10 @@ void run_program(CliContext& context, const ProgramOptions& options)
         context.out << verification_line(*programmed) << '\n';
     if (programmed->recorded())
         context.out << "Recorded in " << listed(recorded_in(*programmed)) << '\n';
+    if (!revoked.empty()) {
+        revoked.front()[0] = static_cast<char>(std::toupper(revoked.front()[0]));
+        context.out << listed(revoked) << '\n';
+    }
 }
 
 } // namespace
@@ -139,5 +226,8 @@ void add_program_command(CLI::App& app, CliContext& context)
     command->add_option("--seed-file", options->seedFile,
                         "File whose first line is the seed in hexadecimal, - for standard input "
                         "(default: a generated seed)");
+    command->add_option("--replace-for", options->replaceFor,
+                        "USER lost their key: the new token is for USER, replaces USER's line "
+                        "in the --oath-users file and retires USER's tokens in the --pskc file");
     command->callback([&context, options] { run_program(context, *options); });
 }

@@ -19,8 +19,9 @@ struct ShowOptions
 {
     std::string file;
     PskcCredentialOptions credential;
-    std::string user;   // only tokens whose user holds this, in any case
-    std::string serial; // only tokens whose serial or key serial holds this
+    std::string user;     // only tokens whose user holds this, in any case
+    std::string serial;   // only tokens whose serial or key serial holds this
+    bool retired = false; // also the tokens retired
     bool showSeed = false;
     bool json = false;
 };
@@ -31,19 +32,21 @@ bool holds(std::string_view text, std::string_view part)
     return std::ranges::search(text, part, {}, lower, lower).begin() != text.end() || part.empty();
 }
 
-bool wanted(const ShowOptions& options, const pskc::KeyPackage& p)
+bool wanted(const ShowOptions& options, const pskc::KeyPackage& p, std::time_t now)
 {
-    return holds(p.userId, options.user) &&
+    return (options.retired || !pskc::is_retired(p, now)) && holds(p.userId, options.user) &&
            (holds(p.keyId, options.serial) || holds(p.deviceSerial, options.serial));
 }
 
-std::string row_text(const ShowOptions& options, const pskc::KeyPackage& p)
+std::string row_text(const ShowOptions& options, const pskc::KeyPackage& p, std::time_t now)
 {
     const auto dash = [](const std::string& text) { return text.empty() ? "-" : printable(text); };
     std::string line = fmt::format(
         "{:<14} {:<12} {:<6} {:<8} {:<6} {:<8} {}", dash(p.keyId), dash(p.deviceSerial),
         algorithm_name(p.algorithm), hash_name(p.hash), p.digits ? std::to_string(*p.digits) : "-",
         p.interval ? std::to_string(*p.interval) : "-", printable(p.userId));
+    if (pskc::is_retired(p, now))
+        line += (p.userId.empty() ? "" : " ") + ("(retired " + printable(p.expiryDate) + ")");
     if (options.showSeed)
         line +=
             (p.userId.empty() ? "" : " ") + std::string("SEED=") + to_hex_upper(p.secret.view());
@@ -94,13 +97,18 @@ void run_show(CliContext& context, const ShowOptions& options)
                     << container->algorithms() << ")\n"
                     << fmt::format("{:<14} {:<12} {:<6} {:<8} {:<6} {:<8} {}\n", "SERIAL", "KEY",
                                    "TYPE", "HASH", "DIGITS", "INTERVAL", "USER");
+    const std::time_t now = std::time(nullptr);
     for (const pskc::KeyPackage& p : container->packages()) {
-        if (!wanted(options, p))
+        if (!wanted(options, p, now))
             continue;
-        if (options.json)
-            document["tokens"].push_back(token_json(p, options.showSeed));
-        else
-            context.out << row_text(options, p) << '\n';
+        if (!options.json) {
+            context.out << row_text(options, p, now) << '\n';
+            continue;
+        }
+        auto token = token_json(p, options.showSeed);
+        if (pskc::is_retired(p, now))
+            token["retired"] = p.expiryDate;
+        document["tokens"].push_back(token);
     }
     if (options.json)
         print_json(context.out, document);
@@ -111,8 +119,8 @@ void run_show(CliContext& context, const ShowOptions& options)
 void add_pskc_show_command(CLI::App& pskc, CliContext& context)
 {
     auto* command = pskc.add_subcommand(
-        "show", "Names a PSKC file's profile and lists its tokens (serial, key serial, type, "
-                "hash, digits, interval, user) once every MAC is verified");
+        "show", "Names a PSKC file's profile and lists its active tokens (serial, key serial, "
+                "type, hash, digits, interval, user) once every MAC is verified");
     auto options = std::make_shared<ShowOptions>();
     command->add_option("FILE", options->file, "The PSKC file")->required();
     add_pskc_credential_options(*command, options->credential);
@@ -120,6 +128,8 @@ void add_pskc_show_command(CLI::App& pskc, CliContext& context)
                         "Only the tokens whose user holds this text (any case)");
     command->add_option("-s,--serial", options->serial,
                         "Only the tokens whose serial or key serial holds this text (any case)");
+    command->add_flag("--retired", options->retired,
+                      "Also the tokens retired (pskc retire), each marked with its date");
     command->add_flag("--show-seed", options->showSeed, "Also print each seed in hexadecimal");
     command->add_flag("-j,--json", options->json, "One JSON document on standard output");
     command->callback([&context, options] { run_show(context, *options); });

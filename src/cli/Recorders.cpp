@@ -31,6 +31,7 @@ OpResult<std::unique_ptr<Recorders>> Recorders::open(const TokenOptions& options
         if (!pskc)
             return std::unexpected(pskc.error());
         recorders->m_pskc.emplace(std::move(*pskc));
+        recorders->m_credential = std::move(*credential);
         recorders->m_all.push_back(&*recorders->m_pskc);
     }
     if (!options.oathUsersFile.empty()) {

@@ -21,9 +21,18 @@ public:
     static OpResult<std::unique_ptr<Recorders>> open(const TokenOptions& options);
 
     std::span<Recorder* const> all() const { return m_all; }
+    // The PSKC file's container as last read or written; none without --pskc.
+    const pskc::Container* pskcContainer() const { return m_pskc ? &m_pskc->container() : nullptr; }
+
+    // The PSKC file's password or key, as read once for the run.
+    const pskc::Credential* pskcCredential() const
+    {
+        return m_credential ? &*m_credential : nullptr;
+    }
 
 private:
     Recorders() = default;
+    std::optional<pskc::Credential> m_credential;
     std::optional<SeedFileRecorder> m_seedFiles;
     std::optional<PskcRecorder> m_pskc;
     std::optional<OathUsersRecorder> m_oathUsers;

@@ -38,9 +38,12 @@ int run_cli(int argc, char** argv, CliContext& context)
     add_enter_command(app, context);
     add_batch_command(app, context);
     add_pskc_command(app, context);
+    add_oath_users_command(app, context);
+    add_pin_command(app, context);
     // After the commands: a footer set before is copied into each of them.
     app.footer(main_help_footer);
 
+    context.arguments.assign(argv + 1, argv + argc);
     if (auto unknown = unknown_command(app, {argv + 1, static_cast<std::size_t>(argc - 1)}))
         return context.fail(ExitCode::Usage, *unknown + " (see vnotp-cli --help)");
 

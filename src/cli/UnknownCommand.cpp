@@ -24,18 +24,46 @@ std::size_t distance(std::string_view a, std::string_view b)
     return row[b.size()];
 }
 
-std::string nearest(const CLI::App& app, std::string_view word)
+std::string nearest(std::string_view word, const std::vector<std::string>& names)
 {
     std::string best;
     std::size_t bestDistance = 0;
-    for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; })) {
-        const std::size_t d = distance(word, command->get_name());
+    for (const std::string& name : names) {
+        const std::size_t d = distance(word, name);
         if (best.empty() || d < bestDistance) {
-            best = command->get_name();
+            best = name;
             bestDistance = d;
         }
     }
     return best;
+}
+
+std::vector<std::string> command_names(const CLI::App& app)
+{
+    std::vector<std::string> names;
+    for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; }))
+        names.push_back(command->get_name());
+    return names;
+}
+
+// The command's options and, since the options before a command are taken
+// after it as well, those of the commands around it.
+const CLI::Option* find_option(const CLI::App* app, const std::string& name)
+{
+    for (; app != nullptr; app = app->get_parent())
+        if (const auto* option = app->get_option_no_throw(name))
+            return option;
+    return nullptr;
+}
+
+std::vector<std::string> option_names(const CLI::App* app)
+{
+    std::vector<std::string> names;
+    for (; app != nullptr; app = app->get_parent())
+        for (const CLI::Option* option : app->get_options())
+            for (const std::string& name : option->get_lnames())
+                names.push_back("--" + name);
+    return names;
 }
 
 } // namespace
@@ -48,12 +76,16 @@ std::optional<std::string> unknown_command(CLI::App& app, std::span<char* const>
         if (word == "--")
             return std::nullopt;
         if (word.size() > 1 && word.front() == '-') {
-            const auto* option =
-                current->get_option_no_throw(std::string(word.substr(0, word.find('='))));
-            // An unknown option is CLI11's to report.
+            const std::string name(word.substr(0, word.find('=')));
+            const auto* option = find_option(current, name);
+            if (option == nullptr && name.starts_with("--"))
+                return "unknown option '" + name + "'; did you mean '" +
+                       nearest(name, option_names(current)) + "'?";
+            // A short option, or several run together, is CLI11's to report.
             if (option == nullptr)
                 return std::nullopt;
-            if (option->get_type_size() > 0 && word.find('=') == std::string_view::npos)
+            // A flag takes no value: the next word is a command or an argument.
+            if (option->get_expected_min() > 0 && word.find('=') == std::string_view::npos)
                 ++i;
             continue;
         }
@@ -66,7 +98,7 @@ std::optional<std::string> unknown_command(CLI::App& app, std::span<char* const>
             continue;
         }
         return "unknown command '" + std::string(word) + "'; did you mean '" +
-               nearest(*current, word) + "'?";
+               nearest(word, command_names(*current)) + "'?";
     }
     return std::nullopt;
 }

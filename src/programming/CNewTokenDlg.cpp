@@ -162,6 +162,11 @@ void CNewTokenDlg::buildControls()
 
     m_status = new QLabel(QStringLiteral("msg"), this);
     m_status->setObjectName(QStringLiteral("statusLine"));
+    // A long refusal (a file's path and why it cannot take the seed) wraps
+    // onto more lines; it never widens the dialog past the screen.
+    m_status->setWordWrap(true);
+    m_status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_status->setTextFormat(Qt::PlainText);
     m_status->setAccessibleDescription(QStringLiteral("Message"));
 
     auto* save = makeDialogButton(QStringLiteral("Save"), "saveButton", this);
@@ -268,23 +273,16 @@ void CNewTokenDlg::OnBnClickedSave()
     OpResult<ProgrammedToken> programmed;
     {
         BusyCursor busy;
-        programmed =
-            program_token(key,
-                          {.token = std::move(*token),
-                           .keySerial = m_keySerial,
-                           .access = Password(m_access),
-                           .appendEnter = m_form.appendEnter},
-                          m_recorders,
-                          {.touch =
-                               [this] {
-                                   // The call that follows blocks until the key is touched;
-                                   // the note must be on screen before it starts, not
-                                   // whenever the event loop next paints.
-                                   setStatusText(QStringLiteral("Please touch the key..."));
-                                   m_status->repaint();
-                               },
-                           .keyTookToken = [this] { setStatusText(QString()); },
-                           .recorded = {}});
+        programmed = program_token(
+            key,
+            {.token = std::move(*token),
+             .keySerial = m_keySerial,
+             .access = Password(m_access),
+             .appendEnter = m_form.appendEnter},
+            m_recorders,
+            {.touch = [this] { setStatusText(QStringLiteral("Please touch the key...")); },
+             .keyTookToken = [this] { setStatusText(QString()); },
+             .recorded = {}});
     }
     // Refused before the key was touched (a recorder's check, a lock): the
     // user can mend it and press Save again.

@@ -99,15 +99,23 @@ OpResult<std::string> generate_seed_text(OtpHash hash)
     return text;
 }
 
-OpResult<std::string> propose_serial(KeySession& key, const std::string& keySerial)
+OpResult<std::string> propose_serial(KeySession& key, const std::string& keySerial,
+                                     std::span<const std::string> held)
 {
     auto tokens = key.tokens();
     if (!tokens)
         return std::unexpected(tokens.error());
-    std::vector<std::string> serials;
+    std::vector<std::string> serials(held.begin(), held.end());
     for (const ListedToken& token : *tokens)
         serials.push_back(token.serial);
-    return next_serial_number(serials, keySerial);
+    // A random proposal (no key serial, or the count at its top) may still
+    // meet a held serial, however unlikely.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        std::string proposal = next_serial_number(serials, keySerial);
+        if (std::ranges::find(serials, proposal) == serials.end())
+            return proposal;
+    }
+    return fail(Fault::Refused, "no free serial number could be proposed; give one");
 }
 
 std::string expected_totp(const TokenDescription& token, std::time_t now)

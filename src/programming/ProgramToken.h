@@ -77,8 +77,10 @@ OpResult<ProgrammedToken> program_token(KeySession& key, const ProgramRequest& r
 OpResult<std::string> generate_seed_text(OtpHash hash);
 
 // The next serial number for a token on the key `keySerial`, whose tokens are
-// listed afresh.
-OpResult<std::string> propose_serial(KeySession& key, const std::string& keySerial);
+// listed afresh. The serials in `held`, which the files the token goes to
+// hold already (a token of a key since reset), are skipped as well.
+OpResult<std::string> propose_serial(KeySession& key, const std::string& keySerial,
+                                     std::span<const std::string> held = {});
 
 // The OTP a TOTP token gives at `now`, computed from its seed apart from the key.
 std::string expected_totp(const TokenDescription& token, std::time_t now);

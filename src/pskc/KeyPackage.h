@@ -7,6 +7,7 @@
 #include "core/TokenDescription.h"
 
 #include <cstdint>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,12 +41,21 @@ struct KeyPackage
     // DeviceInfo/DeviceBinding, the device the token is loaded into. Older
     // files of this tool have it in DeviceInfo/SerialNo.
     std::string deviceSerial;
+    // Key/Policy/ExpiryDate (xs:dateTime): from then on the token is retired,
+    // a server must not accept it; empty when it never expires.
+    std::string expiryDate;
     std::string manufacturer{kManufacturer};
     std::string model{kModel};
     SecretBytes secret;
 
     friend bool operator==(const KeyPackage&, const KeyPackage&) = default;
 };
+
+// Whether the token's expiry date has come by `now`. A date that does not
+// read as one counts as come: a token is never taken for active by mistake.
+bool is_retired(const KeyPackage& package, std::time_t now);
+// `now` as the xs:dateTime an expiry date is written with, in UTC.
+std::string expiry_date_text(std::time_t now);
 
 // A token as programmed into the key: manufacturer and model of this tool's
 // key, Counter 0 for HOTP and the interval for TOTP only.

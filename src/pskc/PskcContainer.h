@@ -17,6 +17,7 @@
 #include "pskc/PskcCrypto.h"
 
 #include <chrono>
+#include <ctime>
 #include <expected>
 #include <memory>
 #include <optional>
@@ -105,6 +106,12 @@ public:
     // Encrypts the secret with a fresh IV, MACs it and appends a KeyPackage.
     // Refuses what can_add refuses.
     OpResult<void> add(const KeyPackage& package);
+    // Retires the token from `now` on: its Key gets a Policy/ExpiryDate, so
+    // a server importing the file no longer accepts it, while its key
+    // package, secret and MACs stay as a record of which key held it. Refused
+    // for a signed container and a key id the container does not hold; a
+    // token retired already keeps its date.
+    OpResult<void> retire(std::string_view keyId, std::time_t now);
     // Takes out the key package `add` appended last for this key id; the
     // caller's undo when writing the file fails.
     void remove_added(std::string_view keyId);

@@ -372,6 +372,7 @@ private:
         package.userId = text_of(child(key, "UserId"));
         if (package.userId.empty())
             package.userId = text_of(child(device, "UserId"));
+        package.expiryDate = text_of(child(child(key, "Policy"), "ExpiryDate"));
 
         const pugi::xml_node data = child(key, "Data");
         bool hasSecret = false;

@@ -61,8 +61,11 @@ take_containers(const std::vector<std::filesystem::path>& sources,
         if (!container)
             return refused({container.error().fault, 0,
                             fmt::format("{}: {}", source.string(), container.error().detail)});
+        // A retired token stays behind: it must not come back to life in OUT.
+        const std::time_t now = std::time(nullptr);
         for (const KeyPackage& package : container->packages())
-            packages.push_back(package);
+            if (!pskc::is_retired(package, now))
+                packages.push_back(package);
     }
     return seedFiles;
 }

@@ -44,6 +44,9 @@ OpResult<std::vector<pskc::KeyPackage>> read_sources(const OathUsersConversionRe
         if (!container)
             return std::unexpected(container.error());
         for (const pskc::KeyPackage& package : container->packages()) {
+            // A retired token must not log in again.
+            if (pskc::is_retired(package, std::time(nullptr)))
+                continue;
             const auto held = std::ranges::find(packages, package.keyId, &pskc::KeyPackage::keyId);
             if (held == packages.end())
                 packages.push_back(package);

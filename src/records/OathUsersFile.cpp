@@ -240,9 +240,12 @@ OpResult<void> check_oath_users_file(const std::filesystem::path& file,
     return {};
 }
 
-OpResult<void> write_oath_users_file(const std::filesystem::path& file,
-                                     std::span<const OathUsersLine> lines, bool replace,
-                                     std::chrono::milliseconds patience)
+namespace {
+
+// Steps 1 to 4 at the top, with `edit` making the new bytes from the old.
+template <class Edit>
+OpResult<void> rewrite_oath_users_file(const std::filesystem::path& file,
+                                       std::chrono::milliseconds patience, Edit edit)
 {
     const auto lock = UsersFileLock::take(file, patience);
     if (!lock)
@@ -250,8 +253,7 @@ OpResult<void> write_oath_users_file(const std::filesystem::path& file,
     auto current = open_private_for_update(file, kMaximumUsersFileSize);
     if (!current)
         return std::unexpected(current.error());
-    auto edited =
-        with_oath_lines(*current ? (*current)->bytes : std::string(), lines, replace, file);
+    OpResult<std::string> edited = edit(*current ? (*current)->bytes : std::string());
     if (*current)
         wipe_text((*current)->bytes);
     if (!edited)
@@ -267,4 +269,55 @@ OpResult<void> write_oath_users_file(const std::filesystem::path& file,
     }
     wipe_text(*edited);
     return replaced;
+}
+
+} // namespace
+
+OpResult<void> write_oath_users_file(const std::filesystem::path& file,
+                                     std::span<const OathUsersLine> lines, bool replace,
+                                     std::chrono::milliseconds patience)
+{
+    return rewrite_oath_users_file(file, patience, [&](std::string_view bytes) {
+        return with_oath_lines(bytes, lines, replace, file);
+    });
+}
+
+OpResult<std::string> without_oath_user(std::string_view bytes, std::string_view user,
+                                        const std::filesystem::path& file)
+{
+    std::string out;
+    out.reserve(bytes.size());
+    bool found = false;
+    while (!bytes.empty()) {
+        const std::size_t end = std::min(bytes.find('\n'), bytes.size() - 1) + 1;
+        const std::string_view line = bytes.substr(0, end);
+        bytes.remove_prefix(end);
+        if (user_of(line) == user)
+            found = true;
+        else
+            out += line;
+    }
+    if (!found) {
+        wipe_text(out);
+        return fail(Fault::Refused, fmt::format("The pam_oath users file {} has no line for the "
+                                                "user {}; it is left as it is.",
+                                                file.string(), user));
+    }
+    return out;
+}
+
+OpResult<void> remove_oath_user(const std::filesystem::path& file, std::string_view user,
+                                std::chrono::milliseconds patience)
+{
+    if (auto folder = check_private_folder(folder_of(file)); !folder)
+        return folder;
+    if (auto safe = check_private_file(file); !safe)
+        return safe;
+    std::error_code error;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(file, error)))
+        return fail(Fault::Refused,
+                    fmt::format("The pam_oath users file {} does not exist.", file.string()));
+    return rewrite_oath_users_file(file, patience, [&](std::string_view bytes) {
+        return without_oath_user(bytes, user, file);
+    });
 }

@@ -78,3 +78,15 @@ OpResult<void> check_oath_users_file(const std::filesystem::path& file,
 OpResult<void> write_oath_users_file(const std::filesystem::path& file,
                                      std::span<const OathUsersLine> lines, bool replace,
                                      std::chrono::milliseconds patience = kOathLockPatience);
+
+// The file's bytes without any line of `user`, every other line byte for
+// byte; refused when the file has no line for the user.
+OpResult<std::string> without_oath_user(std::string_view bytes, std::string_view user,
+                                        const std::filesystem::path& file);
+
+// Takes the user's lines out of the file as write_oath_users_file adds them
+// (FILE.lock, an atomic replacement, the copy a login in flight holds), so
+// that the user's token no longer logs in. The caller holds the seed-folder
+// lock of the file's folder.
+OpResult<void> remove_oath_user(const std::filesystem::path& file, std::string_view user,
+                                std::chrono::milliseconds patience = kOathLockPatience);

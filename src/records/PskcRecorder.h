@@ -18,6 +18,8 @@ public:
                                        const pskc::Credential& credential,
                                        const pskc::ContainerSettings& settings = {});
 
+    const pskc::Container& container() const { return m_update.container(); }
+
     std::vector<std::filesystem::path> folders() const override;
     // The container must not be signed, nor protected below this tool's
     // minimum, and must not hold the serial number.

@@ -15,6 +15,7 @@
 #include "pin/PinTestSupport.h"
 #include "pin/UpdatePinDlg.h"
 #include "programming/CNewTokenDlg.h"
+#include "records/Recorder.h"
 #include "records/SeedFolder.h"
 #include "support/ModalDriver.h"
 #include "support/OtpReference.h"
@@ -388,6 +389,95 @@ private slots:
         QTRY_COMPARE(window->messagesText(), atStart + found + found + found);
         QCOMPARE(window->tokenRowCount(), 1);
         QCOMPARE(waits, std::vector(3, std::chrono::milliseconds(2000)));
+    }
+
+    // While the key waits for a touch the window paints and answers: Clear
+    // works, nothing that starts work on the key can be pressed, and the
+    // close box ends the program only once the key has answered, with 2.
+    void theWindowAnswersWhileTheKeyWaitsForATouch()
+    {
+        VirtualKeyDevice key;
+        programToken(key, "T1");
+        key.setTouchNever(1500);
+        QStringList during;
+        QString atExit;
+        QObject guard;
+        QTimer::singleShot(10000, &guard, [] { QCoreApplication::exit(99); });
+        const int code = Run([&]() -> std::unique_ptr<QWidget> {
+            auto window = openWindow(key);
+            CMainDlg* w = window.get();
+            auto* list = qobject_cast<QTreeWidget*>(w->control(ControlId::TokenList));
+            list->setCurrentItem(list->topLevelItem(0));
+            QTimer::singleShot(
+                0, w, [w] { QTest::mouseClick(w->control(ControlId::GetOtp), Qt::LeftButton); });
+            QTimer::singleShot(700, w, [w, &during] {
+                for (QPushButton* button : w->findChildren<QPushButton*>())
+                    if (button->isEnabled())
+                        during << button->accessibleName();
+                during << w->statusText()
+                       << w->messagesText().split("\r\n", Qt::SkipEmptyParts).last();
+                QTest::mouseClick(w->control(ControlId::Clear), Qt::LeftButton);
+                w->close();
+                during << (w->isVisible() ? "still shown" : "gone");
+            });
+            connect(qApp, &QCoreApplication::aboutToQuit, w,
+                    [w, &atExit] { atExit = w->messagesText(); });
+            return window;
+        });
+        QCOMPARE(code, 2);
+        QCOMPARE(during, (QStringList{"About", "Clear", "Please touch the key...",
+                                      "Please touch the key!...", "still shown"}));
+        QCOMPARE(atExit, "Failed to get OTP (error code = 0x800A6984)\r\n");
+    }
+
+    // The window gives room it gains to the token list and the Messages
+    // panel. A long refusal wraps in the New Token dialog instead of pushing
+    // Save and Cancel off a 1280x1024 screen.
+    void layoutsGrowWithTheWindowAndWrapLongRefusals()
+    {
+        VirtualKeyDevice key;
+        auto window = openWindow(key);
+        window->show();
+        QWidget* list = window->control(ControlId::TokenList);
+        QWidget* messages = window->control(ControlId::Messages);
+        QWidget* about = window->control(ControlId::About);
+        const QSize listBefore = list->size(), messagesBefore = messages->size();
+        const QSize aboutBefore = about->size();
+        window->resize(window->size() + QSize(300, 200));
+        QTRY_COMPARE(list->width(), listBefore.width() + 300);
+        QCOMPARE(messages->width(), messagesBefore.width() + 300);
+        QVERIFY(list->height() > listBefore.height() + 50);
+        QVERIFY(messages->height() > messagesBefore.height() + 50);
+        QCOMPARE(about->size(), aboutBefore);
+        QVERIFY(window->rect().contains(about->geometry()));
+
+        struct Refusing final : Recorder
+        {
+            std::vector<std::filesystem::path> folders() const override { return {}; }
+            OpResult<void> check(const TokenDescription&) override
+            {
+                return fail(Fault::Refused, "The seed folder " + std::string(300, 'x') +
+                                                QString(" is not safe").repeated(40).toStdString());
+            }
+            std::vector<RecordOutcome> record(const TokenDescription&, std::string_view) override
+            {
+                return {};
+            }
+        } refusing;
+        Recorder* const recorders[] = {&refusing};
+        CNewTokenDlg dialog(key, "VK1000001", "", "VK100000101", recorders, window.get());
+        dialog.show();
+        perform(&dialog, {"generateSeedButton", "saveButton"});
+        QVERIFY(dialog.isVisible());
+        QTRY_VERIFY(dialog.findChild<QLabel*>("statusLine")->height() > 40);
+        QVERIFY2(dialog.width() <= 1280 && dialog.frameGeometry().height() <= 1024,
+                 qPrintable(QString("%1x%2").arg(dialog.width()).arg(dialog.height())));
+        for (const char* name : {"saveButton", "cancelButton", "generateSeedButton"}) {
+            const QWidget* button = dialog.findChild<QWidget*>(name);
+            QVERIFY2(
+                dialog.rect().contains(QRect(button->mapTo(&dialog, QPoint()), button->size())),
+                name);
+        }
     }
 
     // The Update PIN button and the status line belong to the key in hand:

@@ -71,15 +71,36 @@ TEST_F(CliTest, BatchCountsAFailedKeyAndEndsOnCtrlCWithTheFirstFailuresCode)
         EXPECT_EQ(result.code, failed ? 4 : 130) << result.err;
         const int counts[] = {2 - failed, failed, 4 - 2 * failed, 2 * failed};
         if (!json) {
-            EXPECT_EQ(result.out, QString::asprintf("%d keys programmed, %d keys failed; %d "
-                                                    "tokens programmed, %d tokens failed; "
-                                                    "interrupted\n",
-                                                    counts[0], counts[1], counts[2], counts[3])
-                                      .toStdString());
+            // Serials go on past those the seed files of the earlier runs hold.
+            const std::string failure =
+                !failed ? std::string()
+                        : "failed: key 1 (VT30000001): the key failed to take the token " +
+                              QString::asprintf("SN=VT30000001%02d", 4 * run - 3).toStdString() +
+                              " (0x800A6984: nobody touched the key in time)\n";
+            EXPECT_EQ(result.out,
+                      QString::asprintf("%d %s programmed, %d %s failed; %d tokens "
+                                        "programmed, %d tokens failed; interrupted\n",
+                                        counts[0], counts[0] == 1 ? "key" : "keys", counts[1],
+                                        counts[1] == 1 ? "key" : "keys", counts[2], counts[3])
+                              .toStdString() +
+                          failure);
+            EXPECT_TRUE(has(result.err, "To program what is left: vnotp-cli batch --tokens-per-key "
+                                        "2 --out-dir " +
+                                            dir.path().toStdString() +
+                                            (failed ? " --keys 2\n" : " --keys 1\n")))
+                << result.err;
             continue;
         }
         nlohmann::json summary = nlohmann::json::parse(result.out, nullptr, false);
         EXPECT_EQ(summary["keys"][0]["tokensFailed"], counts[3]) << result.out;
+        if (failed) {
+            EXPECT_TRUE(has(summary["keys"][0]["tokens"][0]["reason"], "0x800A6984"));
+            EXPECT_EQ(summary["keys"][0]["tokens"][1]["serial"], nullptr) << result.out;
+            EXPECT_TRUE(has(result.err, "To program what is left: printf '%s\\n' 'user 1' "
+                                        "'user 3' > " +
+                                            users.toStdString() + ".left && vnotp-cli batch"))
+                << result.err;
+        }
         EXPECT_EQ(summary["keys"][1]["user"], "user 2") << result.out;
         summary.erase("keys");
         EXPECT_EQ(summary, nlohmann::json({{"version", 1},
@@ -91,6 +112,21 @@ TEST_F(CliTest, BatchCountsAFailedKeyAndEndsOnCtrlCWithTheFirstFailuresCode)
                                            {"tokensFailed", counts[3]},
                                            {"interrupted", true}}));
     }
+}
+
+// With fewer users than --keys the run ends with the last user.
+TEST_F(CliTest, BatchEndsWhenTheUsersRunOut)
+{
+    fresh(kKeys, false);
+    Running batch({"batch", "--keys", "3", "--users", write("users", "solo\n"), "-o", dir.path()});
+    vnkey({"plug", kKeys[0]});
+    ASSERT_TRUE(batch.said("key 1 of 1: VT30000001 for \"solo\", 1 token programmed"))
+        << batch.err.toStdString();
+    ASSERT_TRUE(batch.process.waitForFinished(10000)) << "waits for a key nobody is for";
+    const ProcessRun result = batch.finish();
+    EXPECT_EQ(
+        result.out,
+        "1 key programmed, 0 keys failed; 1 token programmed, 0 tokens failed; 0 users left\n");
 }
 
 } // namespace

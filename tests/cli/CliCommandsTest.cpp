@@ -33,6 +33,13 @@ TEST_F(CliTest, EachFailureHasItsCodeAndARefusalTouchesNothing)
     write("empty", "");
     write("blank", " \t\nabc\n");
     write("users", "# one a line\nann\n\nDoe, Jane\n");
+    write("twice", "ann\nbob\n ann\n");
+    write("spaced", "ann\nbob\nc d\n");
+    write("team", "ann\nbob\n");
+    write("newpin", "1357\n");
+    ::chmod(
+        qPrintable(write("users.oath", "HOTP bob - 3132333435363738393031323334353637383930\n")),
+        0600);
     ASSERT_EQ(cli({"program", "--serial", "G1", "--no-plaintext", "--pskc", dir.filePath("good"),
                    "--pskc-password-file", dir.filePath("password")})
                   .code,
@@ -58,7 +65,8 @@ TEST_F(CliTest, EachFailureHasItsCodeAndARefusalTouchesNothing)
     const QStringList program = {"program", "--out-dir", "$D/seeds"};
     // clang-format off
     std::vector<Case> cases = {
-        {{}, {"list", "--bogus"}, {}, 2, "bogus"},
+        {{}, {"list", "--jsn"}, {}, 2, "unknown option '--jsn'; did you mean '--json'?"},
+        {{}, {"--pin-stdin", "otp", "NOPE"}, "1234\n", 2, "The key holds no token SN=NOPE."},
         {{}, {"--pin-file", "x", "lst"}, {}, 2, "unknown command 'lst'; did you mean 'list'?"},
         {{}, {"pskc", "shwo", "x"}, {}, 2, "unknown command 'shwo'; did you mean 'show'?"},
         {{}, {"plgu", "x"}, {}, 2, "unknown command 'plgu'; did you mean 'plug'?", BIN_DIR "/vnkey"},
@@ -93,7 +101,22 @@ TEST_F(CliTest, EachFailureHasItsCodeAndARefusalTouchesNothing)
         {{}, program + QStringList{"--user", "Doe, Jane"}, {}, 2,
          "a double quote: the CSV seed file cannot hold them. With --pskc FILE --no-plaintext"},
         {{}, {"batch", "--users", "$D/users", "-o", "$D/seeds"}, {}, 2,
-         "$D/users, user 2 (\"Doe, Jane\"): The user name must not contain a comma"},
+         "$D/users, line 4 (\"Doe, Jane\"): The user name must not contain a comma"},
+        {{}, {"batch", "--users", "$D/twice", "--oath-users", "$D/u", "--oath-users-replace"}, {}, 2,
+         "the users file $D/twice names \"ann\" twice (lines 1 and 3)"},
+        {{}, {"batch", "--users", "$D/spaced", "--oath-users", "$D/u", "--no-plaintext"}, {}, 2,
+         "The user name \"c d\" cannot go into the pam_oath users file $D/u"},
+        {{}, {"batch", "--users", "$D/team", "--oath-users", "$D/users.oath", "--no-plaintext"}, {}, 2, "(line 1), which is left as it is. Choose to replace that "
+         "user's line, or another user name. (--oath-users-replace replaces it)"},
+        {{}, {"program", "--serial", "G1", "--no-plaintext", "--pskc", "$D/good",
+              "--pskc-password-file", "$D/password"}, {}, 2, "$D/good already holds the token G1; "
+         "give --serial a serial number no destination holds, such as VT2000000101"},
+        {{}, {"pin", "set", "--new-pin-file", "$D/newpin"}, {}, 2,
+         "Please enable PIN policy before setting a PIN."},
+        {{}, {"pin", "policy", "--enable", "--max-repeating", "256"}, {}, 2,
+         "--max-repeating: Please enter a whole number from 0 to 255 for the maximum number of "
+         "repeating letters."},
+        {{"pin"}, {"pin", "change", "--new-pin-file", "$D/newpin"}, {}, 6, "--pin-file"},
         {{}, {"remove", "X"}, {}, 2, "add --yes"},
         {{}, program + QStringList{"--serial", "=1+2"}, {}, 2,
          "The serial number must not begin with =, +, - or @"},
@@ -152,6 +175,8 @@ TEST_F(CliTest, EachFailureHasItsCodeAndARefusalTouchesNothing)
     }
     for (const auto& [name, bytes] : containers)
         EXPECT_EQ(contents(dir.filePath(name)), bytes) << name.toStdString();
+    EXPECT_EQ(contents(dir.filePath("users.oath")),
+              "HOTP bob - 3132333435363738393031323334353637383930\n");
 }
 
 // Short options and values in any case; each success line names the key. The
@@ -232,26 +257,34 @@ TEST_F(CliTest, VerifyCatchesAKeyWhoseSeedIsNotTheRecordedOne)
 }
 
 // Every --json document against the shipped JSON Schema, as Debian's
-// python3-jsonschema reads it; then what a schema cannot say.
+// python3-jsonschema reads it; then what a schema cannot say. The serial of
+// 13 characters is the longest the key takes.
 TEST_F(CliTest, EveryJsonOutputHasTheOneDocumentedShape)
 {
     const QString pskc = dir.filePath("t.pskc");
     const QStringList credential = {"--pskc-password-file", write("password", "pass phrase\n")};
+    const QString newPin = write("newpin", "1357\n");
     const QStringList commands[] = {
         QStringList{"program", "--verify", "-j", "--show-seed", "-u", "Doe, Jane", "--no-plaintext",
                     "--pskc", pskc} +
             credential,
-        {"program", "-t", "hotp", "-j", "-o", dir.path()},
+        {"program", "-t", "hotp", "-s", "VT20000001013", "-j", "-o", dir.path()},
         {"batch", "-k", "1", "-n", "2", "-j", "-o", dir.path()},
         {"info", "-j"},
         {"list", "-j"},
         QStringList{"pskc", "show", pskc, "-j", "--show-seed"} + credential,
+        QStringList{"pskc", "retire", pskc, "VT2000000101"} + credential,
+        QStringList{"pskc", "show", pskc, "-j", "--retired"} + credential,
+        {"pin", "policy", "--enable", "--min-length", "4", "-j"},
+        {"pin", "set", "--new-pin-file", newPin, "-j"},
     };
     std::vector<json> shown;
     for (const QStringList& args : commands) {
         SCOPED_TRACE(args.join(' ').toStdString());
         const ProcessRun result = cli(args);
         ASSERT_EQ(result.code, 0) << result.err;
+        if (!args.contains("-j"))
+            continue;
         const ProcessRun valid =
             cli({"-c",
                  "import json, sys, jsonschema as j; v = j.Draft202012Validator(json.load(open("
@@ -270,6 +303,13 @@ TEST_F(CliTest, EveryJsonOutputHasTheOneDocumentedShape)
     EXPECT_EQ(shown[5]["tokens"][0]["user"], "Doe, Jane");
     EXPECT_EQ(shown[5]["tokens"][0]["seed"], verified["seed"]);
     EXPECT_EQ(shown[3]["key"]["tokenCount"], 4);
+    EXPECT_TRUE(shown[6]["tokens"][0].contains("retired")) << shown[6];
+    EXPECT_EQ(shown[7]["policy"]["minLength"], 4);
+    EXPECT_EQ(shown[8]["key"]["pinSet"], true);
+    // Retired, the token is no longer listed as active.
+    EXPECT_TRUE(cli(QStringList{"pskc", "show", pskc} + credential)
+                    .out.ends_with(")\nSERIAL         KEY          TYPE   HASH     DIGITS INTERVAL "
+                                   "USER\n"));
 }
 
 // A listed token's JSON is worded from its values: one the tool does not

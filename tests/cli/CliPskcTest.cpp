@@ -73,12 +73,17 @@ TEST_F(CliPskc, ProgramWritesWhatPythonPskcDecryptsAndShowLists)
     ASSERT_EQ(totp.code, 0) << totp.err;
 
     ASSERT_EQ(reference({"dump", pskc, "--key-file", keyFile}), expected);
-    const QStringList filters = {"--serial", "t1", "--user", "JANE", "--show-seed"};
-    EXPECT_EQ(cli(QStringList{"pskc", "show", pskc} + credential + filters).out,
-              "Profile: interop (AES-256-CBC, HMAC-SHA1, a pre-shared key)\n"
-              "SERIAL         KEY          TYPE   HASH     DIGITS INTERVAL USER\n"
-              "T1             VT20000001   TOTP   SHA-256  8      60       Doe, Jane SEED=" +
-                  kSeed32.toStdString() + "\n");
+    // --serial matches the token's serial and the key's.
+    for (const char* serial : {"t1", "vt20000001"})
+        EXPECT_EQ(cli(QStringList{"pskc", "show", pskc, "--serial", serial, "--user", "JANE",
+                                  "--show-seed"} +
+                      credential)
+                      .out,
+                  "Profile: interop (AES-256-CBC, HMAC-SHA1, a pre-shared key)\n"
+                  "SERIAL         KEY          TYPE   HASH     DIGITS INTERVAL USER\n"
+                  "T1             VT20000001   TOTP   SHA-256  8      60       Doe, Jane SEED=" +
+                      kSeed32.toStdString() + "\n")
+            << serial;
 
     // Into a pam_oath users file: T1, read from the PSKC file, is refused
     // for its user name; H1 from hseeds.xml goes in without a password.
@@ -94,14 +99,18 @@ TEST_F(CliPskc, ProgramWritesWhatPythonPskcDecryptsAndShowLists)
 
     // Neither a UserId nor a Key Id is MAC-protected: whoever can write the
     // file can put a line break, an ESC sequence, bytes that are not UTF-8 or
-    // one Key Id twice there.
+    // one Key Id three times there.
     QByteArray doctored = contents(keyFile + ".pskc");
     doctored.replace("@alice", "a&#10;b&#27;[2J\xff").replace("Id=\"T1\"", "Id=\"H1\"");
+    const qsizetype first = doctored.indexOf("<pskc:KeyPackage>");
+    const qsizetype end = doctored.indexOf("</pskc:KeyPackage>") + qsizetype(18);
+    doctored.insert(first, doctored.mid(first, end - first));
     const QString odd = write("odd.pskc", doctored);
     const ProcessRun text = cli({"pskc", "show", odd, "--pskc-key-file", keyFile});
     EXPECT_TRUE(has(text.out, "VT20000001   HOTP   SHA-1    6      -        a\\nb\\x1B[2J\\xFF\n"))
         << text.out;
-    EXPECT_TRUE(has(text.err, "holds the Key Id H1 more than once")) << text.err;
+    EXPECT_EQ(QString::fromStdString(text.err).count("holds the Key Id H1 more than once"), 1)
+        << text.err;
     // Into the users file such a UserId is refused as --user refuses it, and named printably.
     const QString named =
         write("named.pskc", contents(keyFile + ".pskc").replace("@alice", "a&#10;b&#27;[2J\xff"));

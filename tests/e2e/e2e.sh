@@ -5,8 +5,29 @@
 set -uo pipefail
 
 bin_dir=$(cd "$1" && pwd)
+# A session bus of its own, for the accessibility bus the window answers on.
+if [ -z "${E2E_SESSION_BUS:-}" ]; then
+    E2E_SESSION_BUS=1 exec dbus-run-session -- bash "$0" "$@" 2> >(grep -v "fd limit" >&2)
+fi
+export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
 # shellcheck source=lib.sh
 source "$(dirname "$0")/lib.sh"
+a11y_buttons() { /usr/bin/python3 "$(dirname "$0")/a11y_buttons.py" "$caption" "$@"; }
+# Pixels of PNG file $1 that differ from $2 within the rectangle WxH+X+Y $3.
+pixels_changed() {
+    convert "$1" -crop "$3" +repage "$work/crop1.png" &&
+        convert "$2" -crop "$3" +repage "$work/crop2.png" &&
+        compare -metric AE -fuzz 10% "$work/crop1.png" "$work/crop2.png" null: 2>&1 | cut -d' ' -f1
+}
+# WxH+X+Y of window $1 inside window $2.
+geometry_in() {
+    local x y w h px py
+    read -r x y w h < <(xwininfo -id "$1" | awk '/Absolute upper-left X/ {x=$NF}
+        /Absolute upper-left Y/ {y=$NF} /Width/ {w=$NF} /Height/ {h=$NF} END {print x, y, w, h}')
+    read -r px py < <(xwininfo -id "$2" | awk '/Absolute upper-left X/ {x=$NF}
+        /Absolute upper-left Y/ {y=$NF} END {print x, y}')
+    echo "${w}x${h}+$((x - px))+$((y - py))"
+}
 
 at_least() { [ "$(grep -cF "$2")" -ge "$1" ]; } # at_least N TEXT < input
 # The latest discovery (the panel from the last "Found a ..." on) listed tokens.
@@ -69,6 +90,61 @@ expected=$(for t in "$before" "$after"; do oathtool --totp -b -N "@$t" "$base32"
 check "Get OTP shows the value oathtool computes ($otp)" \
     test -n "$otp" -a -n "$(grep -Fx "$otp" <<<"$expected")"
 check "Messages panel names the serial and seed" grep -qF "SN=$serial, SEED=${hex^^}" <<<"$panel"
+
+# --- A wait for a touch, seen from outside. A PIN policy and a PIN (PIN Policy
+# is nine Tabs from the panel, Update PIN one further), then Get OTP on the
+# selected token with a key that waits for `vnkey touch`: the PIN dialog
+# closes and the key waits. Meanwhile the window answers the accessibility
+# bus at once, its buttons that start work on the key are off, it shows the
+# prompt, and where the PIN dialog was it shows what it showed before.
+pin=k7Rv9q2m
+press 9 Tab
+key space
+focus_window "PIN Policy" >/dev/null
+key space
+for value in 6 2 0 0 0 3 2 90; do
+    key Tab
+    xdotool type "$value"
+done
+key Return
+check "PIN policy saved" wait_for 30 window_gone "PIN Policy"
+main_win=$(focus_window "$caption")
+key Tab space
+focus_window "Update PIN" >/dev/null
+xdotool type --delay 50 "$pin"
+key Tab
+xdotool type --delay 50 "$pin"
+key Return
+check "PIN set" wait_for 30 window_gone "Update PIN"
+main_win=$(focus_window "$caption")
+vnkey set E2EKEY01 --touch manual --timeout 60 >/dev/null
+check "the window is on the accessibility bus" wait_for 20 a11y_buttons 5000
+press 4 shift+Tab
+import -window "$main_win" "$work/before.png"
+key space
+dialog=$(focus_window "PIN")
+region=$(geometry_in "$dialog" "$main_win")
+xdotool type --delay 50 "$pin"
+key Return
+check "the PIN dialog closes" wait_for 10 window_gone "PIN"
+sleep 0.5
+answer=$(a11y_buttons 200)
+check "the waiting window answers the accessibility bus within 200 ms ($(head -1 <<<"$answer"))" \
+    test "$(head -1 <<<"$answer" | tr -dc 0-9)" -le 200
+check "no button that starts work on the key is on" test "$(grep -P '\ton$' <<<"$answer" |
+    cut -f1 | sort | tr '\n' ,)" = "About,Clear,"
+check "the touch prompt is in the status line" grep -qxF "Please touch the key...	label" \
+    <<<"$(a11y_buttons 200 --labels)"
+import -window "$main_win" "$work/during.png"
+changed=$(pixels_changed "$work/before.png" "$work/during.png" "$region")
+area=$(($(cut -dx -f1 <<<"$region") * $(cut -dx -f2 <<<"$region" | cut -d+ -f1)))
+check "no ghost of the PIN dialog ($changed of $area pixels changed)" \
+    test "$changed" -lt $((area / 50))
+vnkey touch E2EKEY01 >/dev/null
+vnkey set E2EKEY01 --touch auto:0 >/dev/null
+xdotool mousemove --window "$main_win" 100 "$(($(xwininfo -id "$main_win" |
+    awk '/Height/ {print $NF}') - 60))" click 1
+check "Get OTP goes on after the touch" panel_until 30 at_least 2 "Get OTP succeeded!"
 
 # --- Hot-plug while the program runs. The focus stays on the Messages panel:
 # Tab is Refresh, Shift+Tab comes back.
