@@ -203,7 +203,10 @@ public:
     explicit TimedRecorder(Recorder& inner) : m_inner(inner) {}
     Seconds spent{};
 
-    std::vector<std::filesystem::path> folders() const override { return m_inner.folders(); }
+    OpResult<std::vector<const OpenFolder*>> open_folders() override
+    {
+        return m_inner.open_folders();
+    }
     OpResult<void> check(const TokenDescription& token) override
     {
         const auto start = Clock::now();
@@ -231,10 +234,13 @@ class FreshRecorder final : public Recorder
 public:
     explicit FreshRecorder(std::filesystem::path folder) : m_folder(std::move(folder)) {}
 
-    std::vector<std::filesystem::path> folders() const override { return {m_folder}; }
-    OpResult<void> check(const TokenDescription& token) override
+    OpResult<std::vector<const OpenFolder*>> open_folders() override
     {
         m_recorder.emplace(m_folder);
+        return m_recorder->open_folders();
+    }
+    OpResult<void> check(const TokenDescription& token) override
+    {
         return m_recorder->check(token);
     }
     std::vector<RecordOutcome> record(const TokenDescription& token,

@@ -80,8 +80,10 @@ bool prepare(const std::filesystem::path& dir, int count)
 std::string recordOnce(const std::filesystem::path& dir, const TokenDescription& token)
 {
     SeedFileRecorder recorder(dir);
-    const std::vector<std::filesystem::path> folders = recorder.folders();
-    const auto locks = acquire_folder_locks(folders);
+    const auto folders = recorder.open_folders();
+    if (!folders)
+        return folders.error().detail;
+    const auto locks = acquire_folder_locks(*folders);
     if (!locks)
         return locks.error().detail;
     if (auto checked = recorder.check(token); !checked)

@@ -41,7 +41,8 @@ OpResult<void> check_users_file(const TokenOptions& token, const std::vector<Lis
             return checked;
         lines.push_back(oath_users_line(described));
     }
-    return check_oath_users_file(token.oathUsersFile, lines, token.oathUsersReplace);
+    return check_oath_users_file(std::filesystem::path(token.oathUsersFile), lines,
+                                 token.oathUsersReplace);
 }
 
 // Every user against every destination before the first key, so that a

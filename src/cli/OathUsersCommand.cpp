@@ -22,9 +22,9 @@ void run_remove_user(CliContext& context, const RemoveUserOptions& options)
         return;
     }
     const std::filesystem::path file(options.file);
-    const auto lock = FolderLock::acquire(file.has_parent_path() ? file.parent_path() : ".");
-    if (!lock) {
-        context.fail(lock.error());
+    const auto held = lock_file_folder(file, "the pam_oath users file");
+    if (!held) {
+        context.fail(held.error());
         return;
     }
     if (auto removed = remove_oath_user(file, options.user); !removed) {

@@ -67,17 +67,16 @@ std::vector<std::string> active_tokens_of(const Recorders& recorders, const std:
 OpResult<void> retire_in_pskc(const std::filesystem::path& file, const pskc::Credential& credential,
                               const std::vector<std::string>& serials)
 {
-    const auto lock = FolderLock::acquire(file.has_parent_path() ? file.parent_path()
-                                                                 : std::filesystem::path("."));
-    if (!lock)
-        return std::unexpected(lock.error());
-    auto container = pskc::load_container(file, credential);
+    const auto held = lock_file_folder(file, "the PSKC file");
+    if (!held)
+        return std::unexpected(held.error());
+    auto container = pskc::load_container(held->file, credential);
     if (!container)
         return std::unexpected(container.error());
     for (const std::string& serial : serials)
         if (auto retired = container->retire(serial, std::time(nullptr)); !retired)
             return retired;
-    return pskc::save_container(*container, file);
+    return pskc::save_container(*container, held->file);
 }
 
 void run_program(CliContext& context, ProgramOptions options)

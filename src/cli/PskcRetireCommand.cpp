@@ -17,11 +17,6 @@ struct RetireOptions
     PskcCredentialOptions credential;
 };
 
-std::filesystem::path folder_of(const std::filesystem::path& path)
-{
-    return path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-}
-
 void run_retire(CliContext& context, const RetireOptions& options)
 {
     auto credential = read_pskc_credential(options.credential, options.file, context.err);
@@ -31,12 +26,12 @@ void run_retire(CliContext& context, const RetireOptions& options)
     }
     // Under the folder's seed-file lock: a batch adding to the file meanwhile
     // keeps its token, and this retirement is not written over.
-    const auto lock = FolderLock::acquire(folder_of(options.file));
-    if (!lock) {
-        context.fail(lock.error());
+    const auto held = lock_file_folder(options.file, "the PSKC file");
+    if (!held) {
+        context.fail(held.error());
         return;
     }
-    auto container = pskc::load_container(options.file, *credential);
+    auto container = pskc::load_container(held->file, *credential);
     if (!container) {
         context.fail(container.error());
         return;
@@ -61,7 +56,7 @@ void run_retire(CliContext& context, const RetireOptions& options)
                         (p.userId.empty() ? "" : " of \"" + printable(p.userId) + "\"") +
                         (p.deviceSerial.empty() ? "" : " on key " + printable(p.deviceSerial)));
     }
-    if (auto saved = pskc::save_container(*container, options.file); !saved) {
+    if (auto saved = pskc::save_container(*container, held->file); !saved) {
         context.fail(ExitCode::SeedFile, saved.error().detail + "; nothing retired");
         return;
     }

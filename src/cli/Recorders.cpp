@@ -1,25 +1,25 @@
 #include "cli/Recorders.h"
 
-#include "core/SecretFile.h"
+namespace {
 
-#include <unistd.h>
+// A folder that is missing, read-only or open to others would only be found
+// out when the first key is in hand: it is refused before one is looked for.
+OpResult<void> open_now(Recorder& recorder)
+{
+    if (auto folders = recorder.open_folders(); !folders)
+        return std::unexpected(folders.error());
+    return {};
+}
+
+} // namespace
 
 OpResult<std::unique_ptr<Recorders>> Recorders::open(const TokenOptions& options)
 {
     std::unique_ptr<Recorders> recorders(new Recorders);
     if (!options.noPlaintext) {
-        // A folder that is missing or read-only would only be found out after
-        // the key took the token; a typing mistake in --out-dir must not cost
-        // a token whose seed then has to be copied by hand.
-        const std::filesystem::path folder = seed_directory(options);
-        std::error_code error;
-        if (!std::filesystem::is_directory(folder, error) ||
-            ::access(folder.c_str(), W_OK | X_OK) != 0)
-            return fail(Fault::Refused, "the seed folder " + folder.string() +
-                                            " does not exist or cannot be written");
-        if (auto safe = check_private_folder(folder); !safe)
-            return std::unexpected(safe.error());
-        recorders->m_seedFiles.emplace(folder);
+        recorders->m_seedFiles.emplace(seed_directory(options));
+        if (auto opened = open_now(*recorders->m_seedFiles); !opened)
+            return std::unexpected(opened.error());
         recorders->m_all.push_back(&*recorders->m_seedFiles);
     }
     if (!options.pskcFile.empty()) {
@@ -36,6 +36,8 @@ OpResult<std::unique_ptr<Recorders>> Recorders::open(const TokenOptions& options
     }
     if (!options.oathUsersFile.empty()) {
         recorders->m_oathUsers.emplace(options.oathUsersFile, options.oathUsersReplace);
+        if (auto opened = open_now(*recorders->m_oathUsers); !opened)
+            return std::unexpected(opened.error());
         recorders->m_all.push_back(&*recorders->m_oathUsers);
     }
     return recorders;

@@ -23,6 +23,8 @@ OpResult<Password> read_secret_first_line(const std::string& path)
                         fmt::format("{}: cannot be read ({})", path, std::strerror(errno)));
         if (S_ISDIR(st.st_mode))
             return fail(Fault::Refused, fmt::format("{}: is a folder, not a file", path));
+        if (auto trusted = check_trusted_input(file.get(), path); !trusted)
+            return std::unexpected(trusted.error());
     }
     auto line = read_first_line(file ? file.get() : STDIN_FILENO,
                                 path == "-" ? "standard input" : path, kSecretInputLimit);

@@ -13,7 +13,7 @@ OpResult<std::vector<ListedUser>> read_users_file(const std::string& path)
 {
     // Far more than any team; a larger file is not a list of users.
     constexpr std::size_t kLimit = 16 * 1024 * 1024;
-    auto text = read_file(path, kLimit);
+    auto text = read_trusted_file(path, kLimit);
     if (!text)
         return std::unexpected(text.error());
     if (text->starts_with("\xEF\xBB\xBF"))

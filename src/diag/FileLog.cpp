@@ -26,7 +26,7 @@ void log_to_file(std::string_view path, std::string_view message)
     // The log sits in a world-writable folder, so the open must not be turned
     // against us: no following a planted link, no blocking on a planted FIFO,
     // no appending to a file someone else owns or can read through a link.
-    const auto file = open_private_for_append(pathText);
+    const auto file = open_private_for_append(std::filesystem::path(pathText));
     if (!file) {
         std::fprintf(stderr, "Error: Could not open file %s for writing.\n", pathText.c_str());
         return;

@@ -51,10 +51,12 @@ OpResult<ProgrammedToken> program_token(KeySession& key, const ProgramRequest& r
                                         const ProgramEvents& events)
 {
     const TokenDescription& token = request.token;
-    std::vector<std::filesystem::path> folders;
-    for (const Recorder* recorder : recorders) {
-        const auto more = recorder->folders();
-        folders.insert(folders.end(), more.begin(), more.end());
+    std::vector<const OpenFolder*> folders;
+    for (Recorder* recorder : recorders) {
+        const auto more = recorder->open_folders();
+        if (!more)
+            return std::unexpected(more.error());
+        folders.insert(folders.end(), more->begin(), more->end());
     }
     // Held until the token is recorded: another writer of these files must
     // neither change what the checks found nor lose its tokens to ours.

@@ -38,7 +38,7 @@ OpError invalid(const std::filesystem::path& path, std::string_view what)
 
 OpResult<Password> read_password_file(const std::filesystem::path& path)
 {
-    auto bytes = read_file(path, kCredentialFileLimit);
+    auto bytes = read_trusted_file(path, kCredentialFileLimit);
     if (!bytes)
         return std::unexpected(bytes.error());
     const FileText text(std::move(*bytes));
@@ -52,7 +52,7 @@ OpResult<Password> read_password_file(const std::filesystem::path& path)
 
 OpResult<PresharedKey> read_key_file(const std::filesystem::path& path)
 {
-    auto bytes = read_file(path, kCredentialFileLimit);
+    auto bytes = read_trusted_file(path, kCredentialFileLimit);
     if (!bytes)
         return std::unexpected(bytes.error());
     const FileText text(std::move(*bytes));

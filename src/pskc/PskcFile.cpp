@@ -36,9 +36,23 @@ OpResult<Container> load_container(const std::filesystem::path& path, const Cred
     return container;
 }
 
-OpResult<void> save_container(const Container& container, const std::filesystem::path& path)
+OpResult<Container> load_container(const FileAt& file, const Credential& credential)
 {
-    return replace_private_file(path, container.to_xml());
+    auto xml = read_private_file(file, kMaximumContainerSize);
+    if (!xml)
+        return std::unexpected(in_file(file.shown, xml.error()));
+    if (!*xml)
+        return fail(Fault::Io, fmt::format("{}: cannot be read ({})", file.shown.string(),
+                                           std::strerror(ENOENT)));
+    auto container = Container::parse(**xml, credential);
+    if (!container)
+        return std::unexpected(in_file(file.shown, container.error()));
+    return container;
+}
+
+OpResult<void> save_container(const Container& container, const FileAt& file)
+{
+    return replace_private_file(file, container.to_xml());
 }
 
 OpResult<void> check_extensible(const Container& container, const std::filesystem::path& path,
@@ -66,31 +80,30 @@ OpResult<void> check_extensible(const Container& container, const std::filesyste
                             path.string(), weak, path.string()));
 }
 
-ContainerUpdate::ContainerUpdate(std::filesystem::path path, Credential credential,
-                                 ContainerSettings settings, Container container,
-                                 std::optional<std::string> onDisk)
-    : m_path(std::move(path)), m_credential(std::move(credential)), m_settings(settings),
+ContainerUpdate::ContainerUpdate(FileAt file, Credential credential, ContainerSettings settings,
+                                 Container container, std::optional<std::string> onDisk)
+    : m_file(std::move(file)), m_credential(std::move(credential)), m_settings(settings),
       m_container(std::move(container)), m_onDisk(std::move(onDisk))
 {
 }
 
-OpResult<ContainerUpdate> ContainerUpdate::open(const std::filesystem::path& path,
-                                                const Credential& credential,
+OpResult<ContainerUpdate> ContainerUpdate::open(const FileAt& file, const Credential& credential,
                                                 const ContainerSettings& settings)
 {
-    auto bytes = read_private_file(path, kMaximumContainerSize);
+    const std::filesystem::path& path = file.shown;
+    auto bytes = read_private_file(file, kMaximumContainerSize);
     if (!bytes)
         return std::unexpected(bytes.error());
     auto container =
         *bytes ? Container::parse(**bytes, credential) : Container::create(credential, settings);
     if (!container)
         return std::unexpected(in_file(path, container.error()));
-    return ContainerUpdate(path, credential, settings, std::move(*container), std::move(*bytes));
+    return ContainerUpdate(file, credential, settings, std::move(*container), std::move(*bytes));
 }
 
 OpResult<void> ContainerUpdate::refresh()
 {
-    auto bytes = read_private_file(m_path, kMaximumContainerSize);
+    auto bytes = read_private_file(m_file, kMaximumContainerSize);
     if (!bytes)
         return std::unexpected(bytes.error());
     if (*bytes == m_onDisk)
@@ -99,7 +112,7 @@ OpResult<void> ContainerUpdate::refresh()
     auto current = *bytes ? Container::parse(**bytes, m_credential)
                           : Container::create(m_credential, m_settings);
     if (!current)
-        return std::unexpected(in_file(m_path, current.error()));
+        return std::unexpected(in_file(m_file.shown, current.error()));
     m_container = std::move(*current);
     m_onDisk = std::move(*bytes);
     return {};
@@ -109,11 +122,11 @@ OpResult<void> ContainerUpdate::can_add(std::string_view keyId)
 {
     if (auto refreshed = refresh(); !refreshed)
         return refreshed;
-    if (auto extensible = check_extensible(m_container, m_path, wanted_profile(m_settings));
+    if (auto extensible = check_extensible(m_container, m_file.shown, wanted_profile(m_settings));
         !extensible)
         return extensible;
     if (auto addable = m_container.can_add(keyId); !addable)
-        return std::unexpected(in_file(m_path, addable.error()));
+        return std::unexpected(in_file(m_file.shown, addable.error()));
     return {};
 }
 
@@ -122,9 +135,9 @@ OpResult<void> ContainerUpdate::add(const KeyPackage& package)
     if (auto addable = can_add(package.keyId); !addable)
         return addable;
     if (auto added = m_container.add(package); !added)
-        return std::unexpected(in_file(m_path, added.error()));
+        return std::unexpected(in_file(m_file.shown, added.error()));
     std::string xml = m_container.to_xml();
-    if (auto saved = replace_private_file(m_path, xml); !saved) {
+    if (auto saved = replace_private_file(m_file, xml); !saved) {
         m_container.remove_added(package.keyId);
         return saved;
     }

@@ -4,6 +4,7 @@
 // replaced atomically, and extended one token at a time while the tool
 // programs a key.
 
+#include "core/SecretFile.h"
 #include "pskc/PskcContainer.h"
 
 #include <expected>
@@ -17,7 +18,9 @@ namespace pskc {
 inline constexpr std::size_t kMaximumContainerSize = 256u << 20;
 
 OpResult<Container> load_container(const std::filesystem::path& path, const Credential& credential);
-OpResult<void> save_container(const Container& container, const std::filesystem::path& path);
+// A destination container, read as a seed-holding file (core/SecretFile.h).
+OpResult<Container> load_container(const FileAt& file, const Credential& credential);
+OpResult<void> save_container(const Container& container, const FileAt& file);
 
 // Refuses to add to the file at `path` when its container is protected below
 // this tool's own minimum (Container::weak_protection): a new seed would be
@@ -45,8 +48,9 @@ OpResult<void> check_extensible(const Container& container, const std::filesyste
 class ContainerUpdate
 {
 public:
-    static OpResult<ContainerUpdate> open(const std::filesystem::path& path,
-                                          const Credential& credential,
+    // `file` lies in a folder held open (core/OpenFolder.h) for this
+    // object's life.
+    static OpResult<ContainerUpdate> open(const FileAt& file, const Credential& credential,
                                           const ContainerSettings& settings = {});
 
     const Container& container() const { return m_container; }
@@ -63,10 +67,10 @@ public:
 
 private:
     OpResult<void> refresh();
-    ContainerUpdate(std::filesystem::path path, Credential credential, ContainerSettings settings,
+    ContainerUpdate(FileAt file, Credential credential, ContainerSettings settings,
                     Container container, std::optional<std::string> onDisk);
 
-    std::filesystem::path m_path;
+    FileAt m_file;
     Credential m_credential;
     ContainerSettings m_settings;
     Container m_container;

@@ -25,11 +25,6 @@ std::unexpected<OpError> unwritten(OpError error)
     return std::unexpected(std::move(error));
 }
 
-std::filesystem::path folder_of(const std::filesystem::path& path)
-{
-    return path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-}
-
 const KeyPackage* find(const Container& container, std::string_view keyId)
 {
     const auto& packages = container.packages();
@@ -76,13 +71,15 @@ OpResult<ConversionReport> convert_to_container(const ConversionRequest& request
                                                 const pskc::Credential& credential,
                                                 const pskc::ContainerSettings& settings)
 {
-    std::vector<std::filesystem::path> folders;
-    for (const auto& source : request.sources)
-        folders.push_back(folder_of(source));
-    folders.push_back(folder_of(request.out));
-    const auto locks = acquire_folder_locks(folders, request.lockPatience);
-    if (!locks)
-        return unwritten(locks.error());
+    const auto folders =
+        lock_conversion_folders(request.sources, request.out,
+                                fmt::format("the folder {} of the PSKC file {}",
+                                            folder_of(request.out).string(), request.out.string()),
+                                request.lockPatience);
+    if (!folders)
+        return folders.error().fault == Fault::Refused ? refused(folders.error())
+                                                       : unwritten(folders.error());
+    const FileAt out = folders->out->file(request.out.filename(), request.out);
 
     std::vector<KeyPackage> fromContainers;
     const auto seedFiles = take_containers(request.sources, credential, fromContainers);
@@ -105,9 +102,15 @@ OpResult<ConversionReport> convert_to_container(const ConversionRequest& request
     ConversionReport report;
     report.notes = std::move(conversion->notes);
     std::error_code error;
-    report.created = !std::filesystem::exists(std::filesystem::symlink_status(request.out, error));
+    const auto exists = file_exists(out);
+    if (!exists)
+        return refused(exists.error());
+    report.created = !*exists;
+    if (!report.created)
+        if (auto safe = check_private_file(out, true); !safe)
+            return refused(safe.error());
     auto container = report.created ? Container::create(credential, settings)
-                                    : pskc::load_container(request.out, credential);
+                                    : pskc::load_container(out, credential);
     if (!container)
         return refused(container.error());
     if (!report.created)
@@ -129,11 +132,11 @@ OpResult<ConversionReport> convert_to_container(const ConversionRequest& request
         report.added.push_back(package.keyId);
     }
     if (report.created || !report.added.empty())
-        if (auto saved = pskc::save_container(*container, request.out); !saved)
+        if (auto saved = pskc::save_container(*container, out); !saved)
             return unwritten(saved.error());
 
     // Read back as a stranger would: from the file, with the same credential.
-    auto readBack = pskc::load_container(request.out, credential);
+    auto readBack = pskc::load_container(out, credential);
     if (!readBack)
         return unwritten(readBack.error());
     for (const KeyPackage& package : conversion->packages) {

@@ -16,14 +16,14 @@ std::filesystem::path FolderLock::lockFilePath(const std::filesystem::path& dire
     return (directory.empty() ? std::filesystem::path(".") : directory) / ".seedfiles.lock";
 }
 
-OpResult<FolderLock> FolderLock::acquire(const std::filesystem::path& directory,
+OpResult<FolderLock> FolderLock::acquire(const OpenFolder& folder,
                                          std::chrono::milliseconds patience)
 {
-    const std::string lockFile = lockFilePath(directory).string();
+    const std::string lockFile = lockFilePath(folder.path()).string();
     // O_NOFOLLOW: a link planted in a shared folder must not make us create
     // or lock a file elsewhere.
     const int fd =
-        ::open(lockFilePath(directory).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        ::openat(folder.fd(), ".seedfiles.lock", O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
         return fail(Fault::Io,
                     fmt::format("{}: cannot be opened ({})", lockFile, std::strerror(errno)));
@@ -51,31 +51,78 @@ OpResult<FolderLock> FolderLock::acquire(const std::filesystem::path& directory,
     return FolderLock(fd);
 }
 
+OpResult<FolderLock> FolderLock::acquire(const std::filesystem::path& directory,
+                                         std::chrono::milliseconds patience)
+{
+    auto folder = OpenFolder::open_unchecked(directory.empty() ? "." : directory);
+    if (!folder)
+        return std::unexpected(folder.error());
+    return acquire(*folder, patience);
+}
+
 FolderLock::~FolderLock()
 {
     if (m_fd >= 0)
         ::close(m_fd); // closing the descriptor releases the flock
 }
 
-OpResult<std::vector<FolderLock>>
-acquire_folder_locks(std::span<const std::filesystem::path> directories,
-                     std::chrono::milliseconds patience)
+OpResult<std::vector<FolderLock>> acquire_folder_locks(std::span<const OpenFolder* const> folders,
+                                                       std::chrono::milliseconds patience)
 {
-    std::vector<std::filesystem::path> folders;
-    for (const std::filesystem::path& directory : directories) {
-        std::error_code error;
-        const std::filesystem::path folder = std::filesystem::weakly_canonical(
-            std::filesystem::absolute(directory.empty() ? "." : directory), error);
-        folders.push_back(error ? directory : folder);
-    }
-    std::ranges::sort(folders);
-    folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+    std::vector<const OpenFolder*> order(folders.begin(), folders.end());
+    std::ranges::sort(order, {}, &OpenFolder::path);
     std::vector<FolderLock> locks;
-    for (const std::filesystem::path& folder : folders) {
-        auto lock = FolderLock::acquire(folder, patience);
+    for (auto at = order.begin(); at != order.end(); ++at) {
+        if (std::any_of(order.begin(), at,
+                        [&](const OpenFolder* taken) { return taken->same_folder(**at); }))
+            continue;
+        auto lock = FolderLock::acquire(**at, patience);
         if (!lock)
             return std::unexpected(lock.error());
         locks.push_back(std::move(*lock));
     }
     return locks;
+}
+
+OpResult<ConversionFolders> lock_conversion_folders(std::span<const std::filesystem::path> sources,
+                                                    const std::filesystem::path& out,
+                                                    std::string outName,
+                                                    std::chrono::milliseconds patience)
+{
+    ConversionFolders held;
+    auto outFolder = OpenFolder::open(folder_of(out), std::move(outName));
+    if (!outFolder)
+        return std::unexpected(outFolder.error());
+    held.out.emplace(std::move(*outFolder));
+    std::vector<const OpenFolder*> all{&*held.out};
+    for (const std::filesystem::path& source : sources) {
+        auto folder = OpenFolder::open_unchecked(folder_of(source));
+        if (!folder)
+            return std::unexpected(folder.error());
+        held.sources.push_back(std::move(*folder));
+    }
+    for (const OpenFolder& folder : held.sources)
+        all.push_back(&folder);
+    auto locks = acquire_folder_locks(all, patience);
+    if (!locks)
+        return std::unexpected(locks.error());
+    held.locks = std::move(*locks);
+    return held;
+}
+
+OpResult<LockedFileFolder> lock_file_folder(const std::filesystem::path& file,
+                                            std::string_view what,
+                                            std::chrono::milliseconds patience)
+{
+    const std::filesystem::path folderPath = folder_of(file);
+    auto folder =
+        OpenFolder::open(folderPath, fmt::format("the folder {} of {} {}", folderPath.string(),
+                                                 what, file.string()));
+    if (!folder)
+        return std::unexpected(folder.error());
+    auto lock = FolderLock::acquire(*folder, patience);
+    if (!lock)
+        return std::unexpected(lock.error());
+    const FileAt at = folder->file(file.filename(), file);
+    return LockedFileFolder{std::move(*folder), std::move(*lock), at};
 }

@@ -12,11 +12,6 @@
 
 namespace {
 
-std::filesystem::path folder_of(const std::filesystem::path& path)
-{
-    return path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-}
-
 // The tokens of every source, one per serial number.
 OpResult<std::vector<pskc::KeyPackage>> read_sources(const OathUsersConversionRequest& request,
                                                      const std::optional<pskc::Credential>& key,
@@ -78,13 +73,16 @@ OpResult<OathUsersConversionReport>
 convert_to_oath_users(const OathUsersConversionRequest& request,
                       const std::optional<pskc::Credential>& credential)
 {
-    std::vector<std::filesystem::path> folders;
-    for (const auto& source : request.sources)
-        folders.push_back(folder_of(source));
-    folders.push_back(folder_of(request.out));
-    const auto locks = acquire_folder_locks(folders, request.lockPatience);
-    if (!locks)
-        return fail(Fault::Unrecorded, locks.error().detail);
+    const auto folders =
+        lock_conversion_folders(request.sources, request.out,
+                                fmt::format("the folder {} of the pam_oath users file {}",
+                                            folder_of(request.out).string(), request.out.string()),
+                                request.lockPatience);
+    if (!folders)
+        return folders.error().fault == Fault::Refused
+                   ? std::unexpected(folders.error())
+                   : fail(Fault::Unrecorded, folders.error().detail);
+    const FileAt out = folders->out->file(request.out.filename(), request.out);
 
     OathUsersConversionReport report;
     auto packages = read_sources(request, credential, report.notes);
@@ -116,9 +114,9 @@ convert_to_oath_users(const OathUsersConversionRequest& request,
         lines.push_back(oath_users_line(token, package.counter.value_or(0)));
         report.added.push_back(package.keyId);
     }
-    if (auto checked = check_oath_users_file(request.out, lines, request.replace); !checked)
+    if (auto checked = check_oath_users_file(out, lines, request.replace); !checked)
         return std::unexpected(checked.error());
-    if (auto written = write_oath_users_file(request.out, lines, request.replace); !written)
+    if (auto written = write_oath_users_file(out, lines, request.replace); !written)
         return fail(Fault::Unrecorded, written.error().detail);
     return report;
 }

@@ -1,6 +1,7 @@
 #include "records/OathUsersFile.h"
 
 #include "core/Codecs.h"
+#include "core/OpenFolder.h"
 #include "core/PrintableText.h"
 #include "core/SecretFile.h"
 
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -21,14 +23,9 @@ namespace {
 constexpr std::size_t kMaximumUsersFileSize = 256u << 20;
 constexpr std::string_view kFieldSeparators = " \t\r\v\f";
 
-std::filesystem::path folder_of(const std::filesystem::path& path)
+FileAt lock_file(const FileAt& file)
 {
-    return path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-}
-
-std::filesystem::path lock_path(const std::filesystem::path& file)
-{
-    return file.string() + ".lock";
+    return file.with_suffix(".lock");
 }
 
 // The user a line is for: its second field; none for a comment or a line
@@ -54,13 +51,13 @@ void wipe_text(std::string& text)
     text.clear();
 }
 
-std::unexpected<OpError> lock_stays(const std::filesystem::path& file)
+std::unexpected<OpError> lock_stays(const FileAt& file)
 {
     return fail(Fault::Io,
                 fmt::format("{} stays in place: a login through pam_oath is updating {}, or one "
                             "that was stopped left it behind, and while it is there every login "
                             "through pam_oath fails. Remove it once no login is running.",
-                            lock_path(file).string(), file.string()));
+                            lock_file(file).shown.string(), file.shown.string()));
 }
 
 // FILE.lock as liboath takes it: created exclusively, write-locked, removed
@@ -68,14 +65,13 @@ std::unexpected<OpError> lock_stays(const std::filesystem::path& file)
 class UsersFileLock
 {
 public:
-    static OpResult<UsersFileLock> take(const std::filesystem::path& file,
-                                        std::chrono::milliseconds patience)
+    static OpResult<UsersFileLock> take(const FileAt& file, std::chrono::milliseconds patience)
     {
-        const std::filesystem::path path = lock_path(file);
+        const FileAt path = lock_file(file);
         const auto deadline = std::chrono::steady_clock::now() + patience;
         for (;;) {
-            FileDescriptor fd(
-                ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+            FileDescriptor fd(::openat(path.folder, path.name.c_str(),
+                                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
             if (fd) {
                 struct flock region = {};
                 region.l_type = F_WRLCK;
@@ -84,8 +80,8 @@ public:
                 return UsersFileLock(path, std::move(fd));
             }
             if (errno != EEXIST)
-                return fail(Fault::Io, fmt::format("{}: cannot be created ({})", path.string(),
-                                                   std::strerror(errno)));
+                return fail(Fault::Io, fmt::format("{}: cannot be created ({})",
+                                                   path.shown.string(), std::strerror(errno)));
             if (std::chrono::steady_clock::now() >= deadline)
                 return lock_stays(file);
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -95,21 +91,18 @@ public:
     UsersFileLock(UsersFileLock&& other) noexcept
         : m_path(std::move(other.m_path)), m_fd(std::move(other.m_fd))
     {
-        other.m_path.clear();
+        other.m_path.reset();
     }
     UsersFileLock& operator=(UsersFileLock&&) = delete;
     ~UsersFileLock()
     {
-        if (!m_path.empty())
-            ::unlink(m_path.c_str());
+        if (m_path)
+            remove_file(*m_path);
     }
 
 private:
-    UsersFileLock(std::filesystem::path path, FileDescriptor fd)
-        : m_path(std::move(path)), m_fd(std::move(fd))
-    {
-    }
-    std::filesystem::path m_path;
+    UsersFileLock(FileAt path, FileDescriptor fd) : m_path(std::move(path)), m_fd(std::move(fd)) {}
+    std::optional<FileAt> m_path;
     FileDescriptor m_fd;
 };
 
@@ -213,25 +206,39 @@ OpResult<std::string> with_oath_lines(std::string_view bytes, std::span<const Oa
     return out;
 }
 
-OpResult<void> check_oath_users_file(const std::filesystem::path& file,
-                                     std::span<const OathUsersLine> lines, bool replace,
-                                     std::chrono::milliseconds patience)
+OpResult<void> check_oath_users_file(const FileAt& file, std::span<const OathUsersLine> lines,
+                                     bool replace, std::chrono::milliseconds patience)
 {
-    if (auto folder = check_private_folder(folder_of(file)); !folder)
-        return folder;
     if (auto safe = check_private_file(file); !safe)
         return safe;
     const auto deadline = std::chrono::steady_clock::now() + patience;
-    std::error_code error;
-    while (std::filesystem::exists(std::filesystem::symlink_status(lock_path(file), error))) {
+    for (;;) {
+        const auto locked = file_exists(lock_file(file));
+        if (!locked)
+            return std::unexpected(locked.error());
+        if (!*locked)
+            break;
         if (std::chrono::steady_clock::now() >= deadline)
             return lock_stays(file);
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    // liboath writes its update to FILE.new, created exclusively; one left by
+    // a login that was stopped makes every later login fail.
+    const FileAt stale = file.with_suffix(".new");
+    const auto left = file_exists(stale);
+    if (!left)
+        return std::unexpected(left.error());
+    if (*left)
+        return fail(Fault::Refused,
+                    fmt::format("{} is left over from a login through pam_oath that was stopped "
+                                "while it updated {}; while it is there every login through "
+                                "pam_oath fails. Remove it (rm {}) once no login is running, and "
+                                "try again.",
+                                stale.shown.string(), file.shown.string(), stale.shown.string()));
     auto bytes = read_private_file(file, kMaximumUsersFileSize);
     if (!bytes)
         return std::unexpected(bytes.error());
-    auto edited = with_oath_lines(bytes->value_or(std::string()), lines, replace, file);
+    auto edited = with_oath_lines(bytes->value_or(std::string()), lines, replace, file.shown);
     if (bytes->has_value())
         wipe_text(**bytes);
     if (!edited)
@@ -244,8 +251,8 @@ namespace {
 
 // Steps 1 to 4 at the top, with `edit` making the new bytes from the old.
 template <class Edit>
-OpResult<void> rewrite_oath_users_file(const std::filesystem::path& file,
-                                       std::chrono::milliseconds patience, Edit edit)
+OpResult<void> rewrite_oath_users_file(const FileAt& file, std::chrono::milliseconds patience,
+                                       Edit edit)
 {
     const auto lock = UsersFileLock::take(file, patience);
     if (!lock)
@@ -273,12 +280,11 @@ OpResult<void> rewrite_oath_users_file(const std::filesystem::path& file,
 
 } // namespace
 
-OpResult<void> write_oath_users_file(const std::filesystem::path& file,
-                                     std::span<const OathUsersLine> lines, bool replace,
-                                     std::chrono::milliseconds patience)
+OpResult<void> write_oath_users_file(const FileAt& file, std::span<const OathUsersLine> lines,
+                                     bool replace, std::chrono::milliseconds patience)
 {
     return rewrite_oath_users_file(file, patience, [&](std::string_view bytes) {
-        return with_oath_lines(bytes, lines, replace, file);
+        return with_oath_lines(bytes, lines, replace, file.shown);
     });
 }
 
@@ -309,15 +315,21 @@ OpResult<std::string> without_oath_user(std::string_view bytes, std::string_view
 OpResult<void> remove_oath_user(const std::filesystem::path& file, std::string_view user,
                                 std::chrono::milliseconds patience)
 {
-    if (auto folder = check_private_folder(folder_of(file)); !folder)
-        return folder;
-    if (auto safe = check_private_file(file); !safe)
+    const std::filesystem::path folderPath = folder_of(file);
+    const auto folder =
+        OpenFolder::open(folderPath, fmt::format("the folder {} of the pam_oath users file {}",
+                                                 folderPath.string(), file.string()));
+    if (!folder)
+        return std::unexpected(folder.error());
+    const FileAt at = folder->file(file.filename(), file);
+    if (auto safe = check_private_file(at); !safe)
         return safe;
-    std::error_code error;
-    if (!std::filesystem::exists(std::filesystem::symlink_status(file, error)))
+    const auto exists = file_exists(at);
+    if (!exists)
+        return std::unexpected(exists.error());
+    if (!*exists)
         return fail(Fault::Refused,
                     fmt::format("The pam_oath users file {} does not exist.", file.string()));
-    return rewrite_oath_users_file(file, patience, [&](std::string_view bytes) {
-        return without_oath_user(bytes, user, file);
-    });
+    return rewrite_oath_users_file(
+        at, patience, [&](std::string_view bytes) { return without_oath_user(bytes, user, file); });
 }

@@ -24,6 +24,7 @@
 //   4. removes FILE.lock at once.
 
 #include "core/Error.h"
+#include "core/SecretFile.h"
 #include "core/TokenDescription.h"
 
 #include <chrono>
@@ -66,17 +67,19 @@ OathUsersLine oath_users_line(const TokenDescription& token, uint64_t counter = 
 OpResult<std::string> with_oath_lines(std::string_view bytes, std::span<const OathUsersLine> lines,
                                       bool replace, const std::filesystem::path& file);
 
-// Whether the lines can be added to the file now: its folder and the file are
-// safe to write, no FILE.lock stays longer than `patience`, and
+// Whether the lines can be added to the file (in a folder held open and
+// checked, core/OpenFolder.h) now: the file is safe to write and kept from
+// other accounts, no FILE.lock stays longer than `patience`, no FILE.new is
+// left over (liboath refuses every login while one is there), and
 // with_oath_lines accepts them.
-OpResult<void> check_oath_users_file(const std::filesystem::path& file,
-                                     std::span<const OathUsersLine> lines, bool replace,
+OpResult<void> check_oath_users_file(const FileAt& file, std::span<const OathUsersLine> lines,
+                                     bool replace,
                                      std::chrono::milliseconds patience = kOathLockPatience);
 
 // Adds the lines as described at the top, creating the file owner-only when
 // it is missing. The caller holds the seed-folder lock of the file's folder.
-OpResult<void> write_oath_users_file(const std::filesystem::path& file,
-                                     std::span<const OathUsersLine> lines, bool replace,
+OpResult<void> write_oath_users_file(const FileAt& file, std::span<const OathUsersLine> lines,
+                                     bool replace,
                                      std::chrono::milliseconds patience = kOathLockPatience);
 
 // The file's bytes without any line of `user`, every other line byte for

@@ -7,6 +7,8 @@
 #include "records/OathUsersFile.h"
 #include "records/Recorder.h"
 
+#include <optional>
+
 class OathUsersRecorder final : public Recorder
 {
 public:
@@ -17,7 +19,8 @@ public:
 
     const std::filesystem::path& file() const { return m_file; }
 
-    std::vector<std::filesystem::path> folders() const override;
+    // The file's folder.
+    OpResult<std::vector<const OpenFolder*>> open_folders() override;
     // A SHA-1 token of a user name the file can hold, not yet in the file
     // (unless replacing), and a file that can be written now.
     OpResult<void> check(const TokenDescription& token) override;
@@ -26,6 +29,7 @@ public:
 
 private:
     std::filesystem::path m_file;
+    std::optional<OpenFolder> m_open;
     bool m_replace;
     std::chrono::milliseconds m_lockPatience;
 };

@@ -1,22 +1,33 @@
 #include "records/PskcRecorder.h"
 
+#include <fmt/format.h>
+
 OpResult<PskcRecorder> PskcRecorder::open(const std::filesystem::path& path,
                                           const pskc::Credential& credential,
                                           const pskc::ContainerSettings& settings)
 {
-    auto update = pskc::ContainerUpdate::open(path, credential, settings);
+    const std::filesystem::path folderPath = folder_of(path);
+    auto folder = OpenFolder::open(folderPath, fmt::format("the folder {} of the PSKC file {}",
+                                                           folderPath.string(), path.string()));
+    if (!folder)
+        return std::unexpected(folder.error());
+    auto update =
+        pskc::ContainerUpdate::open(folder->file(path.filename(), path), credential, settings);
     if (!update)
         return std::unexpected(update.error());
-    return PskcRecorder(path, std::move(*update));
+    return PskcRecorder(path, std::move(*folder), std::move(*update));
 }
 
-std::vector<std::filesystem::path> PskcRecorder::folders() const
+OpResult<std::vector<const OpenFolder*>> PskcRecorder::open_folders()
 {
-    return {m_path.has_parent_path() ? m_path.parent_path() : std::filesystem::path(".")};
+    return std::vector<const OpenFolder*>{&m_folder};
 }
 
 OpResult<void> PskcRecorder::check(const TokenDescription& token)
 {
+    // Its seeds are encrypted: a file others may read is the owner's choice.
+    if (auto safe = check_private_file(m_folder.file(m_path.filename(), m_path), true); !safe)
+        return safe;
     return m_update.can_add(token.serial);
 }
 

@@ -9,7 +9,8 @@
 class PskcRecorder final : public Recorder
 {
 public:
-    // Reads, decrypts and verifies the file now, so that a file that cannot be
+    // Opens and checks the file's folder (core/OpenFolder.h) and reads,
+    // decrypts and verifies the file now, so that a file that cannot be
     // extended refuses the run before any key is touched; a missing file is
     // created with the first token.
     // A new file takes the settings' profile; an existing one keeps its own
@@ -20,20 +21,21 @@ public:
 
     const pskc::Container& container() const { return m_update.container(); }
 
-    std::vector<std::filesystem::path> folders() const override;
-    // The container must not be signed, nor protected below this tool's
-    // minimum, and must not hold the serial number.
+    OpResult<std::vector<const OpenFolder*>> open_folders() override;
+    // The file must be safe to write, the container must not be signed, nor
+    // protected below this tool's minimum, and must not hold the serial number.
     OpResult<void> check(const TokenDescription& token) override;
     // The key's serial number goes into the key package's DeviceInfo.
     std::vector<RecordOutcome> record(const TokenDescription& token,
                                       std::string_view keySerial) override;
 
 private:
-    PskcRecorder(std::filesystem::path path, pskc::ContainerUpdate update)
-        : m_path(std::move(path)), m_update(std::move(update))
+    PskcRecorder(std::filesystem::path path, OpenFolder folder, pskc::ContainerUpdate update)
+        : m_path(std::move(path)), m_folder(std::move(folder)), m_update(std::move(update))
     {
     }
 
     std::filesystem::path m_path;
+    OpenFolder m_folder; // m_update writes relative to it
     pskc::ContainerUpdate m_update;
 };

@@ -5,14 +5,18 @@
 // pam_oath users file. Programming a token (programming/ProgramToken.h) asks
 // every recorder it is given, in this order:
 //
-//   1. folders(): the locks it takes before the key is touched;
-//   2. check(): with the locks held, whether the token can be recorded at
+//   1. open_folders(): the folders it writes in, each resolved, checked and
+//      opened once for the recorder's life (core/OpenFolder.h), so that a
+//      refused folder fails here, before a lock file is made in it;
+//   2. the seed-file lock of each of them (records/FolderLock.h);
+//   3. check(): with the locks held, whether the token can be recorded at
 //      all (the format can hold it, the file is safe to write and does not
 //      hold the serial already), so that nothing knowable fails only after
 //      the key took the token;
-//   3. record(): once the key took the token, with the same locks held.
+//   4. record(): once the key took the token, with the same locks held.
 
 #include "core/Error.h"
+#include "core/OpenFolder.h"
 #include "core/TokenDescription.h"
 
 #include <filesystem>
@@ -40,9 +44,9 @@ class Recorder
 public:
     virtual ~Recorder() = default;
 
-    // The folders whose seed-file lock (records/FolderLock.h) this recorder
-    // writes under.
-    virtual std::vector<std::filesystem::path> folders() const = 0;
+    // The folders this recorder writes in, opened and checked on the first
+    // call; it writes under their seed-file locks (records/FolderLock.h).
+    virtual OpResult<std::vector<const OpenFolder*>> open_folders() = 0;
 
     // Refuses a token this recorder could not record (Refused, or the fault
     // of a file that cannot be read). Called with the locks held.

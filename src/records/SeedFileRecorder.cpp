@@ -4,6 +4,7 @@
 
 #include <fmt/format.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace {
@@ -50,11 +51,33 @@ bool SeedFileRecorder::FileIdentity::operator==(const FileIdentity& other) const
 
 SeedFileRecorder::SeedFileRecorder(std::filesystem::path folder) : m_folder(std::move(folder)) {}
 
+OpResult<std::vector<const OpenFolder*>> SeedFileRecorder::open_folders()
+{
+    if (!m_open) {
+        if (m_folder.empty())
+            return fail(Fault::Refused,
+                        "No seed folder can be chosen: HOME is not set (or not an absolute "
+                        "path), and neither VNOTP_SEED_DIR nor XDG_DATA_HOME names an absolute "
+                        "folder. Set one of them, or name the seed folder.");
+        auto folder = OpenFolder::open(m_folder, "the seed folder " + m_folder.string());
+        if (!folder)
+            return std::unexpected(folder.error());
+        m_open.emplace(std::move(*folder));
+    }
+    return std::vector<const OpenFolder*>{&*m_open};
+}
+
+FileAt SeedFileRecorder::xml_file(OtpAlgorithm algorithm) const
+{
+    const std::filesystem::path shown = seed_xml_path(algorithm, m_folder);
+    return m_open->file(shown.filename().string(), shown);
+}
+
 std::optional<SeedFileRecorder::FileIdentity>
-SeedFileRecorder::identity_of(const std::filesystem::path& path) const
+SeedFileRecorder::identity_of(const FileAt& file) const
 {
     struct stat st = {};
-    if (::lstat(path.c_str(), &st) != 0)
+    if (::fstatat(file.folder, file.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return std::nullopt;
     return FileIdentity{st.st_dev, st.st_ino, st.st_size, st.st_mtim};
 }
@@ -62,11 +85,12 @@ SeedFileRecorder::identity_of(const std::filesystem::path& path) const
 SeedFileText& SeedFileRecorder::text(OtpAlgorithm algorithm)
 {
     Cached& cached = m_cache[index(algorithm)];
-    const auto now = identity_of(seed_xml_path(algorithm, m_folder));
+    const FileAt xml = xml_file(algorithm);
+    const auto now = identity_of(xml);
     const bool unchanged = cached.text && cached.text->usable() &&
                            cached.present == now.has_value() && (!now || cached.identity == *now);
     if (!unchanged) {
-        cached.text = std::make_unique<SeedFileText>(load_seed_text(algorithm, m_folder));
+        cached.text = std::make_unique<SeedFileText>(load_seed_text(algorithm, xml));
         cached.present = now.has_value();
         cached.identity = now.value_or(FileIdentity{});
     }
@@ -75,13 +99,18 @@ SeedFileText& SeedFileRecorder::text(OtpAlgorithm algorithm)
 
 OpResult<void> SeedFileRecorder::check(const TokenDescription& token)
 {
-    if (auto folder = check_private_folder(m_folder); !folder)
-        return folder;
+    if (auto folder = open_folders(); !folder)
+        return std::unexpected(folder.error());
     if (auto fields = check_csv_fields(token); !fields)
         return fields;
-    const std::filesystem::path xml = seed_xml_path(token.algorithm, m_folder);
-    if (auto csv = check_private_file(seed_csv_path(xml)); !csv)
+    const FileAt xmlFile = xml_file(token.algorithm);
+    const std::filesystem::path& xml = xmlFile.shown;
+    if (auto csv =
+            check_private_file(m_open->file(seed_csv_path(xmlFile.name), seed_csv_path(xml)));
+        !csv)
         return csv;
+    if (auto safe = check_private_file(xmlFile); !safe)
+        return safe;
     const SeedFileText& current = text(token.algorithm);
     if (current.unreadable)
         return fail(Fault::Refused, current.unusableReason);
@@ -98,28 +127,31 @@ std::vector<RecordOutcome> SeedFileRecorder::record(const TokenDescription& toke
     const std::filesystem::path xmlPath = seed_xml_path(token.algorithm, m_folder);
     std::vector<RecordOutcome> outcomes{{xmlPath, std::nullopt},
                                         {seed_csv_path(xmlPath), std::nullopt}};
+    if (auto folder = open_folders(); !folder) {
+        for (RecordOutcome& outcome : outcomes)
+            outcome.failure = folder.error();
+        return outcomes;
+    }
+    const FileAt xmlFile = xml_file(token.algorithm);
 
     SeedFileText& current = text(token.algorithm);
     Cached& cached = m_cache[index(token.algorithm)];
     if (!current.usable()) {
         outcomes[0].failure = failure_at(xmlPath, OpError{Fault::Io, 0, current.unusableReason});
     } else {
-        // A file begun from the template is new, and owner-only as a new file
-        // is, even where an empty one that others may read stood before.
-        const auto written =
-            replace_private_file(xmlPath, current.append(token), current.fromTemplate);
+        const auto written = replace_private_file(xmlFile, current.append(token));
         if (!written) {
             outcomes[0].failure = failure_at(xmlPath, written.error());
             cached.text.reset(); // it holds a token the file does not
         } else {
-            current.fromTemplate = false;
-            if (const auto now = identity_of(xmlPath)) {
+            if (const auto now = identity_of(xmlFile)) {
                 cached.identity = *now;
                 cached.present = true;
             }
         }
     }
-    if (auto written = write_seed_csv(outcomes[1].destination, token); !written)
+    const FileAt csv = m_open->file(seed_csv_path(xmlFile.name), outcomes[1].destination);
+    if (auto written = write_seed_csv(csv, token); !written)
         outcomes[1].failure = failure_at(outcomes[1].destination, written.error());
     return outcomes;
 }

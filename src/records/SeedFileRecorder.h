@@ -17,6 +17,7 @@
 #include <array>
 #include <ctime>
 #include <memory>
+#include <optional>
 
 class SeedFileRecorder final : public Recorder
 {
@@ -25,7 +26,9 @@ public:
 
     const std::filesystem::path& folder() const { return m_folder; }
 
-    std::vector<std::filesystem::path> folders() const override { return {m_folder}; }
+    // The seed folder; an empty one (no default could be chosen, see
+    // records/SeedFolder.h) is refused with what to do.
+    OpResult<std::vector<const OpenFolder*>> open_folders() override;
     // The folder and both files must be safe to write, the XML file must
     // parse, and the CSV row must be able to hold the serial number and user
     // name as they are.
@@ -51,9 +54,11 @@ private:
 
     // The algorithm's XML file as it holds it now.
     SeedFileText& text(OtpAlgorithm algorithm);
-    std::optional<FileIdentity> identity_of(const std::filesystem::path& path) const;
+    std::optional<FileIdentity> identity_of(const FileAt& file) const;
+    FileAt xml_file(OtpAlgorithm algorithm) const;
 
     std::filesystem::path m_folder;
+    std::optional<OpenFolder> m_open;
     std::array<Cached, 2> m_cache; // by algorithm
 };
 

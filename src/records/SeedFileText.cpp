@@ -296,7 +296,12 @@ std::string_view SeedFileText::append(const TokenDescription& token)
 
 SeedFileText load_seed_text(OtpAlgorithm algorithm, const std::filesystem::path& folder)
 {
-    auto bytes = read_seed_xml(algorithm, folder);
+    return load_seed_text(algorithm, FileAt(seed_xml_path(algorithm, folder)));
+}
+
+SeedFileText load_seed_text(OtpAlgorithm algorithm, const FileAt& xml)
+{
+    auto bytes = read_seed_xml(xml);
     if (!bytes) {
         SeedFileText text;
         text.unusableReason = bytes.error().detail;

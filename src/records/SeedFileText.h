@@ -45,7 +45,7 @@ public:
 
 private:
     SeedFileText() = default;
-    friend SeedFileText load_seed_text(OtpAlgorithm, const std::filesystem::path&);
+    friend SeedFileText load_seed_text(OtpAlgorithm, const FileAt&);
     void insert(std::size_t at, std::string_view text);
 
     std::string m_bytes;
@@ -58,3 +58,5 @@ private:
 
 // Reads the algorithm's XML file from the folder, as load_seed_document does.
 SeedFileText load_seed_text(OtpAlgorithm algorithm, const std::filesystem::path& folder);
+// The same for the XML file `xml` in a folder held open (core/OpenFolder.h).
+SeedFileText load_seed_text(OtpAlgorithm algorithm, const FileAt& xml);

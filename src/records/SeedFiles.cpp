@@ -121,7 +121,12 @@ SeedDocument parse_seed_document(OtpAlgorithm algorithm, std::string_view bytes)
 
 OpResult<std::string> read_seed_xml(OtpAlgorithm algorithm, const std::filesystem::path& folder)
 {
-    auto bytes = read_private_file(seed_xml_path(algorithm, folder), kSeedFileLimit);
+    return read_seed_xml(seed_xml_path(algorithm, folder));
+}
+
+OpResult<std::string> read_seed_xml(const FileAt& xml)
+{
+    auto bytes = read_private_file(xml, kSeedFileLimit);
     if (!bytes)
         return std::unexpected(bytes.error());
     return std::move(*bytes).value_or(std::string());
@@ -196,9 +201,9 @@ std::string seed_csv_row(const TokenDescription& token)
     return utf8_to_utf16le(row.bytes);
 }
 
-OpResult<void> write_seed_csv(const std::filesystem::path& path, const TokenDescription& token)
+OpResult<void> write_seed_csv(const FileAt& csv, const TokenDescription& token)
 {
-    auto file = open_private_for_append(path);
+    auto file = open_private_for_append(csv);
     if (!file)
         return std::unexpected(file.error());
     const int fd = file->fd.get();
@@ -223,6 +228,6 @@ OpResult<void> write_seed_csv(const std::filesystem::path& path, const TokenDesc
     // A file this append created goes again, or the next append would find it
     // and leave out the header.
     if (file->created)
-        ::unlink(path.c_str());
+        remove_file(csv);
     return fail(Fault::Io, reason);
 }

@@ -7,6 +7,7 @@
 // file to the last byte of the CSV row; SeedFileRecorder does exactly that.
 
 #include "core/Error.h"
+#include "core/SecretFile.h"
 #include "core/TokenDescription.h"
 
 #include <pugixml.hpp>
@@ -45,6 +46,8 @@ SeedDocument parse_seed_document(OtpAlgorithm algorithm, std::string_view bytes)
 // The bytes of the algorithm's XML file in the folder, empty when there is
 // no file; refused when the file is not safe to write or too large.
 OpResult<std::string> read_seed_xml(OtpAlgorithm algorithm, const std::filesystem::path& folder);
+// The same for the XML file `xml` in a folder held open (core/OpenFolder.h).
+OpResult<std::string> read_seed_xml(const FileAt& xml);
 
 // Reads the algorithm's XML file from the folder, or gives its built-in
 // template when the file does not exist or is empty. A file that is not safe
@@ -65,8 +68,8 @@ std::string seed_document_bytes(const SeedDocument& document);
 std::string seed_csv_header(OtpAlgorithm algorithm);
 std::string seed_csv_row(const TokenDescription& token);
 
-// Appends the token's row to the CSV file at `path`, with the header line if
+// Appends the token's row to the CSV file, with the header line if
 // the file did not exist before; a new file is owner-only. On a short write
 // the file is cut back to where the append began, so no half UTF-16 row is
 // ever left for the next row to be glued onto.
-OpResult<void> write_seed_csv(const std::filesystem::path& path, const TokenDescription& token);
+OpResult<void> write_seed_csv(const FileAt& csv, const TokenDescription& token);

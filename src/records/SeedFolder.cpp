@@ -1,5 +1,6 @@
 #include "records/SeedFolder.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <sys/stat.h>
 #include <system_error>
@@ -12,15 +13,17 @@ std::string environment(const char* name)
     return value ? value : "";
 }
 
-// mkdir with mode 0700 leaves no moment in which the folder is open to others,
-// as a chmod after creating it would.
+// Every missing folder on the way (~/.local and ~/.local/share too) is made
+// with mode 0700, which no umask widens, so none is ever open to others, as
+// it would be after a chmod or under umask 000.
 void create_owner_only(const std::filesystem::path& folder)
 {
-    std::error_code error;
-    if (std::filesystem::exists(folder, error))
-        return;
-    std::filesystem::create_directories(folder.parent_path(), error);
-    ::mkdir(folder.c_str(), S_IRWXU);
+    std::filesystem::path reached;
+    for (const std::filesystem::path& step : folder) {
+        reached /= step;
+        if (::mkdir(reached.c_str(), S_IRWXU) != 0 && errno != EEXIST)
+            return; // the seed recorder names the folder and says why
+    }
 }
 
 // Without "." and ".." steps and without a trailing separator.
@@ -40,11 +43,13 @@ std::filesystem::path choose_seed_folder(const SeedFolderInputs& inputs)
         return clean(inputs.overrideDir);
     if (inputs.inBuildTree && !inputs.executableDir.empty())
         return inputs.executableDir;
-    const std::filesystem::path dataHome =
-        std::filesystem::path(inputs.xdgDataHome).is_absolute()
-            ? std::filesystem::path(inputs.xdgDataHome)
-            : std::filesystem::path(inputs.home) / ".local/share";
-    return clean(dataHome / "vnotp");
+    if (std::filesystem::path(inputs.xdgDataHome).is_absolute())
+        return clean(std::filesystem::path(inputs.xdgDataHome) / "vnotp");
+    // Without a home, ".local/share" would be taken from wherever the program
+    // happens to be started.
+    if (!std::filesystem::path(inputs.home).is_absolute())
+        return {};
+    return clean(std::filesystem::path(inputs.home) / ".local/share/vnotp");
 }
 
 std::filesystem::path executable_folder()
@@ -69,7 +74,7 @@ std::filesystem::path default_seed_folder()
         !inputs.executableDir.empty() &&
         std::filesystem::exists(inputs.executableDir.parent_path() / "CMakeCache.txt", error);
     const std::filesystem::path folder = choose_seed_folder(inputs);
-    if (folder != inputs.executableDir)
+    if (!folder.empty() && folder != inputs.executableDir)
         create_owner_only(folder);
     return folder;
 }

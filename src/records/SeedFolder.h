@@ -8,8 +8,9 @@
 // build tree, the program's own folder (the portable layout of a build
 // folder); else $XDG_DATA_HOME/vnotp, with XDG_DATA_HOME falling back to
 // ~/.local/share as the XDG base directory rules say (a relative value is
-// ignored). An installed program never writes beside itself: run with sudo,
-// that would put seeds into a system folder.
+// ignored). Without an absolute HOME there is no default: the choice is empty,
+// and the seed recorder refuses it with what to do. An installed program never writes beside
+// itself: run with sudo, that would put seeds into a system folder.
 
 #include <filesystem>
 #include <string>
@@ -30,6 +31,6 @@ std::filesystem::path choose_seed_folder(const SeedFolderInputs& inputs);
 std::filesystem::path executable_folder();
 
 // The choice for this process. A folder other than the program's own that
-// does not exist yet is created owner-only, since the files it receives hold
-// seeds.
+// does not exist yet is created owner-only, with every missing folder above
+// it, whatever the umask, since the files it receives hold seeds.
 std::filesystem::path default_seed_folder();

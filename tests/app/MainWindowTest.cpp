@@ -453,7 +453,10 @@ private slots:
 
         struct Refusing final : Recorder
         {
-            std::vector<std::filesystem::path> folders() const override { return {}; }
+            OpResult<std::vector<const OpenFolder*>> open_folders() override
+            {
+                return std::vector<const OpenFolder*>();
+            }
             OpResult<void> check(const TokenDescription&) override
             {
                 return fail(Fault::Refused, "The seed folder " + std::string(300, 'x') +

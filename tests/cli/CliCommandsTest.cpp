@@ -40,6 +40,7 @@ TEST_F(CliTest, EachFailureHasItsCodeAndARefusalTouchesNothing)
     ::chmod(
         qPrintable(write("users.oath", "HOTP bob - 3132333435363738393031323334353637383930\n")),
         0600);
+    ::chmod(qPrintable(write("open-users", "ann\n")), 0662); // whoever writes it chooses
     ASSERT_EQ(cli({"program", "--serial", "G1", "--no-plaintext", "--pskc", dir.filePath("good"),
                    "--pskc-password-file", dir.filePath("password")})
                   .code,
@@ -117,6 +118,9 @@ TEST_F(CliTest, EachFailureHasItsCodeAndARefusalTouchesNothing)
          "--max-repeating: Please enter a whole number from 0 to 255 for the maximum number of "
          "repeating letters."},
         {{"pin"}, {"pin", "change", "--new-pin-file", "$D/newpin"}, {}, 6, "--pin-file"},
+        {{}, {"batch", "--users", "$D/open-users", "--oath-users", "$D/seeds/u", "--oath-users-replace"},
+         {}, 2, "$D/open-users: can be written by other accounts, who could change what it holds; "
+         "it is not read."},
         {{}, {"remove", "X"}, {}, 2, "add --yes"},
         {{}, program + QStringList{"--serial", "=1+2"}, {}, 2,
          "The serial number must not begin with =, +, - or @"},
@@ -126,7 +130,7 @@ TEST_F(CliTest, EachFailureHasItsCodeAndARefusalTouchesNothing)
          "--no-plaintext needs --pskc or --oath-users"},
         {{}, program + QStringList{"--oath-users", "$D/users", "--user", "a b"}, {}, 2,
          "The user name \"a b\" cannot go into the pam_oath users file $D/users"},
-        {{}, {"program", "--out-dir", "$D/missing"}, {}, 2, "does not exist or cannot be written"},
+        {{}, {"program", "--out-dir", "$D/missing"}, {}, 2, "the seed folder $D/missing does not exist"},
         {{"bad xml"}, program, {}, 2, "$D/seeds/tseeds.xml cannot be parsed"},
         {{}, {"otp", "NOPE"}, {}, 2, "The key holds no token SN=NOPE."},
         {{"unplug", kKey}, {"info"}, {}, 3, "0x80564E02"},

@@ -124,10 +124,12 @@ protected:
             vnkey({"plug", keys.front()});
     }
 
+    // Owner-only, as a seed file or a secret of the user's own is.
     QString write(const QString& name, const QByteArray& bytes)
     {
         QFile file(dir.filePath(name));
         EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
         file.write(bytes);
         return file.fileName();
     }

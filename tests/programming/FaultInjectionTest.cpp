@@ -79,12 +79,13 @@ TEST(Refusal, WhatCannotBeRecordedFailsBeforeTheKeyIsTouched)
 {
     std::optional<OpResult<FolderLock>> held; // another writer's
     using Spoil = std::function<void(const TempDir&)>;
-    const auto file = [](std::string name, fs::perms add) -> Spoil {
+    const auto file = [](std::string name, fs::perms mode) -> Spoil {
         return [=](const TempDir& d) {
             spit(d / name, name.ends_with(".xml") ? "<data><tokens>" : "");
-            fs::permissions(d / name, add, fs::perm_options::add);
+            fs::permissions(d / name, mode);
         };
     };
+    using enum fs::perms;
     const Spoil link = [](const TempDir& d) { fs::create_symlink(d / "x", d / "tseeds.xml"); };
     const Spoil lock = [&](const TempDir& d) { held.emplace(FolderLock::acquire(d.path)); };
     const Spoil holdSerial = [](const TempDir& d) {
@@ -96,12 +97,24 @@ TEST(Refusal, WhatCannotBeRecordedFailsBeforeTheKeyIsTouched)
         std::string xml = slurp(d / "tokens.pskc");
         spit(d / "tokens.pskc", xml.insert(xml.rfind("</"), "<ds:Signature/>"));
     };
+    const Spoil readOnlyContainer = [&](const TempDir& d) {
+        holdSerial(d);
+        fs::permissions(d / "tokens.pskc", fs::perms::owner_read);
+    };
     // clang-format off
     const std::vector<std::tuple<Spoil, std::string, Fault, std::string, std::string>> cases = {
-        {file("tseeds.xml", {}), kUser, Fault::Refused, "tseeds.xml", "cannot be parsed"},
+        {file("tseeds.xml", owner_read | owner_write), kUser, Fault::Refused, "tseeds.xml",
+         "cannot be parsed"},
         {link, kUser, Fault::Refused, "tseeds.xml", "is a symbolic link"},
-        {file("tseeds.csv", fs::perms::group_write), kUser, Fault::Refused, "tseeds.csv",
-         "can be written by other accounts"},
+        {file("tseeds.csv", owner_read | owner_write | group_write), kUser, Fault::Refused,
+         "tseeds.csv", "can be written by other accounts"},
+        {file("tseeds.csv", owner_read | owner_write | others_read), kUser, Fault::Refused,
+         "tseeds.csv: can be read by every account", "(chmod o-r "},
+        {file("tseeds.xml", owner_read | owner_write | group_read | others_read), kUser,
+         Fault::Refused, "tseeds.xml: can be read by every account", "chmod 600 "},
+        {file("tseeds.csv", owner_read), kUser, Fault::Refused, "tseeds.csv: is read-only",
+         "(chmod u+w "},
+        {readOnlyContainer, kUser, Fault::Refused, "tokens.pskc: is read-only", "(chmod u+w "},
         {{}, "Ann \"A\"", Fault::Refused, "", "The user name must not contain a comma or a double"},
         {lock, kUser, Fault::Io, ".seedfiles.lock", "another program is writing the files"},
         {holdSerial, kUser, Fault::Conflict, "tokens.pskc", "the container already holds key VK1"},

@@ -186,7 +186,10 @@ TEST_F(NewTokenTest, TheTouchPromptIsGoneBeforeTheSeedFilesAreWritten)
     struct Watcher final : Recorder
     {
         std::function<void()> look;
-        std::vector<std::filesystem::path> folders() const override { return {}; }
+        OpResult<std::vector<const OpenFolder*>> open_folders() override
+        {
+            return std::vector<const OpenFolder*>();
+        }
         OpResult<void> check(const TokenDescription&) override { return {}; }
         std::vector<RecordOutcome> record(const TokenDescription&, std::string_view) override
         {

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <optional>
@@ -35,6 +36,8 @@ TEST(OathUsersRecorder, WritesItsLineKeepsEveryOtherAndRefusesBeforeTheKeyIsTouc
         bool replace;
         std::string after; // the whole file; empty: refused, the file stays as it was
         std::string refusal = {};
+        mode_t mode = 0600;   // of the file before
+        bool leftNew = false; // a FILE.new a stopped login left behind
     };
     const Case cases[] = {
         {"HOTP, 6 digits, into a new file", sha1(Hotp, "alice"), std::nullopt, false,
@@ -60,6 +63,22 @@ TEST(OathUsersRecorder, WritesItsLineKeepsEveryOtherAndRefusesBeforeTheKeyIsTouc
         {"#", sha1(Totp, "a#b"), others, false, "",
          "The user name \"a#b\" cannot go into the pam_oath users file F: it holds #, which "
          "marks a comment there."},
+        {"one group may read it: kept so", sha1(Hotp, "dave"), "", false,
+         "HOTP dave - " + seed + "\n", "", 0640},
+        {"every account may read it", sha1(Hotp, "dave"), others, false, "",
+         "F: can be read by every account, and so could the seed of the next token; it is left "
+         "alone, and no seed is written to it. Make it readable by you alone (chmod o-r F, or "
+         "chmod 600 F) and try again.",
+         0644},
+        {"read-only", sha1(Hotp, "dave"), others, false, "",
+         "F: is read-only (mode 0400); it is left alone, and no seed is written to it. Make it "
+         "writable (chmod u+w F) or choose another file, and try again.",
+         0400},
+        {"FILE.new left over", sha1(Hotp, "dave"), others, false, "",
+         "F.new is left over from a login through pam_oath that was stopped while it updated F; "
+         "while it is there every login through pam_oath fails. Remove it (rm F.new) once no "
+         "login is running, and try again.",
+         0600, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -68,17 +87,21 @@ TEST(OathUsersRecorder, WritesItsLineKeepsEveryOtherAndRefusesBeforeTheKeyIsTouc
         int inFlight = -1; // a login that opened the file before it was replaced
         if (c.before) {
             spit(file, *c.before);
+            ::chmod(file.c_str(), c.mode);
             inFlight = ::open(file.c_str(), O_RDONLY);
         }
+        if (c.leftNew)
+            spit(file.string() + ".new", "");
         OathUsersRecorder recorder(file, c.replace);
         std::string result = record(recorder, c.token);
-        if (const auto at = result.find(file.string()); at != std::string::npos)
+        for (auto at = result.find(file.string()); at != std::string::npos;
+             at = result.find(file.string()))
             result.replace(at, file.string().size(), "F");
         EXPECT_EQ(result, c.after.empty() ? "refused: " + c.refusal : "");
         EXPECT_EQ(slurp(file), c.after.empty() ? c.before.value_or("<missing>") : c.after);
         if (fs::exists(file)) {
             EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
-                      fs::perms::owner_read | fs::perms::owner_write);
+                      static_cast<fs::perms>(c.before ? c.mode : 0600));
         }
         EXPECT_FALSE(fs::exists(file.string() + ".lock"));
         if (inFlight >= 0) { // its write-back copies what it reads then

@@ -71,7 +71,10 @@ inline TokenDescription describedToken(OtpAlgorithm algorithm, OtpHash hash, int
 // file took the token, otherwise the refusal or each file that failed.
 inline std::string record(Recorder& recorder, const TokenDescription& token)
 {
-    const auto locks = acquire_folder_locks(recorder.folders());
+    const auto folders = recorder.open_folders();
+    if (!folders)
+        return "refused: " + folders.error().detail;
+    const auto locks = acquire_folder_locks(*folders);
     if (!locks)
         return "lock: " + locks.error().detail;
     if (auto checked = recorder.check(token); !checked)

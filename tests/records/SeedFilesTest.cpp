@@ -42,13 +42,14 @@ std::string expected(const std::string& name)
     return slurp(fs::path(RECORDS_TEST_DATA) / name);
 }
 
+// New files are owner-only whatever the umask; a file the administrator let
+// one group read keeps that, with its group, when it is replaced.
 TEST(SeedFiles, FirstAndSecondTokenOfEachAlgorithmGiveTheExpectedOwnerOnlyFiles)
 {
     const mode_t oldMask = ::umask(022); // new files would be readable by all
     TempDir dir;
-    spit(dir / "hseeds.xml", ""); // an empty XML file is as good as none, if readable by all
-    fs::permissions(dir / "hseeds.xml", fs::perms::group_read | fs::perms::others_read,
-                    fs::perm_options::add);
+    spit(dir / "hseeds.xml", ""); // an empty XML file is as good as none
+    fs::permissions(dir / "hseeds.xml", fs::perms::group_read, fs::perm_options::add);
     SeedFileRecorder recorder(dir.path);
     ASSERT_EQ(record(recorder, kHotp1), "");
     EXPECT_EQ(slurp(dir / "hseeds.xml"), expected("hseeds-one.xml"));
@@ -63,7 +64,8 @@ TEST(SeedFiles, FirstAndSecondTokenOfEachAlgorithmGiveTheExpectedOwnerOnlyFiles)
     for (const auto& [name, bytes] : files) {
         EXPECT_EQ(bytes, expected(name.substr(0, 6) + "-two" + name.substr(6))) << name;
         EXPECT_EQ(fs::status(dir / name).permissions(),
-                  fs::perms::owner_read | fs::perms::owner_write)
+                  fs::perms::owner_read | fs::perms::owner_write |
+                      (name == "hseeds.xml" ? fs::perms::group_read : fs::perms::none))
             << name;
     }
 
@@ -234,9 +236,14 @@ TEST(ContainerConversion, RefusesAnotherSeedUnderAHeldSerialAndRemovesNothing)
 
 TEST(SeedFolder, OverrideThenTheBuildTreeThenXdgDataHome)
 {
-    const auto chosen = [](std::string overrideDir, std::string xdgDataHome, bool inBuildTree) {
-        return choose_seed_folder({overrideDir, "/opt/bin", inBuildTree, xdgDataHome, "/home/a"});
+    const auto chosen = [](std::string overrideDir, std::string xdgDataHome, bool inBuildTree,
+                           std::string home = "/home/a") {
+        return choose_seed_folder({overrideDir, "/opt/bin", inBuildTree, xdgDataHome, home});
     };
+    // Without a home no default: not a folder below wherever the program runs.
+    EXPECT_EQ(chosen("", "", false, ""), "");
+    EXPECT_EQ(chosen("", "data", false, "home"), "");
+    EXPECT_EQ(chosen("", "/x/data", false, ""), "/x/data/vnotp");
     EXPECT_EQ(chosen("/srv/seeds/", "", true), "/srv/seeds");
     EXPECT_EQ(chosen("/srv/seeds", "/x/data", false), "/srv/seeds");
     EXPECT_EQ(chosen("", "/x/data", true), "/opt/bin");
