@@ -62,7 +62,10 @@ OpResult<std::unique_ptr<Recorders>> openChosenRecorders(MainWindowPort& window)
         auto credential = pskcCredential(window);
         if (!credential)
             return std::unexpected(credential.error());
-        destinations.pskc = PskcDestination{pathOf(choice.pskcFile), std::move(*credential)};
+        pskc::ContainerSettings settings;
+        settings.profile = choice.pskcProfile;
+        destinations.pskc =
+            PskcDestination{pathOf(choice.pskcFile), std::move(*credential), settings};
     }
     if (!choice.oathUsersFile.isEmpty())
         destinations.oathUsers =

@@ -24,7 +24,8 @@ OpResult<std::unique_ptr<Recorders>> open_recorders(const Destinations& destinat
         recorders->m_all.push_back(&*recorders->m_seedFiles);
     }
     if (destinations.pskc) {
-        auto pskc = PskcRecorder::open(destinations.pskc->file, destinations.pskc->credential);
+        auto pskc = PskcRecorder::open(destinations.pskc->file, destinations.pskc->credential,
+                                       destinations.pskc->settings);
         if (!pskc)
             return std::unexpected(pskc.error());
         recorders->m_pskc.emplace(std::move(*pskc));

@@ -19,7 +19,8 @@
 struct PskcDestination
 {
     std::filesystem::path file;
-    pskc::Credential credential; // its password or key, read once for the run
+    pskc::Credential credential;      // its password or key, read once for the run
+    pskc::ContainerSettings settings; // the profile of a new file, and whether one is required
 };
 
 struct OathUsersDestination

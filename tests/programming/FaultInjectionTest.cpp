@@ -50,7 +50,7 @@ OpResult<std::set<std::string>> programInto(VirtualKeyDevice& device, const Temp
 {
     Destinations destinations;
     destinations.seedFolder = dir.path;
-    destinations.pskc = PskcDestination{dir / "tokens.pskc", kContainerKey};
+    destinations.pskc = PskcDestination{dir / "tokens.pskc", kContainerKey, {}};
     const auto recorders = open_recorders(destinations);
     if (!recorders)
         return std::unexpected(recorders.error());
