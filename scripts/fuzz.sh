@@ -25,11 +25,11 @@ seconds=${FUZZ_SECONDS:-30}
 runs=${FUZZ_RUNS:-100000}
 artifacts=${FUZZ_ARTIFACTS:-$build_dir/artifacts}
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] ||
-    targets=(pin_record hex_to_bytes serial_proposal pin_complexity seed_xml csv_row key_file pskc_reader)
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DOTP_FUZZ=ON -DOTP_BUILD_TESTS=OFF -DOTP_BUILD_BENCH=OFF >/dev/null
+# Every target fuzz/CMakeLists.txt defines, unless some are named.
+[ ${#targets[@]} -gt 0 ] || mapfile -t targets <"$build_dir/fuzz-targets.txt"
 cmake --build "$build_dir" -j "${FUZZ_JOBS:-$(nproc)}" --target "${targets[@]/#/fuzz_}"
 
 mkdir -p "$artifacts"

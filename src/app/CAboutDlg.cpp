@@ -1,5 +1,6 @@
 #include "app/CAboutDlg.h"
 
+#include "diag/FileLog.h"
 #include "records/SeedFolder.h"
 #include "ui/AppIcon.h"
 #include "ui/DialogKeys.h"
@@ -33,16 +34,21 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
     m_text = new QLabel(this);
     m_text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_text->setTextFormat(Qt::PlainText);
-    // A long seed folder is shortened in the middle to fit; the tooltip has it whole.
-    const QString seedFolder =
-        QDir::toNativeSeparators(QString::fromStdString(default_seed_folder().string()));
-    const QString shownFolder =
-        m_text->fontMetrics().elidedText(seedFolder, Qt::ElideMiddle, du.x(154));
+    // A long path is shortened in the middle to fit; the tooltip has it whole.
+    const auto native = [](const std::filesystem::path& path) {
+        return QDir::toNativeSeparators(QString::fromStdString(path.string()));
+    };
+    const QString seedFolder = native(default_seed_folder());
+    const QString logFile = native(file_log_path());
+    const auto shown = [&](const QString& path) {
+        return m_text->fontMetrics().elidedText(path, Qt::ElideMiddle, du.x(154));
+    };
     m_text->setText(QStringLiteral("Vornik/Tessel OTP Programmer G2 (1.0.0)\n"
                                    "Programs the OTP tokens of a Vornik/Tessel key.\n"
                                    "Seed files are written to:\n") +
-                    shownFolder);
-    m_text->setToolTip(seedFolder);
+                    shown(seedFolder) + QStringLiteral("\nIts log is written to:\n") +
+                    shown(logFile));
+    m_text->setToolTip(seedFolder + QLatin1Char('\n') + logFile);
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setMinimumSize(du.size(50, 14));

@@ -45,11 +45,17 @@ public:
     // could not create the window.
     bool Create();
 
+    // The window's own operations, under the names they have always had.
+    void AppendMessage(const QString& text);
+    void SetStatusText(const QString& text);
+    void RefreshTokenList();
+    void change_pin_button_status();
+
     // MainWindowPort
     DeviceApi& device() override { return m_worker.api(); }
     WindowState& state() override { return m_state; }
-    void AppendMessage(const QString& text) override;
-    void SetStatusText(const QString& text) override;
+    void appendMessage(const QString& text) override { AppendMessage(text); }
+    void setStatusText(const QString& text) override { SetStatusText(text); }
     void setControlEnabled(int controlId, bool enabled) override;
     bool isControlEnabled(int controlId) const override;
     void clearTokenRows() override;
@@ -58,8 +64,8 @@ public:
     int selectedTokenRow() const override;
     QString tokenCell(int row, int column) const override;
     void removeTokenRow(int row) override;
-    void RefreshTokenList() override;
-    void change_pin_button_status() override;
+    void refreshTokenList() override { RefreshTokenList(); }
+    void updatePinButton() override { change_pin_button_status(); }
     QWidget* dialogParent() override;
     std::time_t now() override;
 
@@ -72,8 +78,6 @@ public:
     // The Messages panel's text, with the line ends the messages brought.
     QString messagesText() const;
     QString statusText() const;
-    // The hot-plug registration; null when there is none.
-    KeyDirWatcher* deviceNotification() const { return m_deviceNotification; }
 
 public slots:
     void accept() override;

@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 
+#include "diag/FileLog.h"
 #include "records/SeedFolder.h"
 
 #include <QCommandLineParser>
@@ -58,6 +59,11 @@ QString helpText(const QCommandLineParser& parser, const QString& program)
     text +=
         QStringLiteral("Seed folder in use: %1\n")
             .arg(QDir::toNativeSeparators(QString::fromStdString(default_seed_folder().string())));
+    text +=
+        QStringLiteral("\nThe window's log goes to $XDG_STATE_HOME/vnotp/vnotp.log (by default\n"
+                       "~/.local/state/vnotp/vnotp.log), created readable by its owner only.\n");
+    text += QStringLiteral("Log file in use: %1\n")
+                .arg(QDir::toNativeSeparators(QString::fromStdString(file_log_path().string())));
     return text;
 }
 

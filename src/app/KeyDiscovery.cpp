@@ -25,25 +25,25 @@ void DetectDevice(MainWindowPort& window)
 
     if (key) {
         window.state().keySerialNumber = *key;
-        window.AppendMessage(kFound);
+        window.appendMessage(kFound);
         for (const int id : kKeyButtons)
             window.setControlEnabled(id, true);
-        window.RefreshTokenList();
+        window.refreshTokenList();
         return;
     }
 
     switch (key.error().fault) {
     case Fault::KeyUnreadable:
-        window.AppendMessage(kFound);
+        window.appendMessage(kFound);
         break;
     case Fault::NoKey:
-        window.AppendMessage(QStringLiteral("Vornik/Tessel device not found.\r\n"
+        window.appendMessage(QStringLiteral("Vornik/Tessel device not found.\r\n"
                                             "You may need to run this tool as administrator "
                                             "(error= %1)\r\n")
                                  .arg(statusHex(key.error().status)));
         break;
     case Fault::MultipleKeys:
-        window.AppendMessage(QStringLiteral("Multiple Vornik/Tessel devices found (Error= %1)\r\n")
+        window.appendMessage(QStringLiteral("Multiple Vornik/Tessel devices found (Error= %1)\r\n")
                                  .arg(statusHex(key.error().status)));
         break;
     default:
@@ -52,7 +52,7 @@ void DetectDevice(MainWindowPort& window)
         return;
     }
     // Also without a usable key: the refresh reports its own outcome.
-    window.RefreshTokenList();
+    window.refreshTokenList();
 }
 
 void sleepOnThisThread(std::chrono::milliseconds duration)
@@ -70,8 +70,8 @@ void OnKeyArrival(MainWindowPort& window, const ArrivalWait& wait)
     state.cachedPin.clear();
     state.records = loadSeedRecordsChoice();
     DetectDevice(window);
-    window.change_pin_button_status();
-    window.SetStatusText(QString());
+    window.updatePinButton();
+    window.setStatusText(QString());
 }
 
 void OnKeyRemoval(MainWindowPort& window)

@@ -4,7 +4,9 @@
 // Token, the PIN buttons) need from the main window, without any widget: the
 // Messages panel, the status line, the buttons, the token list and the state
 // the window keeps between commands. CMainDlg implements it; tests drive the
-// flows through a fake.
+// flows through a fake. The port's names are our own, in Qt's style; CMainDlg
+// keeps the names the window's operations have always had (AppendMessage,
+// RefreshTokenList, change_pin_button_status, ...).
 
 #include "app/ControlId.h"
 #include "app/SeedRecordsChoice.h"
@@ -43,11 +45,11 @@ public:
     virtual DeviceApi& device() = 0;
     virtual WindowState& state() = 0;
 
-    // Appends at the very end of the Messages panel; the text brings its own "\r\n".
-    virtual void AppendMessage(const QString& text) = 0;
-    // Replaces the status line's text and paints it at once, so that it is on
-    // screen before a device call that blocks while it waits for a touch.
-    virtual void SetStatusText(const QString& text) = 0;
+    // The window's AppendMessage: appends at the very end of the Messages
+    // panel; the text brings its own "\r\n".
+    virtual void appendMessage(const QString& text) = 0;
+    // The window's SetStatusText: replaces the status line's text.
+    virtual void setStatusText(const QString& text) = 0;
 
     virtual void setControlEnabled(int controlId, bool enabled) = 0;
     virtual bool isControlEnabled(int controlId) const = 0;
@@ -60,9 +62,10 @@ public:
     virtual QString tokenCell(int row, int column) const = 0;
     virtual void removeTokenRow(int row) = 0;
 
-    // Main-window operations other flows chain into.
-    virtual void RefreshTokenList() = 0;
-    virtual void change_pin_button_status() = 0;
+    // Main-window operations other flows chain into: RefreshTokenList and
+    // change_pin_button_status.
+    virtual void refreshTokenList() = 0;
+    virtual void updatePinButton() = 0;
 
     // Owner for modal dialogs (the currently active window).
     virtual QWidget* dialogParent() = 0;

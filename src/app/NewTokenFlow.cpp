@@ -123,14 +123,14 @@ void OnNewToken(MainWindowPort& window)
     auto access = query_pin_ifn(key, window.dialogParent(), state.cachedPin.toUtf8().toStdString());
     if (!access) {
         spdlog::error("[OnNewToken] Failed to query_pin_ifn. Error={}", access.error().detail);
-        window.SetStatusText(QString::fromStdString(access.error().detail));
+        window.setStatusText(QString::fromStdString(access.error().detail));
         return;
     }
     state.cachedPin = QString::fromStdString(*access);
 
     ChosenRecorders recorders;
     if (auto opened = recorders.open(window); !opened) {
-        window.SetStatusText(QString::fromStdString(opened.error().detail));
+        window.setStatusText(QString::fromStdString(opened.error().detail));
         return;
     }
     const std::string serial = next_serial_number(state.listedSerials, state.keySerialNumber);
@@ -139,15 +139,15 @@ void OnNewToken(MainWindowPort& window)
     dialog.exec();
 
     if (dialog.saveResult() == kProgrammingFailed)
-        window.AppendMessage(QStringLiteral("Failed to save the new token (error = %1)\r\n")
+        window.appendMessage(QStringLiteral("Failed to save the new token (error = %1)\r\n")
                                  .arg(statusHex(dialog.failure().status)));
     if (dialog.saveResult() != kProgrammingSucceeded)
         return;
     const ProgrammedToken& programmed = *dialog.programmed();
     // A refusal from an earlier attempt no longer holds.
-    window.SetStatusText(QString());
-    window.AppendMessage(resultText(dialog.form(), programmed, !state.records.isDefault()));
-    window.AppendMessage(enterResultLine(programmed.enter));
-    window.RefreshTokenList();
+    window.setStatusText(QString());
+    window.appendMessage(resultText(dialog.form(), programmed, !state.records.isDefault()));
+    window.appendMessage(enterResultLine(programmed.enter));
+    window.refreshTokenList();
     window.setControlEnabled(ControlId::GetOtp, true);
 }

@@ -47,7 +47,7 @@ void OnBnClickedUpdatePin(MainWindowPort& window)
         enabled = is_pin_policy_enabled(key);
     }
     if (!enabled) {
-        window.SetStatusText(QStringLiteral("Please enable PIN policy before setting a PIN."));
+        window.setStatusText(QStringLiteral("Please enable PIN policy before setting a PIN."));
         return;
     }
     {
@@ -55,7 +55,7 @@ void OnBnClickedUpdatePin(MainWindowPort& window)
         dialog.exec();
     }
     window.state().cachedPin.clear();
-    window.change_pin_button_status();
+    window.updatePinButton();
 }
 
 void OnBnClickedPinPolicy(MainWindowPort& window)
@@ -64,5 +64,5 @@ void OnBnClickedPinPolicy(MainWindowPort& window)
         CPinPolicyDlg dialog(window.device(), window.dialogParent());
         dialog.exec();
     }
-    window.change_pin_button_status();
+    window.updatePinButton();
 }

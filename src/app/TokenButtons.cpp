@@ -26,7 +26,7 @@ bool obtainAccessText(MainWindowPort& window, KeySession& key, const char* handl
     auto pin = query_pin_ifn(key, window.dialogParent(), state.cachedPin.toUtf8().toStdString());
     if (!pin) {
         spdlog::error("[{}] Failed to query_pin_ifn. Error={}", handler, pin.error().detail);
-        window.SetStatusText(QString::fromStdString(pin.error().detail));
+        window.setStatusText(QString::fromStdString(pin.error().detail));
         return false;
     }
     state.cachedPin = QString::fromStdString(*pin);
@@ -43,7 +43,7 @@ std::optional<ListedToken> freshRecord(MainWindowPort& window, KeySession& key, 
     if (token)
         return std::move(*token);
     if (token.error().fault == Fault::StaleList)
-        window.AppendMessage(kStaleListMessage);
+        window.appendMessage(kStaleListMessage);
     return std::nullopt;
 }
 
@@ -53,7 +53,7 @@ void OnBnClickedGetOTP(MainWindowPort& window)
 {
     const int row = window.selectedTokenRow();
     if (row < 0) {
-        window.AppendMessage(QStringLiteral("Please select a token\r\n"));
+        window.appendMessage(QStringLiteral("Please select a token\r\n"));
         return;
     }
     // Read before the PIN prompt: a hot-plug refresh during it rebuilds the list.
@@ -70,26 +70,26 @@ void OnBnClickedGetOTP(MainWindowPort& window)
     // the moment the user asked, however long the key then waits.
     const std::time_t asked = window.now();
 
-    window.SetStatusText(kTouchStatus);
-    window.AppendMessage(kTouchMessage);
+    window.setStatusText(kTouchStatus);
+    window.appendMessage(kTouchMessage);
 
     const auto otp = key.calculate(*record, asked, window.state().cachedPin.toUtf8().toStdString());
     if (otp) {
-        window.AppendMessage(QStringLiteral("Get OTP succeeded!\r\n"));
-        window.AppendMessage(QString::fromLatin1(otp_label(*record)) + fromAnsi(*otp) +
+        window.appendMessage(QStringLiteral("Get OTP succeeded!\r\n"));
+        window.appendMessage(QString::fromLatin1(otp_label(*record)) + fromAnsi(*otp) +
                              QStringLiteral("\r\n"));
     } else {
-        window.AppendMessage(QStringLiteral("Failed to get OTP (error code = %1)\r\n")
+        window.appendMessage(QStringLiteral("Failed to get OTP (error code = %1)\r\n")
                                  .arg(statusHex(otp.error().status)));
     }
-    window.SetStatusText(QString());
+    window.setStatusText(QString());
 }
 
 void OnBnClickedRemovetoken(MainWindowPort& window)
 {
     const int row = window.selectedTokenRow();
     if (row < 0) {
-        window.AppendMessage(QStringLiteral("Please select a token first\r\n"));
+        window.appendMessage(QStringLiteral("Please select a token first\r\n"));
         return;
     }
     // Read before the PIN prompt: a hot-plug refresh during it rebuilds the list.
@@ -103,17 +103,17 @@ void OnBnClickedRemovetoken(MainWindowPort& window)
     if (!record)
         return;
 
-    window.SetStatusText(kTouchStatus);
+    window.setStatusText(kTouchStatus);
     const auto removed = key.remove(*record, window.state().cachedPin.toUtf8().toStdString());
-    window.SetStatusText(QString());
+    window.setStatusText(QString());
 
     if (removed) {
         // Only the row goes; the list is not read again and listedSerials keeps
         // the entry until the next refresh.
         window.removeTokenRow(row);
-        window.AppendMessage(QStringLiteral("Token SN=%1 removed\r\n").arg(shownSerial));
+        window.appendMessage(QStringLiteral("Token SN=%1 removed\r\n").arg(shownSerial));
     } else {
-        window.AppendMessage(
+        window.appendMessage(
             QStringLiteral("Failed to delete the OTP token SN=%1 (error code = %2)\r\n")
                 .arg(fromAnsi(record->serial), statusHex(removed.error().status)));
     }
@@ -124,8 +124,8 @@ void OnBnClickedReset(MainWindowPort& window)
     BusyCursor busy;
     // A second click while the key waits for its touch must not queue a second reset.
     window.setControlEnabled(ControlId::Reset, false);
-    window.SetStatusText(kTouchStatus);
-    window.AppendMessage(kTouchMessage);
+    window.setStatusText(kTouchStatus);
+    window.appendMessage(kTouchMessage);
 
     KeySession key(window.device());
     const auto reset = key.reset();
@@ -140,12 +140,12 @@ void OnBnClickedReset(MainWindowPort& window)
         message = QStringLiteral("Failed to reset the device (error code = %1)\r\n")
                       .arg(statusHex(reset.error().status));
     }
-    window.AppendMessage(message);
-    window.SetStatusText(QString());
+    window.appendMessage(message);
+    window.setStatusText(QString());
     window.setControlEnabled(ControlId::Reset, true);
 
     // A reset also erases the access code and the PIN record.
-    window.change_pin_button_status();
+    window.updatePinButton();
 }
 
 void OnSetEnter(MainWindowPort& window)
@@ -168,7 +168,7 @@ void SetEnterFlag(MainWindowPort& window, bool appendEnter)
         KeySession key(window.device());
         set = key.set_enter(appendEnter);
     }
-    window.AppendMessage(enterResultLine(set));
+    window.appendMessage(enterResultLine(set));
 }
 
 QString enterResultLine(const OpResult<void>& set)

@@ -11,20 +11,20 @@ void RefreshTokenList(MainWindowPort& window)
     KeySession key(window.device());
     const auto tokens = key.tokens();
     if (!tokens) {
-        window.AppendMessage(QStringLiteral("Failed to list tokens (error = %1)\r\n"
+        window.appendMessage(QStringLiteral("Failed to list tokens (error = %1)\r\n"
                                             "You must run this tool as administrator!\r\n")
                                  .arg(statusHex(tokens.error().status)));
-        window.SetStatusText(QStringLiteral("You must run this tool as administrator!"));
+        window.setStatusText(QStringLiteral("You must run this tool as administrator!"));
         return;
     }
 
-    window.AppendMessage(QStringLiteral("List tokens succeeded!\r\n"));
-    window.AppendMessage(key.is_hwmaccess_supported()
+    window.appendMessage(QStringLiteral("List tokens succeeded!\r\n"));
+    window.appendMessage(key.is_hwmaccess_supported()
                              ? QStringLiteral("The device is in PIN protection mode 0.\r\n")
                              : QStringLiteral("The device is in PIN protection mode 1.\r\n"));
 
     if (tokens->empty()) {
-        window.AppendMessage(QStringLiteral("No OTP token in the device!\r\n"));
+        window.appendMessage(QStringLiteral("No OTP token in the device!\r\n"));
         return;
     }
 

@@ -168,14 +168,12 @@ BatchSummary run_batch(CliContext& context, const BatchSettings& settings,
                 continue;
             }
             const auto tokenSerial = propose_serial(key, *serial, held.serials());
-            auto seed = generate_seed_text(hash);
+            const auto seed = generate_seed_bytes(hash);
             OpResult<ProgrammedToken> programmed =
                 !tokenSerial ? std::unexpected(tokenSerial.error())
                 : !seed      ? std::unexpected(seed.error())
                         : program_one(context, key, options, *serial, *access, *tokenSerial, *seed,
                                       recorders);
-            if (seed)
-                wipe(seed->data(), seed->capacity());
             if (!programmed) {
                 context.fail(programmed.error());
                 failed(exit_code_for(programmed.error().fault));

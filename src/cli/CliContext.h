@@ -29,6 +29,7 @@ struct CliContext
     std::vector<std::string> arguments;
     std::string pinFile;
     bool pinStdin = false;
+    bool verbose = false; // diagnostics on standard error
     // True once the user pressed Ctrl-C; the batch run looks between keys.
     std::function<bool()> interrupted = [] { return false; };
     int exitCode = 0;

@@ -156,18 +156,20 @@ void run_program(CliContext& context, ProgramOptions options)
     const std::vector<std::string> replaced =
         options.replaceFor.empty() ? std::vector<std::string>()
                                    : active_tokens_of(**recorders, options.replaceFor);
+    OpResult<SecretBytes> generated;
     if (seedText.empty()) {
-        auto generated = generate_seed_text(hash_of(options.token));
+        generated = generate_seed_bytes(hash_of(options.token));
         if (!generated) {
             context.fail(generated.error());
             return;
         }
-        seedText = Password(*generated);
-        wipe(generated->data(), generated->capacity());
     }
 
-    const auto programmed = program_one(context, key, options.token, *keySerial, *access, serial,
-                                        seedText.text(), (*recorders)->all());
+    const auto programmed = seedText.empty()
+                                ? program_one(context, key, options.token, *keySerial, *access,
+                                              serial, *generated, (*recorders)->all())
+                                : program_one(context, key, options.token, *keySerial, *access,
+                                              serial, seedText.text(), (*recorders)->all());
     if (!programmed) {
         context.fail(programmed.error());
         return;

@@ -1,3 +1,4 @@
+#include "cli/CliLog.h"
 #include "cli/Commands.h"
 #include "cli/ExitCode.h"
 #include "cli/HelpText.h"
@@ -19,6 +20,8 @@ int stopped(CliContext& context, const std::string& why)
 
 int run_cli(int argc, char** argv, CliContext& context)
 {
+    // Before anything can log: spdlog's own logger would write to standard output.
+    install_cli_log(context);
     CLI::App app{"Programs and manages the OTP tokens on the one Vornik/Tessel key plugged in.",
                  "vnotp-cli"};
     app.require_subcommand(1);
@@ -28,6 +31,8 @@ int run_cli(int argc, char** argv, CliContext& context)
                    "When the key has a PIN: read it from the first line of this file");
     app.add_flag("--pin-stdin", context.pinStdin,
                  "When the key has a PIN: read it from the first line of standard input");
+    app.add_flag("-v,--verbose", context.verbose,
+                 "Diagnostics (the program's error log) on standard error; none without it");
 
     add_info_command(app, context);
     add_list_command(app, context);

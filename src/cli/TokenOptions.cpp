@@ -131,21 +131,16 @@ void report_unrecorded(CliContext& context, const TokenDescription& token,
 
 } // namespace
 
-OpResult<ProgrammedToken> program_one(CliContext& context, KeySession& key,
-                                      const TokenOptions& options, const std::string& keySerial,
-                                      const Password& access, const std::string& serial,
-                                      std::string_view seedHex,
-                                      std::span<Recorder* const> recorders)
+namespace {
+
+OpResult<ProgrammedToken> program_input(CliContext& context, KeySession& key,
+                                        const TokenOptions& options, const std::string& keySerial,
+                                        const Password& access, const NewTokenInput& input,
+                                        std::span<Recorder* const> recorders)
 {
-    if (auto texts = check_token_texts(options, serial, options.user); !texts)
+    if (auto texts = check_token_texts(options, input.serial, options.user); !texts)
         return std::unexpected(texts.error());
-    auto token = check_new_token({.algorithm = algorithm_of(options),
-                                  .hash = hash_of(options),
-                                  .digits = options.digits,
-                                  .interval = options.interval,
-                                  .serial = serial,
-                                  .seedHex = std::string(seedHex),
-                                  .user = options.user});
+    auto token = check_new_token(input);
     if (!token)
         return std::unexpected(token.error());
     auto programmed = program_token(
@@ -174,6 +169,41 @@ OpResult<ProgrammedToken> program_one(CliContext& context, KeySession& key,
     if (programmed->verification && !*programmed->verification)
         return std::unexpected(programmed->verification->error());
     return programmed;
+}
+
+NewTokenInput input_of(const TokenOptions& options, const std::string& serial)
+{
+    return {.algorithm = algorithm_of(options),
+            .hash = hash_of(options),
+            .digits = options.digits,
+            .interval = options.interval,
+            .serial = serial,
+            .seedHex = {},
+            .seed = {},
+            .user = options.user};
+}
+
+} // namespace
+
+OpResult<ProgrammedToken> program_one(CliContext& context, KeySession& key,
+                                      const TokenOptions& options, const std::string& keySerial,
+                                      const Password& access, const std::string& serial,
+                                      std::string_view seedHex,
+                                      std::span<Recorder* const> recorders)
+{
+    NewTokenInput input = input_of(options, serial);
+    input.seedHex = seedHex;
+    return program_input(context, key, options, keySerial, access, input, recorders);
+}
+
+OpResult<ProgrammedToken> program_one(CliContext& context, KeySession& key,
+                                      const TokenOptions& options, const std::string& keySerial,
+                                      const Password& access, const std::string& serial,
+                                      const SecretBytes& seed, std::span<Recorder* const> recorders)
+{
+    NewTokenInput input = input_of(options, serial);
+    input.seed = seed;
+    return program_input(context, key, options, keySerial, access, input, recorders);
 }
 
 std::vector<std::string> recorded_in(const ProgrammedToken& programmed)

@@ -16,7 +16,7 @@
 
 struct TokenOptions
 {
-    std::string type = "totp"; // any case; checked and mapped once by choices()
+    std::string type = "totp"; // any case; checked when parsed, mapped by algorithm_of()
     std::string hash = "sha1";
     int digits = 6;
     int interval = 30;
@@ -62,6 +62,12 @@ OpResult<ProgrammedToken> program_one(CliContext& context, KeySession& key,
                                       const TokenOptions& options, const std::string& keySerial,
                                       const Password& access, const std::string& serial,
                                       std::string_view seedHex,
+                                      std::span<Recorder* const> recorders);
+// The same with a seed generated as bytes.
+OpResult<ProgrammedToken> program_one(CliContext& context, KeySession& key,
+                                      const TokenOptions& options, const std::string& keySerial,
+                                      const Password& access, const std::string& serial,
+                                      const SecretBytes& seed,
                                       std::span<Recorder* const> recorders);
 
 // The files the token went to.

@@ -56,6 +56,15 @@ const CLI::Option* find_option(const CLI::App* app, const std::string& name)
     return nullptr;
 }
 
+// Whether a command below `app` takes the option: given too early, not mistyped.
+bool taken_below(const CLI::App* app, const std::string& name)
+{
+    for (const CLI::App* command : app->get_subcommands([](const CLI::App*) { return true; }))
+        if (command->get_option_no_throw(name) != nullptr || taken_below(command, name))
+            return true;
+    return false;
+}
+
 std::vector<std::string> option_names(const CLI::App* app)
 {
     std::vector<std::string> names;
@@ -78,6 +87,8 @@ std::optional<std::string> unknown_command(CLI::App& app, std::span<char* const>
         if (word.size() > 1 && word.front() == '-') {
             const std::string name(word.substr(0, word.find('=')));
             const auto* option = find_option(current, name);
+            if (option == nullptr && taken_below(current, name))
+                return "'" + name + "' is an option of a command: give it after the command";
             if (option == nullptr && name.starts_with("--"))
                 return "unknown option '" + name + "'; did you mean '" +
                        nearest(name, option_names(current)) + "'?";

@@ -5,11 +5,19 @@
 // been written.
 
 #include <ctime>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
-// Where the PIN Policy dialog keeps its log on this platform.
-inline constexpr std::string_view kFileLogPath = "/tmp/1.log";
+// Where the window keeps its file log: $XDG_STATE_HOME/vnotp/vnotp.log, by
+// default ~/.local/state/vnotp/vnotp.log. A folder of the account's own: a
+// fixed name in a shared folder could be created first by another account.
+// Empty when neither variable says where the account's files go.
+std::filesystem::path file_log_path();
+
+// log_to_file on file_log_path(), creating the folders on the way readable
+// by their owner only.
+void log_to_state_file(std::string_view message);
 
 // Appends "[YYYY-mm-dd HH:MM:SS] message" and a line end to the file at path,
 // creating it readable by its owner only. When the file cannot be opened, one

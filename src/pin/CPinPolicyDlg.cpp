@@ -52,7 +52,7 @@ CPinPolicyDlg::CPinPolicyDlg(DeviceApi& device, QWidget* parent, FileLog fileLog
     : QDialog(parent), m_device(device), m_fileLog(std::move(fileLog))
 {
     if (!m_fileLog)
-        m_fileLog = [](std::string_view message) { log_to_file(kFileLogPath, message); };
+        m_fileLog = log_to_state_file;
 
     setWindowTitle(QStringLiteral("PIN Policy"));
     setObjectName(QStringLiteral("CPinPolicyDlg"));

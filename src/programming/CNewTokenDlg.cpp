@@ -263,6 +263,7 @@ void CNewTokenDlg::OnBnClickedSave()
                                   .interval = m_form.interval,
                                   .serial = utf8(m_form.serialText),
                                   .seedHex = utf8(m_form.seedText),
+                                  .seed = {},
                                   .user = utf8(m_form.userName)});
     if (!token) {
         setStatusText(QString::fromStdString(token.error().detail));

@@ -22,29 +22,14 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-// Control IDs of the New Token dialog (template 130); also the dialog's
-// result for the buttons that close it.
+// The New Token dialog's results: the window system's OK and Cancel
+// commands (Enter with no push button focused; Escape and the close box) and
+// the IDs of the buttons that close it.
 namespace NewTokenId {
-inline constexpr int Ok = 1;     // Enter with no push button focused
-inline constexpr int Cancel = 2; // Escape and the close box
-inline constexpr int GenerateSeed = 1000;
+inline constexpr int Ok = 1;
+inline constexpr int Cancel = 2;
 inline constexpr int Save = 1001;
-inline constexpr int GenerateSerial = 1002;
 inline constexpr int CancelButton = 1003;
-inline constexpr int SerialEdit = 1011;
-inline constexpr int Digits6 = 1013;
-inline constexpr int Digits8 = 1014;
-inline constexpr int Interval30 = 1015;
-inline constexpr int Interval60 = 1016;
-inline constexpr int Hotp = 1021;
-inline constexpr int Totp = 1022;
-inline constexpr int Sha1 = 1025;
-inline constexpr int Sha256 = 1026;
-inline constexpr int SeedEdit = 1012;
-inline constexpr int UserNameEdit = 1030;
-inline constexpr int AppendEnter = 1032;
-inline constexpr int Note = 1033;
-inline constexpr int StatusLine = 1060;
 } // namespace NewTokenId
 
 // Save results, as the main window reads them once the dialog has closed.

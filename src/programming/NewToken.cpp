@@ -53,7 +53,7 @@ OpResult<TokenDescription> check_new_token(const NewTokenInput& input)
                     "The serial number must not contain a control character such as a line "
                     "break.");
 
-    auto seed = hex_decode(input.seedHex);
+    auto seed = input.seed.empty() ? hex_decode(input.seedHex) : input.seed;
     if (!seed)
         return fail(Fault::Refused, kInvalidSeedFormat);
     // The key takes exactly 20 or 32 bytes; a shorter text would be padded

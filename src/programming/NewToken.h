@@ -18,7 +18,10 @@ struct NewTokenInput
     int interval = 30;
     std::string serial;  // UTF-8, as typed
     std::string seedHex; // hexadecimal, as typed
-    std::string user;    // UTF-8, as typed; may be empty
+    // A seed generated as bytes, checked as they are instead of seedHex: it
+    // never becomes text on its way to the key.
+    SecretBytes seed;
+    std::string user; // UTF-8, as typed; may be empty
 
     // The seed's text is as secret as the seed.
     ~NewTokenInput() { wipe(seedHex.data(), seedHex.capacity()); }

@@ -89,16 +89,20 @@ OpResult<ProgrammedToken> program_token(KeySession& key, const ProgramRequest& r
     return programmed;
 }
 
+OpResult<SecretBytes> generate_seed_bytes(OtpHash hash)
+{
+    SecretBytes seed(seed_length(hash));
+    if (generate_seed(seed.data(), static_cast<int>(seed.size())) != 0)
+        return fail(Fault::Crypto, "Failed to generate a seed.");
+    return seed;
+}
+
 OpResult<std::string> generate_seed_text(OtpHash hash)
 {
-    const std::size_t length = seed_length(hash);
-    std::array<uint8_t, kSeedBufferSize> seed{};
-    const bool generated = generate_seed(seed.data(), static_cast<int>(length)) == 0;
-    std::string text = generated ? to_hex_upper({seed.data(), length}) : std::string();
-    OPENSSL_cleanse(seed.data(), seed.size());
-    if (!generated)
-        return fail(Fault::Crypto, "Failed to generate a seed.");
-    return text;
+    auto seed = generate_seed_bytes(hash);
+    if (!seed)
+        return std::unexpected(seed.error());
+    return to_hex_upper(seed->view());
 }
 
 OpResult<std::string> propose_serial(KeySession& key, const std::string& keySerial,

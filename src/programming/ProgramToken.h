@@ -73,7 +73,9 @@ OpResult<ProgrammedToken> program_token(KeySession& key, const ProgramRequest& r
                                         std::span<Recorder* const> recorders,
                                         const ProgramEvents& events = {});
 
-// A fresh random seed of the length the hash needs, as uppercase hexadecimal.
+// A fresh random seed of the length the hash needs.
+OpResult<SecretBytes> generate_seed_bytes(OtpHash hash);
+// The same as uppercase hexadecimal, for a dialog that shows it.
 OpResult<std::string> generate_seed_text(OtpHash hash);
 
 // The next serial number for a token on the key `keySerial`, whose tokens are

@@ -1,7 +1,5 @@
 #include "programming/SeedHandling.h"
 
-#include "core/Codecs.h"
-
 #include <openssl/rand.h>
 
 #include <random>
@@ -39,20 +37,4 @@ int generate_seed(uint8_t* out, int length)
     // allow only 2^32 different seeds, few enough to try them all against one
     // observed OTP.
     return RAND_bytes(out, length) == 1 ? 0 : -1;
-}
-
-bool hex_to_bytes(std::u16string_view text, uint8_t* out, std::size_t capacity, std::size_t* count)
-{
-    const std::size_t n = text.size();
-    if (n % 2 != 0 || n / 2 > capacity)
-        return false;
-    for (std::size_t i = 0; i < n; i += 2) {
-        const int high = hex_digit_value(text[i]);
-        const int low = hex_digit_value(text[i + 1]);
-        if (high < 0 || low < 0)
-            return false;
-        out[i / 2] = static_cast<uint8_t>(high * 16 + low);
-    }
-    *count = n / 2;
-    return true;
 }

@@ -1,12 +1,10 @@
 #pragma once
 
-// Serial numbers and seeds of new tokens, and the decoder of the seed text
-// the New Token dialog takes. Plain functions, no state between calls; the
-// text forms of seeds (hexadecimal, base32) are core/Codecs.h.
+// Serial numbers and seeds of new tokens. Plain functions, no state between
+// calls; the text forms of seeds (hexadecimal, base32) are core/Codecs.h.
 
 #include <cstddef>
 #include <cstdint>
-#include <string_view>
 
 // Length of a generated serial number; the dialog's serial buffer holds it
 // and a terminator. The key stores serial numbers of up to this length.
@@ -24,9 +22,3 @@ int generate_serial_number(char* buffer);
 // `out`. Returns 0, or -1 when the random source fails (`out` is then
 // unusable). A length of 0 or less writes nothing.
 int generate_seed(uint8_t* out, int length);
-
-// Decodes hexadecimal seed text (pairs of 0-9, A-F, a-f, nothing else) into
-// `out`. Fails on an odd number of characters, on more than `capacity` bytes
-// and on any other character; bytes before a bad pair stay written. On
-// success sets `*count` and returns true; on failure leaves it alone.
-bool hex_to_bytes(std::u16string_view text, uint8_t* out, std::size_t capacity, std::size_t* count);

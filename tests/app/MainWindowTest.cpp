@@ -9,6 +9,7 @@
 #include "app/PskcPasswordDlg.h"
 #include "app/SeedRecordsDlg.h"
 #include "app/Startup.h"
+#include "diag/FileLog.h"
 #include "pin/CPinPolicyDlg.h"
 #include "pin/PinAccess.h"
 #include "pin/PinDlg.h"
@@ -33,6 +34,7 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTreeWidget>
@@ -215,7 +217,10 @@ private slots:
             {{"-platform"}, 2, "", "Missing value after '-platform'.\n" + usage},
         };
         const QString folder =
-            "\nSeed folder in use: " + QString::fromStdString(default_seed_folder().string());
+            "\nSeed folder in use: " + QString::fromStdString(default_seed_folder().string()) +
+            "\n";
+        const QString log =
+            "\nLog file in use: " + QString::fromStdString(file_log_path().string()) + "\n";
         for (const auto& [arguments, exitCode, out, err] : cases) {
             QByteArrayList storage{"vnotp"};
             std::vector<char*> argv;
@@ -234,9 +239,17 @@ private slots:
                      qPrintable(outText));
             QVERIFY2(errText.left(err.size()) == err && errText.isEmpty() == err.isEmpty(),
                      qPrintable(errText));
-            QCOMPARE((outText + errText).contains(folder + "\n"),
-                     (outText + errText).contains("Usage:"));
+            for (const QString& named : {folder, log})
+                QCOMPARE((outText + errText).contains(named),
+                         (outText + errText).contains("Usage:"));
         }
+        // The About box names them too, whole in its tooltip.
+        CAboutDlg about(nullptr);
+        QString tips;
+        for (const QLabel* label : about.findChildren<QLabel*>())
+            tips += label->toolTip();
+        QCOMPARE(tips, QString::fromStdString(default_seed_folder().string() + "\n" +
+                                              file_log_path().string()));
     }
 
     void withoutAKeyOnlyClearAboutAndSeedRecordsWork()
@@ -556,6 +569,8 @@ private slots:
             };
             QVERIFY(!updatePin->isEnabled()); // no policy yet
             const std::time_t before = std::time(nullptr);
+            QFile log(QString::fromStdString(file_log_path().string()));
+            const qint64 logged = log.size();
             QCOMPARE(
                 click(ControlId::PinPolicy,
                       {"enabledBox", "minLengthEdit=6", "minNumericEdit=2", "maxSequentialEdit=3",
@@ -615,6 +630,12 @@ private slots:
                      expected.maxRepeating, expected.expiryDays) =
                 std::tuple{255, 1, 2, 3, 4, 5, 6, 65535};
             QCOMPARE(read_pin_policy_or_zero(session), expected);
+            // Each save is in the account's own log, none in a shared folder.
+            QVERIFY(log.open(QIODevice::ReadOnly) && log.seek(logged));
+            const QString saves = QString::fromLatin1(log.readAll());
+            QVERIFY2(
+                QRegularExpression(R"(^(\[.{19}\] \[OnSaveCmd\]\n)+$)").match(saves).hasMatch(),
+                qPrintable(saves));
         }
     }
 

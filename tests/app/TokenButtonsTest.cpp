@@ -56,7 +56,7 @@ protected:
               tokenRecord("TK-B", VN_TYPE_TOTP, kRfcSeedSha1, VN_HASH_SHA1, 8, 30),
               tokenRecord("TK-C", VN_TYPE_TOTP, kRfcSeedSha256, VN_HASH_SHA256, 8, 60)})
             ASSERT_EQ(key.OtpPersonalize(t, "", 0, 1), VN_OK) << t.serial;
-        window.RefreshTokenList();
+        window.refreshTokenList();
     }
     void act(Command command, int row)
     {
@@ -130,7 +130,7 @@ TEST_F(TokenButtonsTest, CommandsStoppedBeforeTheKeyChangeNothing)
     };
     const auto refreshed = [&] {
         deleted("TK-A", "2468")();
-        window.RefreshTokenList();
+        window.refreshTokenList();
     };
     const std::tuple<Command, int, std::function<void()>, QStringList> cases[] = {
         {GetOtp,

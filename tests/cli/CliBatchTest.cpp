@@ -91,6 +91,14 @@ TEST_F(CliTest, BatchCountsAFailedKeyAndEndsOnCtrlCWithTheFirstFailuresCode)
                 << result.err;
             continue;
         }
+        // A failed token too has the documented shape.
+        const ProcessRun valid = cli({"-c",
+                                      "import json, sys, jsonschema as j; "
+                                      "j.Draft202012Validator(json.load(open(sys.argv[1])))"
+                                      ".validate(json.load(sys.stdin))",
+                                      JSON_SCHEMA},
+                                     QByteArray::fromStdString(result.out), "/usr/bin/python3");
+        EXPECT_EQ(valid.code, 0) << valid.err;
         nlohmann::json summary = nlohmann::json::parse(result.out, nullptr, false);
         EXPECT_EQ(summary["keys"][0]["tokensFailed"], counts[3]) << result.out;
         if (failed) {

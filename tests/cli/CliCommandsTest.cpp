@@ -4,11 +4,13 @@
 #include "cli/CliJson.h"
 #include "cli/CliSupport.h"
 #include "device/LinkedDevice.h"
+#include "pin/PinPolicyRecord.h"
 #include "programming/CNewTokenDlg.h"
 #include "records/SeedFileRecorder.h"
 
 #include <QAbstractButton>
 #include <QLineEdit>
+#include <QRegularExpression>
 
 #include <nlohmann/json.hpp>
 
@@ -67,6 +69,7 @@ TEST_F(CliTest, EachFailureHasItsCodeAndARefusalTouchesNothing)
     // clang-format off
     std::vector<Case> cases = {
         {{}, {"list", "--jsn"}, {}, 2, "unknown option '--jsn'; did you mean '--json'?"},
+        {{}, {"--json", "list"}, {}, 2, "'--json' is an option of a command: give it after the command"},
         {{}, {"--pin-stdin", "otp", "NOPE"}, "1234\n", 2, "The key holds no token SN=NOPE."},
         {{}, {"--pin-file", "x", "lst"}, {}, 2, "unknown command 'lst'; did you mean 'list'?"},
         {{}, {"pskc", "shwo", "x"}, {}, 2, "unknown command 'shwo'; did you mean 'show'?"},
@@ -107,6 +110,8 @@ TEST_F(CliTest, EachFailureHasItsCodeAndARefusalTouchesNothing)
          "--max-repeating: Please enter a whole number from 0 to 255 for the maximum number of "
          "repeating letters."},
         {{"pin"}, {"pin", "change", "--new-pin-file", "$D/newpin"}, {}, 6, "--pin-file"},
+        {{}, {"batch", "-k", "1", "--pin-policy", "min-length=6", "--new-pin-file", "$D/newpin"}, {},
+         2, "--new-pin-file: The minimum PIN length allowed is 6"},
         {{}, {"batch", "--users", "$D/open-users", "--oath-users", "$D/seeds/u", "--oath-users-replace"},
          {}, 2, "$D/open-users: can be written by other accounts, who could change what it holds; "
          "it is not read."},
@@ -302,6 +307,81 @@ TEST_F(CliTest, EveryJsonOutputHasTheOneDocumentedShape)
     // Retired, the token is no longer listed as active.
     EXPECT_EQ(cli(QStringList{"pskc", "show", pskc} + credential).out,
               "SERIAL         KEY          TYPE   HASH     DIGITS INTERVAL USER\n");
+}
+
+// Standard output holds the documented results only, whatever the key's PIN
+// state, so a script can parse the JSON and read the OTP; diagnostics go to
+// standard error with --verbose alone, where a key without a PIN record is a
+// note, not an error. Nothing is written under /tmp but the scratch folder.
+TEST_F(CliTest, StandardOutputHoldsOnlyResultsWhateverThePinState)
+{
+    const QString pin = write("pin", "1234\n");
+    const std::string policy =
+        pin_policy_text({.enabled = 1, .maxSequential = 9, .maxRepeating = 9});
+    using Edit = std::function<void(vkey::KeyState&)>;
+    const std::tuple<const char*, Edit, QStringList> keys[] = {
+        {"software mode, no PIN record", [](vkey::KeyState& k) { k.hardwareAccess = false; }, {}},
+        {"hardware mode with a PIN",
+         [](vkey::KeyState& k) { k.accessCode = "1234"; },
+         {"--pin-file", pin}},
+        {"a PIN policy but no PIN",
+         [&](vkey::KeyState& k) {
+             k.hardwareAccess = false;
+             k.pinRecord =
+                 vkey::Token{VN_TYPE_TOTP, VN_HASH_SHA1, 6,
+                             30,           policy,       {'5', '0', '8', '2', '7', '4', '1', '3'}};
+         },
+         {}},
+    };
+    const QRegularExpression tmpPath(R"re("(/tmp/[^"]*)")re");
+    const QRegularExpression writing(
+        R"re(O_WRONLY|O_RDWR|O_CREAT|\b(mkdir|rename|unlink|link|symlink|chmod)\w*\()re");
+    int run = 0;
+    for (const auto& [what, edit, pinOptions] : keys) {
+        SCOPED_TRACE(what);
+        fresh({kKey});
+        edit_key(kKey, edit);
+        // Under strace, which records every file the program opens or changes.
+        const auto traced = [&](const QStringList& args) {
+            const QString trace = dir.filePath(QString("trace%1").arg(++run));
+            const ProcessRun result = cli(
+                QStringList{"-f", "-qq", "-e", "trace=%file", "-o", trace, BIN_DIR "/vnotp-cli"} +
+                    pinOptions + args,
+                {}, "/usr/bin/strace");
+            for (const QString& line : QString(contents(trace)).split('\n')) {
+                if (!writing.match(line).hasMatch())
+                    continue;
+                for (const auto& path : tmpPath.globalMatch(line))
+                    EXPECT_TRUE(path.captured(1).startsWith(dir.path() + "/"))
+                        << line.toStdString();
+            }
+            return result;
+        };
+        const ProcessRun programmed = traced({"program", "-j", "-o", dir.path()});
+        ASSERT_EQ(programmed.code, 0) << programmed.err;
+        const json document = json::parse(programmed.out, nullptr, false);
+        ASSERT_TRUE(document.is_object()) << programmed.out;
+        const json token = document["tokens"][0];
+        for (const QStringList& args : {QStringList{"info", "-j"}, QStringList{"list", "-j"}}) {
+            const ProcessRun shown = traced(args);
+            EXPECT_EQ(shown.code, 0) << shown.err;
+            EXPECT_EQ(json::parse(shown.out, nullptr, false).value("command", ""),
+                      args[0].toStdString())
+                << shown.out;
+            EXPECT_FALSE(has(shown.err, "rror")) << shown.err;
+        }
+        const ProcessRun otp = traced({"otp", QString::fromStdString(token["serial"])});
+        EXPECT_TRUE(
+            QRegularExpression("^\\d{6}\n$").match(QString::fromStdString(otp.out)).hasMatch())
+            << otp.out << otp.err;
+        EXPECT_FALSE(has(programmed.err + otp.err, "rror")) << programmed.err + otp.err;
+        const ProcessRun verbose = traced({"-v", "info", "-j"});
+        EXPECT_TRUE(json::parse(verbose.out, nullptr, false).is_object()) << verbose.out;
+        EXPECT_EQ(has(verbose.err, "vnotp-cli: note: the key holds no PIN record"),
+                  std::string(what) == "software mode, no PIN record")
+            << verbose.err;
+        EXPECT_FALSE(has(verbose.err, "rror")) << verbose.err;
+    }
 }
 
 // A listed token's JSON is worded from its values: one the tool does not

@@ -60,4 +60,41 @@ TEST(FileLog, StampsLocalTimeCreatesOwnerOnlyAppendsAndWritesOnlyTheStderrLineWh
     fs::remove_all(dir);
 }
 
+// The log is the account's own: under $XDG_STATE_HOME (an absolute one), else
+// under ~/.local/state, in folders made for the owner alone; never in a
+// folder every account shares.
+TEST(FileLog, LivesInTheAccountsStateFolderMadeOwnerOnly)
+{
+    std::string folder = fs::temp_directory_path() / "statelog-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder.data()), nullptr);
+    const fs::path dir = folder;
+    const std::string home = dir / "home", state = dir / "state";
+    // XDG_STATE_HOME, HOME, the log file
+    const std::tuple<const char*, const char*, fs::path> cases[] = {
+        {state.c_str(), home.c_str(), dir / "state/vnotp/vnotp.log"},
+        {nullptr, home.c_str(), dir / "home/.local/state/vnotp/vnotp.log"},
+        {"relative/state", home.c_str(), dir / "home/.local/state/vnotp/vnotp.log"},
+        {nullptr, nullptr, ""},
+    };
+    const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    for (const auto& [xdg, homeVar, expected] : cases) {
+        xdg ? ::setenv("XDG_STATE_HOME", xdg, 1) : ::unsetenv("XDG_STATE_HOME");
+        homeVar ? ::setenv("HOME", homeVar, 1) : ::unsetenv("HOME");
+        EXPECT_EQ(file_log_path(), expected);
+        log_to_state_file("[OnSaveCmd]");
+        if (expected.empty())
+            continue;
+        EXPECT_TRUE(
+            std::regex_match(contents(expected), std::regex(R"((\[.{19}\] \[OnSaveCmd\]\n)+)")))
+            << contents(expected);
+        EXPECT_EQ(fs::status(expected).permissions(),
+                  fs::perms::owner_read | fs::perms::owner_write);
+        for (fs::path up = expected.parent_path(); up != dir; up = up.parent_path())
+            EXPECT_EQ(fs::status(up).permissions(), fs::perms::owner_all) << up;
+    }
+    ::setenv("HOME", savedHome.c_str(), 1);
+    ::unsetenv("XDG_STATE_HOME");
+    fs::remove_all(dir);
+}
+
 } // namespace

@@ -1,6 +1,6 @@
 // The serial number proposed for a new token. (The random serial number's
 // form is checked here and by the serial_proposal fuzz target, the seed
-// text decoder by the hex_to_bytes one, base32 by the TOTP seed files'
+// text decoder by the hex_decode one, base32 by the TOTP seed files'
 // expected bytes and their conversion.)
 
 #include "programming/SerialProposal.h"

@@ -38,6 +38,7 @@ TEST(OathUsersRecorder, WritesItsLineKeepsEveryOtherAndRefusesBeforeTheKeyIsTouc
         std::string refusal = {};
         mode_t mode = 0600;   // of the file before
         bool leftNew = false; // a FILE.new a stopped login left behind
+        bool remove = false;  // the user's lines taken out instead (oath-users remove)
     };
     const Case cases[] = {
         {"HOTP, 6 digits, into a new file", sha1(Hotp, "alice"), std::nullopt, false,
@@ -79,6 +80,18 @@ TEST(OathUsersRecorder, WritesItsLineKeepsEveryOtherAndRefusesBeforeTheKeyIsTouc
          "while it is there every login through pam_oath fails. Remove it (rm F.new) once no "
          "login is running, and try again.",
          0600, true},
+        {"remove: every line of the user",
+         sha1(Hotp, "bob"),
+         others + "\nHOTP bob - 11\n",
+         false,
+         "# users\r\n\nHOTP\tcarol\t-\tab\t7\t123456\t2024-01-01T00:00:00L\n#HOTP alice - 00\n",
+         {},
+         0600,
+         false,
+         true},
+        {"remove a user without a line", sha1(Hotp, "alice"), others, false, "",
+         "The pam_oath users file F has no line for the user alice; it is left as it is.", 0600,
+         false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -93,7 +106,11 @@ TEST(OathUsersRecorder, WritesItsLineKeepsEveryOtherAndRefusesBeforeTheKeyIsTouc
         if (c.leftNew)
             spit(file.string() + ".new", "");
         OathUsersRecorder recorder(file, c.replace);
-        std::string result = record(recorder, c.token);
+        std::string result;
+        if (!c.remove)
+            result = record(recorder, c.token);
+        else if (auto removed = remove_oath_user(file, c.token.user); !removed)
+            result = "refused: " + removed.error().detail;
         for (auto at = result.find(file.string()); at != std::string::npos;
              at = result.find(file.string()))
             result.replace(at, file.string().size(), "F");

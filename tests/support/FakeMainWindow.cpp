@@ -3,14 +3,14 @@
 #include "device/KeySession.h"
 #include "ui/AnsiText.h"
 
-void FakeMainWindow::SetStatusText(const QString& text)
+void FakeMainWindow::setStatusText(const QString& text)
 {
     statusText = text;
     clock += 3600;
     events << "<status:" + text + ">";
 }
 
-void FakeMainWindow::RefreshTokenList()
+void FakeMainWindow::refreshTokenList()
 {
     events << "<refresh>";
     clearTokenRows();

@@ -17,10 +17,10 @@ public:
 
     DeviceApi& device() override { return m_device; }
     WindowState& state() override { return windowState; }
-    void AppendMessage(const QString& text) override { events << text; }
+    void appendMessage(const QString& text) override { events << text; }
     // The clock moves on by an hour whenever the status line changes, so that
     // a test sees when a TOTP challenge was taken.
-    void SetStatusText(const QString& text) override;
+    void setStatusText(const QString& text) override;
     void setControlEnabled(int id, bool on) override
     {
         switched.emplace_back(id, on);
@@ -44,8 +44,8 @@ public:
     }
 
     // Lists the serial numbers straight from the device; reports nothing.
-    void RefreshTokenList() override;
-    void change_pin_button_status() override { ++pinButtonUpdates; }
+    void refreshTokenList() override;
+    void updatePinButton() override { ++pinButtonUpdates; }
     QWidget* dialogParent() override { return nullptr; }
     std::time_t now() override { return clock; }
 
