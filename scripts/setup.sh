@@ -11,7 +11,7 @@ packages=(
     libgtest-dev libgmock-dev
     xvfb xauth xdotool xclip oathtool x11-utils imagemagick fonts-dejavu-core
     dbus-daemon at-spi2-core python3-gi
-    python3-pskc pskctool
+    python3-pskc pskctool python3-cryptography
     clang libclang-rt-14-dev strace
     lintian desktop-file-utils appstream file fakeroot man-db bash-completion python3-jsonschema
     libpam-oath liboath-dev libpam0g-dev freeradius freeradius-utils

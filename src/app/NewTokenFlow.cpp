@@ -48,7 +48,9 @@ public:
             auto credential = pskcCredential(window);
             if (!credential)
                 return std::unexpected(credential.error());
-            auto pskc = PskcRecorder::open(pathOf(choice.pskcFile), *credential);
+            pskc::ContainerSettings settings;
+            settings.profile = choice.pskcProfile;
+            auto pskc = PskcRecorder::open(pathOf(choice.pskcFile), *credential, settings);
             if (!pskc) {
                 // Asked again next time: it may have been mistyped.
                 if (pskc.error().fault == Fault::WrongPassword ||

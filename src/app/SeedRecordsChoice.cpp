@@ -9,6 +9,10 @@ SeedRecordsChoice loadSeedRecordsChoice()
     choice.seedFiles = stored.value(QStringLiteral("records/seedFiles"), true).toBool();
     choice.pskcFile = stored.value(QStringLiteral("records/pskcFile")).toString();
     choice.pskcKeyFile = stored.value(QStringLiteral("records/pskcKeyFile")).toString();
+    choice.pskcProfile =
+        pskc::parse_profile(
+            stored.value(QStringLiteral("records/pskcProfile")).toString().toStdString())
+            .value_or(pskc::kDefaultProfile);
     choice.oathUsersFile = stored.value(QStringLiteral("records/oathUsersFile")).toString();
     choice.oathUsersReplace = stored.value(QStringLiteral("records/oathUsersReplace")).toBool();
     // A choice that records nowhere cannot be stored, but a hand-edited file can say so.
@@ -23,6 +27,8 @@ void saveSeedRecordsChoice(const SeedRecordsChoice& choice)
     stored.setValue(QStringLiteral("records/seedFiles"), choice.seedFiles);
     stored.setValue(QStringLiteral("records/pskcFile"), choice.pskcFile);
     stored.setValue(QStringLiteral("records/pskcKeyFile"), choice.pskcKeyFile);
+    stored.setValue(QStringLiteral("records/pskcProfile"),
+                    QString::fromUtf8(pskc::profile_name(choice.pskcProfile)));
     stored.setValue(QStringLiteral("records/oathUsersFile"), choice.oathUsersFile);
     stored.setValue(QStringLiteral("records/oathUsersReplace"), choice.oathUsersReplace);
 }

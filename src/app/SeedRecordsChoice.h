@@ -5,13 +5,17 @@
 // choice), a PSKC file, a pam_oath users file. The choice holds file names
 // only, never a secret, and is kept between runs in the user's settings.
 
+#include "pskc/PskcContainer.h"
+
 #include <QString>
 
 struct SeedRecordsChoice
 {
     bool seedFiles = true;
-    QString pskcFile;      // empty: none
-    QString pskcKeyFile;   // empty: the PSKC file's password, asked once per run
+    QString pskcFile;    // empty: none
+    QString pskcKeyFile; // empty: the PSKC file's password, asked once per run
+    // Of a PSKC file New Token creates; an existing file keeps its own.
+    pskc::Profile pskcProfile = pskc::kDefaultProfile;
     QString oathUsersFile; // empty: none
     bool oathUsersReplace = false;
 

@@ -3,6 +3,7 @@
 #include "ui/DialogKeys.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QGridLayout>
@@ -47,6 +48,19 @@ SeedRecordsDlg::SeedRecordsDlg(const SeedRecordsChoice& choice, const QString& s
     m_pskcFile = addFileRow(QStringLiteral("Encrypted &PSKC file:"), "pskcFile", true);
     m_pskcKeyFile =
         addFileRow(QStringLiteral("PSKC &key file (instead of a password):"), "pskcKeyFile", false);
+    // Interop first: it is what a server's import reads.
+    m_pskcProfile = new QComboBox(this);
+    m_pskcProfile->setObjectName(QStringLiteral("pskcProfileCombo"));
+    m_pskcProfile->addItem(QStringLiteral("Interop: AES-128, HMAC-SHA1 (for a server's import)"),
+                           static_cast<int>(pskc::Profile::Interop));
+    m_pskcProfile->addItem(QStringLiteral("Strong: AES-256, HMAC-SHA256"),
+                           static_cast<int>(pskc::Profile::Strong));
+    auto* profileLabel = new QLabel(QStringLiteral("Profile of a new PSKC &file:"), this);
+    profileLabel->setBuddy(m_pskcProfile);
+    m_pskcProfile->setAccessibleName(withoutMnemonic(profileLabel->text()));
+    const int profileRow = m_files->rowCount();
+    m_files->addWidget(profileLabel, profileRow, 0);
+    m_files->addWidget(m_pskcProfile, profileRow, 1);
     m_oathUsersFile = addFileRow(QStringLiteral("pam_oath &users file:"), "oathUsersFile", true);
     m_oathUsersReplace = new QCheckBox(
         QStringLiteral("&Replace the line of a user the users file holds already"), this);
@@ -86,6 +100,7 @@ SeedRecordsDlg::SeedRecordsDlg(const SeedRecordsChoice& choice, const QString& s
     m_seedFiles->setChecked(choice.seedFiles);
     m_pskcFile->setText(choice.pskcFile);
     m_pskcKeyFile->setText(choice.pskcKeyFile);
+    m_pskcProfile->setCurrentIndex(m_pskcProfile->findData(static_cast<int>(choice.pskcProfile)));
     m_oathUsersFile->setText(choice.oathUsersFile);
     m_oathUsersReplace->setChecked(choice.oathUsersReplace);
     m_seedFiles->setFocus();
@@ -125,6 +140,7 @@ void SeedRecordsDlg::accept()
     chosen.seedFiles = m_seedFiles->isChecked();
     chosen.pskcFile = m_pskcFile->text().trimmed();
     chosen.pskcKeyFile = m_pskcKeyFile->text().trimmed();
+    chosen.pskcProfile = static_cast<pskc::Profile>(m_pskcProfile->currentData().toInt());
     chosen.oathUsersFile = m_oathUsersFile->text().trimmed();
     chosen.oathUsersReplace = m_oathUsersReplace->isChecked();
     QString problem;

@@ -9,6 +9,7 @@
 #include <QDialog>
 
 class QCheckBox;
+class QComboBox;
 class QGridLayout;
 class QLabel;
 class QLineEdit;
@@ -32,6 +33,7 @@ private:
     QCheckBox* m_seedFiles = nullptr;
     QLineEdit* m_pskcFile = nullptr;
     QLineEdit* m_pskcKeyFile = nullptr;
+    QComboBox* m_pskcProfile = nullptr;
     QLineEdit* m_oathUsersFile = nullptr;
     QCheckBox* m_oathUsersReplace = nullptr;
     QLabel* m_status = nullptr;

@@ -4,7 +4,7 @@
 
 #include "cli/ExitCode.h"
 #include "cli/PinSetup.h"
-#include "cli/PrintableText.h"
+#include "core/PrintableText.h"
 
 #include <ostream>
 #include <set>

@@ -3,11 +3,11 @@
 #include "cli/Commands.h"
 #include "cli/ExitCode.h"
 #include "cli/PinSetup.h"
-#include "cli/PrintableText.h"
 #include "cli/Recorders.h"
 #include "cli/UsersFile.h"
 #include "pin/PinComplexity.h"
 #include "records/OathUsersFile.h"
+#include "core/PrintableText.h"
 
 #include <fmt/format.h>
 

@@ -1,6 +1,6 @@
 #include "cli/CliJson.h"
 #include "cli/Commands.h"
-#include "cli/PrintableText.h"
+#include "core/PrintableText.h"
 
 #include "tokens/TokenCommands.h"
 

@@ -73,7 +73,8 @@ void run_convert(CliContext& context, const ConvertOptions& options)
         request.options.digits = options.digits;
     request.removeSources = options.removeSources;
 
-    const auto report = convert_to_container(request, *credential);
+    const auto report =
+        convert_to_container(request, *credential, pskc_settings(options.credential));
     if (!report) {
         context.fail(exit_code_for(report.error().fault),
                      report.error().detail +
@@ -109,6 +110,7 @@ void add_pskc_convert_command(CLI::App& pskc, CliContext& context)
         ->required();
     auto* out = command->add_option("--out", options->out, "The PSKC file to write");
     add_pskc_credential_options(*command, options->credential);
+    add_pskc_profile_option(*command, options->credential, out);
     auto* oathUsers = command->add_option(
         "--oath-users", options->oathUsers,
         "Also, or instead, write the tokens to this pam_oath users file; PSKC files may then be "

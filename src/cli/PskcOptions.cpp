@@ -22,6 +22,30 @@ void add_pskc_credential_options(CLI::App& command, PskcCredentialOptions& optio
     }
 }
 
+void add_pskc_profile_option(CLI::App& command, PskcCredentialOptions& options, CLI::Option* needs)
+{
+    auto* profile =
+        command
+            .add_option("--pskc-profile", options.profile,
+                        "Algorithms of a new PSKC file: interop (default; AES-128-CBC, "
+                        "HMAC-SHA1, PBKDF2 with HMAC-SHA1, what every server importer reads) "
+                        "or strong (AES-256-CBC, HMAC-SHA256, PBKDF2 with HMAC-SHA256). An "
+                        "existing file keeps its own")
+            ->check(CLI::IsMember({"interop", "strong"}));
+    if (needs)
+        profile->needs(needs);
+}
+
+pskc::ContainerSettings pskc_settings(const PskcCredentialOptions& options)
+{
+    pskc::ContainerSettings settings;
+    if (const auto profile = pskc::parse_profile(options.profile)) {
+        settings.profile = *profile;
+        settings.requireProfile = true;
+    }
+    return settings;
+}
+
 OpResult<pskc::Credential> read_pskc_credential(const PskcCredentialOptions& options,
                                                 const std::filesystem::path& file,
                                                 std::ostream& err)

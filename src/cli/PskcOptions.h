@@ -17,11 +17,20 @@ struct PskcCredentialOptions
 {
     std::string passwordFile;
     std::string keyFile;
+    std::string profile; // --pskc-profile of the commands that create a file; empty: not given
 };
 
 // The options need `needs` when it is given (program and batch: --pskc).
 void add_pskc_credential_options(CLI::App& command, PskcCredentialOptions& options,
                                  CLI::Option* needs = nullptr);
+
+// --pskc-profile interop|strong, for the commands that create or extend a
+// file; it needs `needs` when given.
+void add_pskc_profile_option(CLI::App& command, PskcCredentialOptions& options,
+                             CLI::Option* needs = nullptr);
+// A new file's settings: the profile given, else the default; an existing
+// file given another profile is refused when it is extended.
+pskc::ContainerSettings pskc_settings(const PskcCredentialOptions& options);
 
 // Asks for the password when no file is given: twice when `file` does not
 // exist yet, since a mistyped password would lock its tokens away. A password

@@ -1,9 +1,9 @@
 #include "cli/CliJson.h"
 #include "cli/Commands.h"
 #include "cli/ExitCode.h"
-#include "cli/PrintableText.h"
 #include "cli/PskcOptions.h"
 #include "core/Codecs.h"
+#include "core/PrintableText.h"
 #include "pskc/PskcFile.h"
 
 #include <fmt/format.h>
@@ -84,12 +84,18 @@ void run_show(CliContext& context, const ShowOptions& options)
         context.err << "vnotp-cli: warning: " << options.file << " holds the Key Id "
                     << printable(id)
                     << " more than once; its MAC does not prove which secret belongs to it\n";
+    const auto profile = container->profile();
     auto document = json_document("pskc show");
     document["file"] = options.file;
+    document["profile"] = profile ? nlohmann::json(pskc::profile_name(*profile)) : nullptr;
+    document["algorithms"] = container->algorithms();
     document["tokens"] = nlohmann::json::array();
     document["duplicates"] = duplicates;
     if (!options.json)
-        context.out << fmt::format("{:<14} {:<12} {:<6} {:<8} {:<6} {:<8} {}\n", "SERIAL", "KEY",
+        context.out << "Profile: "
+                    << (profile ? pskc::profile_name(*profile) : "none of this tool's") << " ("
+                    << container->algorithms() << ")\n"
+                    << fmt::format("{:<14} {:<12} {:<6} {:<8} {:<6} {:<8} {}\n", "SERIAL", "KEY",
                                    "TYPE", "HASH", "DIGITS", "INTERVAL", "USER");
     const std::time_t now = std::time(nullptr);
     for (const pskc::KeyPackage& p : container->packages()) {
@@ -113,8 +119,8 @@ void run_show(CliContext& context, const ShowOptions& options)
 void add_pskc_show_command(CLI::App& pskc, CliContext& context)
 {
     auto* command = pskc.add_subcommand(
-        "show", "Lists a PSKC file's active tokens (serial, key serial, type, hash, digits, "
-                "interval, user) once every MAC is verified");
+        "show", "Names a PSKC file's profile and lists its active tokens (serial, key serial, "
+                "type, hash, digits, interval, user) once every MAC is verified");
     auto options = std::make_shared<ShowOptions>();
     command->add_option("FILE", options->file, "The PSKC file")->required();
     add_pskc_credential_options(*command, options->credential);

@@ -26,7 +26,8 @@ OpResult<std::unique_ptr<Recorders>> Recorders::open(const TokenOptions& options
         auto credential = read_pskc_credential(options.pskcCredential, options.pskcFile);
         if (!credential)
             return std::unexpected(credential.error());
-        auto pskc = PskcRecorder::open(options.pskcFile, *credential);
+        auto pskc = PskcRecorder::open(options.pskcFile, *credential,
+                                       pskc_settings(options.pskcCredential));
         if (!pskc)
             return std::unexpected(pskc.error());
         recorders->m_pskc.emplace(std::move(*pskc));

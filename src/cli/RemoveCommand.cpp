@@ -2,6 +2,7 @@
 #include "cli/ExitCode.h"
 #include "cli/Terminal.h"
 #include "cli/TokenTarget.h"
+#include "core/PrintableText.h"
 
 #include "tokens/TokenCommands.h"
 
@@ -15,7 +16,7 @@ void add_remove_command(CLI::App& app, CliContext& context)
     command->add_flag("-y,--yes", *yes, "Yes, delete the token: do not ask");
     command->callback([&context, serial, yes] {
         if (!*yes && !at_terminal()) {
-            context.fail(ExitCode::Usage, "remove deletes the token SN=" + *serial +
+            context.fail(ExitCode::Usage, "remove deletes the token SN=" + printable(*serial) +
                                               " for good; add --yes to go ahead");
             return;
         }
@@ -23,8 +24,8 @@ void add_remove_command(CLI::App& app, CliContext& context)
         const auto target = find_token_target(context, key, *serial);
         if (!target)
             return;
-        const std::string what = "token SN=" + *serial + " (" + token_cells(target->token)[1] +
-                                 ") from key " + target->keySerial;
+        const std::string what = "token SN=" + printable(*serial) + " (" +
+                                 token_cells(target->token)[1] + ") from key " + target->keySerial;
         if (!*yes && !ask_yes_no("Delete " + what + "?", context.err)) {
             context.fail(ExitCode::Usage,
                          "nothing deleted: the token stays on key " + target->keySerial);
@@ -32,7 +33,8 @@ void add_remove_command(CLI::App& app, CliContext& context)
         }
         context.touchPrompt();
         if (auto removed = key.remove(target->token, target->access.text()); !removed) {
-            context.fail(removed.error(), "Failed to delete the OTP token SN=" + *serial);
+            context.fail(removed.error(),
+                         "Failed to delete the OTP token SN=" + printable(*serial));
             return;
         }
         context.out << "Deleted " << what << '\n';

@@ -47,6 +47,7 @@ void add_token_options(CLI::App& command, TokenOptions& options)
                                     "Also add each token to this encrypted PSKC file (RFC 6030), "
                                     "created owner-only when missing");
     add_pskc_credential_options(command, options.pskcCredential, pskc);
+    add_pskc_profile_option(command, options.pskcCredential, pskc);
     auto* oathUsers =
         command.add_option("--oath-users", options.oathUsersFile,
                            "Also add each token to this pam_oath users file (SHA-1 tokens with "
@@ -88,6 +89,7 @@ OpResult<void> check_token_texts(const TokenOptions& options, const std::string&
     if (options.noPlaintext)
         return {};
     TokenDescription texts;
+    texts.algorithm = algorithm_of(options); // an HOTP token's CSV file has no user column
     texts.serial = serial;
     texts.user = user;
     if (auto csv = check_csv_fields(texts); !csv)

@@ -2,6 +2,7 @@
 
 #include "cli/ExitCode.h"
 #include "core/Codecs.h"
+#include "core/PrintableText.h"
 #include "tokens/TokenCommands.h"
 
 std::optional<TokenTarget> find_token_target(CliContext& context, KeySession& key,
@@ -24,7 +25,13 @@ std::optional<TokenTarget> find_token_target(CliContext& context, KeySession& ke
     }
     auto token = token_with_serial(key, serial);
     if (!token) {
-        context.fail(token.error());
+        // The serial given may have been pasted from a listing someone else wrote.
+        OpError error = token.error();
+        const std::string shown = printable(serial);
+        for (auto at = error.detail.find(serial); !serial.empty() && at != std::string::npos;
+             at = error.detail.find(serial, at + shown.size()))
+            error.detail.replace(at, serial.size(), shown);
+        context.fail(error);
         return std::nullopt;
     }
     return TokenTarget{std::move(*keySerial), std::move(*access), std::move(*token)};

@@ -1,32 +1,10 @@
 #include "programming/NewToken.h"
 
 #include "core/Codecs.h"
+#include "core/TokenText.h"
 #include "programming/SeedHandling.h"
 
 #include <algorithm>
-
-namespace {
-
-// C0 controls and DEL.
-bool has_control(std::string_view text)
-{
-    return std::ranges::any_of(text, [](char c) {
-        const auto byte = static_cast<unsigned char>(c);
-        return byte < 0x20 || byte == 0x7F;
-    });
-}
-
-// U+FEFF, which a reader of the CSV file drops as a byte-order mark, and the
-// noncharacters U+FFFE and U+FFFF: the seed files would not give them back.
-bool has_unstorable(std::string_view text)
-{
-    for (const std::string_view mark : {"\xEF\xBB\xBF", "\xEF\xBF\xBE", "\xEF\xBF\xBF"})
-        if (text.find(mark) != std::string_view::npos)
-            return true;
-    return false;
-}
-
-} // namespace
 
 OpResult<TokenDescription> check_new_token(const NewTokenInput& input)
 {
@@ -51,7 +29,7 @@ OpResult<TokenDescription> check_new_token(const NewTokenInput& input)
     if (has_control(token.serial))
         return fail(Fault::Refused,
                     "The serial number must not contain a control character such as a line "
-                    "break.");
+                    "break, nor an invisible or direction-changing one.");
 
     auto seed = input.seed.empty() ? hex_decode(input.seedHex) : input.seed;
     if (!seed)
@@ -72,14 +50,4 @@ OpResult<TokenDescription> check_new_token(const NewTokenInput& input)
         return std::unexpected(user.error());
     token.user = input.user;
     return token;
-}
-
-OpResult<void> check_user_name(std::string_view user)
-{
-    if (!is_valid_utf8(user) || has_unstorable(user))
-        return fail(Fault::Refused, "The user name holds characters the seed files cannot store.");
-    if (has_control(user))
-        return fail(Fault::Refused,
-                    "The user name must not contain a control character such as a line break.");
-    return {};
 }

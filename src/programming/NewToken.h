@@ -6,6 +6,7 @@
 
 #include "core/Error.h"
 #include "core/TokenDescription.h"
+#include "core/TokenText.h"
 
 #include <string>
 #include <string_view>
@@ -42,5 +43,5 @@ inline constexpr const char* kInvalidSeedFormat = "Invalid seed format!";
 OpResult<TokenDescription> check_new_token(const NewTokenInput& input);
 
 // The user name's part of check_new_token, for a user given before the rest
-// of the token is known (a batch's users file is checked before any key).
-OpResult<void> check_user_name(std::string_view user);
+// of the token is known (a batch's users file is checked before any key), is
+// check_user_name (core/TokenText.h).

@@ -8,6 +8,7 @@
 
 #include <pugixml.hpp>
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,7 @@ struct ContainerState
     // How the key was derived from a password; both 0 for a pre-shared key.
     int iterations = 0;
     std::size_t saltLength = 0;
+    std::optional<MacAlgorithm> prf; // none for a pre-shared key
     SecretBytes encryptionKey;
     MacAlgorithm mac = MacAlgorithm::HmacSha256;
     SecretBytes macKey;

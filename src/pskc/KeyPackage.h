@@ -18,19 +18,29 @@ inline constexpr std::string_view kManufacturer = "Halvorn Security";
 inline constexpr std::string_view kModel = "Vornik";
 inline constexpr std::string_view kHotpAlgorithm = "urn:ietf:params:xml:ns:keyprov:pskc:hotp";
 inline constexpr std::string_view kTotpAlgorithm = "urn:ietf:params:xml:ns:keyprov:pskc:totp";
-// The Suite text of a SHA-256 token; a key package without Suite is SHA-1.
-inline constexpr std::string_view kSha256Suite = "HMAC-SHA256";
+// The Suite of a token names its hash as importers expect it; the reader
+// also takes "HMAC-SHA256", what older files of this tool say, and a key
+// package without Suite is SHA-1.
+inline constexpr std::string_view suite_of(OtpHash hash)
+{
+    return hash == OtpHash::Sha256 ? "sha256" : "sha1";
+}
 
 struct KeyPackage
 {
-    std::string keyId; // the token's serial number
+    // The token's serial number: the Key Id and DeviceInfo/SerialNo, which
+    // importers take as the token's identity.
+    std::string keyId;
     OtpAlgorithm algorithm = OtpAlgorithm::Hotp;
     OtpHash hash = OtpHash::Sha1;
     std::optional<int> digits;       // ResponseFormat Length
     std::optional<uint64_t> counter; // HOTP moving factor
     std::optional<int> interval;     // TOTP time step in seconds
     std::string userId;              // empty when no user name was given
-    std::string deviceSerial;        // the key's serial number, empty when unknown
+    // The serial number of the key that holds the token, empty when unknown:
+    // DeviceInfo/DeviceBinding, the device the token is loaded into. Older
+    // files of this tool have it in DeviceInfo/SerialNo.
+    std::string deviceSerial;
     // Key/Policy/ExpiryDate (xs:dateTime): from then on the token is retired,
     // a server must not accept it; empty when it never expires.
     std::string expiryDate;

@@ -20,6 +20,7 @@
 #include <ctime>
 #include <expected>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -40,11 +41,25 @@ inline constexpr int kMinimumIterations = 100'000;
 inline constexpr int kMaximumIterations = 10'000'000;
 inline constexpr std::size_t kSaltLength = 16;
 
+// The algorithms of a new container. Interop is RFC 6030's mandatory set
+// (AES-128-CBC, HMAC-SHA1 for every ValueMAC, PBKDF2 with its default PRF
+// HMAC-SHA1), the only one every server importer implements. Strong is
+// AES-256-CBC, HMAC-SHA256 and PBKDF2 with HMAC-SHA256, for files that stay
+// with readers that take them. A pre-shared key's length chooses the cipher
+// in either; the MAC follows the profile.
+enum class Profile { Interop, Strong };
+inline constexpr Profile kDefaultProfile = Profile::Interop;
+std::string_view profile_name(Profile profile);
+std::optional<Profile> parse_profile(std::string_view name);
+
 struct ContainerSettings
 {
     int iterations = kMinimumIterations; // at least kMinimumIterations
-    CipherAlgorithm passwordCipher =
-        CipherAlgorithm::Aes256Cbc; // a pre-shared key's length decides
+    Profile profile = kDefaultProfile;   // of a new container
+    // An existing container keeps its own profile, so that one file never
+    // mixes two; with this set, one of another profile is refused instead
+    // (the profile was asked for by name).
+    bool requireProfile = false;
 };
 
 struct ContainerState;
@@ -69,6 +84,14 @@ public:
     ~Container();
 
     const std::vector<KeyPackage>& packages() const;
+
+    // The profile the container's MAC and PBKDF2 PRF make; none for a mix
+    // that another program wrote. Key packages added keep the container's
+    // own algorithms whatever it is.
+    std::optional<Profile> profile() const;
+    // "AES-128-CBC, HMAC-SHA1, PBKDF2 with HMAC-SHA1, 100000 iterations,
+    // 16-byte salt", or "AES-128-CBC, HMAC-SHA1, a pre-shared key".
+    std::string algorithms() const;
     bool contains(std::string_view keyId) const;
 
     // Why the password protection is below what this tool writes (fewer

@@ -115,6 +115,23 @@ std::size_t digest_length(MacAlgorithm mac)
     return info(mac).length;
 }
 
+std::string label(CipherAlgorithm cipher)
+{
+    const std::string_view name = info(cipher).name; // "aes128-cbc"
+    std::string text = "AES-";
+    for (const char c : name.substr(3))
+        text.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+    return text;
+}
+
+std::string label(MacAlgorithm mac)
+{
+    std::string text(info(mac).name);
+    std::ranges::transform(text, text.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return text;
+}
+
 std::optional<CipherAlgorithm> cipher_from_uri(std::string_view text)
 {
     const std::string name = fragment(text);

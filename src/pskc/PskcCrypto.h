@@ -28,6 +28,9 @@ std::size_t key_length(CipherAlgorithm cipher);
 std::string_view uri(CipherAlgorithm cipher);
 std::string_view uri(MacAlgorithm mac);
 std::size_t digest_length(MacAlgorithm mac);
+// As people write them: "AES-128-CBC", "HMAC-SHA1".
+std::string label(CipherAlgorithm cipher);
+std::string label(MacAlgorithm mac);
 // Algorithms are recognised by the name after '#', as peers spell the
 // namespace part in more than one way.
 std::optional<CipherAlgorithm> cipher_from_uri(std::string_view uri);

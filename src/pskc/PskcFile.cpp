@@ -20,6 +20,11 @@ OpError in_file(const std::filesystem::path& path, OpError error)
 
 } // namespace
 
+std::optional<Profile> wanted_profile(const ContainerSettings& settings)
+{
+    return settings.requireProfile ? std::optional(settings.profile) : std::nullopt;
+}
+
 OpResult<Container> load_container(const std::filesystem::path& path, const Credential& credential)
 {
     auto xml = read_file(path, kMaximumContainerSize);
@@ -50,8 +55,21 @@ OpResult<void> save_container(const Container& container, const FileAt& file)
     return replace_private_file(file, container.to_xml());
 }
 
-OpResult<void> check_extensible(const Container& container, const std::filesystem::path& path)
+OpResult<void> check_extensible(const Container& container, const std::filesystem::path& path,
+                                std::optional<Profile> wanted)
 {
+    const auto profile = container.profile();
+    if (wanted && profile != wanted)
+        return fail(Fault::Refused,
+                    fmt::format("{}: it is {} ({}), not the {} profile asked for; it is extended "
+                                "in its own profile only. Leave out --pskc-profile to add to it, "
+                                "or move its tokens into a new file with `vnotp-cli pskc convert "
+                                "{} --out NEW.pskc --pskc-profile {}`.",
+                                path.string(),
+                                profile ? "a " + std::string(profile_name(*profile)) + " file"
+                                        : std::string("a file of its own algorithms"),
+                                container.algorithms(), profile_name(*wanted), path.string(),
+                                profile_name(*wanted)));
     const std::string weak = container.weak_protection();
     if (weak.empty())
         return {};
@@ -104,7 +122,8 @@ OpResult<void> ContainerUpdate::can_add(std::string_view keyId)
 {
     if (auto refreshed = refresh(); !refreshed)
         return refreshed;
-    if (auto extensible = check_extensible(m_container, m_file.shown); !extensible)
+    if (auto extensible = check_extensible(m_container, m_file.shown, wanted_profile(m_settings));
+        !extensible)
         return extensible;
     if (auto addable = m_container.can_add(keyId); !addable)
         return std::unexpected(in_file(m_file.shown, addable.error()));

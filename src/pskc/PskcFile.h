@@ -25,8 +25,13 @@ OpResult<void> save_container(const Container& container, const FileAt& file);
 // Refuses to add to the file at `path` when its container is protected below
 // this tool's own minimum (Container::weak_protection): a new seed would be
 // only as safe as that weak key. The message says how to move its tokens
-// into a new file; reading the file stays allowed.
-OpResult<void> check_extensible(const Container& container, const std::filesystem::path& path);
+// into a new file; reading the file stays allowed. With a profile `wanted`,
+// a container of another profile is refused too: a file is extended in its
+// own profile only, and `pskc convert` moves its tokens into a new one.
+// The profile an existing file must have: the one asked for by name, else any.
+std::optional<Profile> wanted_profile(const ContainerSettings& settings);
+OpResult<void> check_extensible(const Container& container, const std::filesystem::path& path,
+                                std::optional<Profile> wanted = std::nullopt);
 
 // Adds tokens to a container file as they are programmed. Opening reads,
 // decrypts and verifies an existing file, or prepares a new container when

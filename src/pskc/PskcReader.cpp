@@ -246,6 +246,7 @@ private:
         }
         m_state.iterations = *iterations;
         m_state.saltLength = salt->size();
+        m_state.prf = prf;
         auto key = pbkdf2(std::get<Password>(m_credential), *salt, *iterations, prf, length);
         if (!key)
             return std::unexpected(key.error());
@@ -362,7 +363,12 @@ private:
         const pugi::xml_node device = child(keyPackage, "DeviceInfo");
         package.manufacturer = text_of(child(device, "Manufacturer"));
         package.model = text_of(child(device, "Model"));
-        package.deviceSerial = text_of(child(device, "SerialNo"));
+        // The key that holds the token is the device it is bound to; older
+        // files of this tool, and others, put it in SerialNo.
+        package.deviceSerial = text_of(child(device, "DeviceBinding"));
+        if (const std::string_view serialNo = text_of(child(device, "SerialNo"));
+            package.deviceSerial.empty() && serialNo != package.keyId)
+            package.deviceSerial = serialNo;
         package.userId = text_of(child(key, "UserId"));
         if (package.userId.empty())
             package.userId = text_of(child(device, "UserId"));

@@ -15,10 +15,20 @@ constexpr std::string_view kXenc11Namespace = "http://www.w3.org/2009/xmlenc11#"
 constexpr std::string_view kPkcs5Namespace =
     "http://www.rsasecurity.com/rsalabs/pkcs/schemas/pkcs-5v2-0#";
 constexpr std::string_view kDsigNamespace = "http://www.w3.org/2000/09/xmldsig#";
-constexpr std::size_t kMacKeyLength = 32;
-// The PBKDF2 pseudo-random function of new containers; readers that follow
-// RFC 8018 to the letter take HMAC-SHA1 when the PRF is missing.
-constexpr MacAlgorithm kPbkdf2Prf = MacAlgorithm::HmacSha256;
+
+struct ProfileAlgorithms
+{
+    CipherAlgorithm passwordCipher; // a pre-shared key's length chooses its own
+    MacAlgorithm mac;               // the MAC key is as long as its digest
+    MacAlgorithm prf;
+};
+
+ProfileAlgorithms algorithms_of(Profile profile)
+{
+    if (profile == Profile::Strong)
+        return {CipherAlgorithm::Aes256Cbc, MacAlgorithm::HmacSha256, MacAlgorithm::HmacSha256};
+    return {CipherAlgorithm::Aes128Cbc, MacAlgorithm::HmacSha1, MacAlgorithm::HmacSha1};
+}
 
 class Element
 {
@@ -136,6 +146,7 @@ Container::~Container() = default;
 OpResult<Container> Container::create(const Credential& credential,
                                       const ContainerSettings& settings)
 {
+    const ProfileAlgorithms algorithms = algorithms_of(settings.profile);
     auto state = std::make_unique<ContainerState>();
     pugi::xml_node declaration = state->xml.append_child(pugi::node_declaration);
     declaration.append_attribute("version") = "1.0";
@@ -153,11 +164,12 @@ OpResult<Container> Container::create(const Credential& credential,
             return std::unexpected(
                 OpError{Fault::Refused, 0,
                         fmt::format("PBKDF2 needs at least {} iterations", kMinimumIterations)});
-        state->cipher = settings.passwordCipher;
+        state->cipher = algorithms.passwordCipher;
+        state->prf = algorithms.prf;
         auto salt = random_bytes(kSaltLength);
         if (!salt)
             return std::unexpected(salt.error());
-        auto key = pbkdf2(*password, salt->view(), settings.iterations, kPbkdf2Prf,
+        auto key = pbkdf2(*password, salt->view(), settings.iterations, algorithms.prf,
                           key_length(state->cipher));
         if (!key)
             return std::unexpected(key.error());
@@ -173,7 +185,11 @@ OpResult<Container> Container::create(const Credential& credential,
         params.add("", "Salt").add("", "Specified").text(base64_encode(salt->view()));
         params.add("", "IterationCount").text(std::to_string(settings.iterations));
         params.add("", "KeyLength").text(std::to_string(key_length(state->cipher)));
-        params.add("", "PRF").attribute("Algorithm", uri(kPbkdf2Prf));
+        // RFC 8018's default PRF is HMAC-SHA1: an interop file says nothing,
+        // as importers that derive with HMAC-SHA1 whatever the PRF element
+        // says expect; a strong file always names its PRF.
+        if (algorithms.prf != MacAlgorithm::HmacSha1)
+            params.add("", "PRF").attribute("Algorithm", uri(algorithms.prf));
     } else {
         const auto& preshared = std::get<PresharedKey>(credential);
         const auto cipher = cipher_for_key_length(preshared.key.size());
@@ -190,11 +206,11 @@ OpResult<Container> Container::create(const Credential& credential,
             .text(preshared.name.empty() ? "Pre-shared key" : preshared.name);
     }
 
-    auto macKey = random_bytes(kMacKeyLength);
+    state->mac = algorithms.mac;
+    auto macKey = random_bytes(digest_length(state->mac));
     if (!macKey)
         return std::unexpected(macKey.error());
     state->macKey = std::move(*macKey);
-    state->mac = MacAlgorithm::HmacSha256;
     const Element macMethod = root.add("MACMethod").attribute("Algorithm", uri(state->mac));
     if (auto encrypted = add_encrypted(*state, macMethod.add("MACKey"), state->macKey.view());
         !encrypted)
@@ -211,6 +227,40 @@ bool Container::contains(std::string_view keyId) const
 {
     return std::ranges::any_of(m_state->packages,
                                [&](const KeyPackage& p) { return p.keyId == keyId; });
+}
+
+std::string_view profile_name(Profile profile)
+{
+    return profile == Profile::Strong ? "strong" : "interop";
+}
+
+std::optional<Profile> parse_profile(std::string_view name)
+{
+    for (const Profile profile : {Profile::Interop, Profile::Strong})
+        if (name == profile_name(profile))
+            return profile;
+    return std::nullopt;
+}
+
+std::optional<Profile> Container::profile() const
+{
+    const ContainerState& state = *m_state;
+    for (const Profile profile : {Profile::Interop, Profile::Strong}) {
+        const ProfileAlgorithms algorithms = algorithms_of(profile);
+        if (state.mac == algorithms.mac && state.prf.value_or(algorithms.prf) == algorithms.prf)
+            return profile;
+    }
+    return std::nullopt;
+}
+
+std::string Container::algorithms() const
+{
+    const ContainerState& state = *m_state;
+    std::string text = label(state.cipher) + ", " + label(state.mac) + ", ";
+    if (!state.prf)
+        return text + "a pre-shared key";
+    return text + fmt::format("PBKDF2 with {}, {} iterations, {}-byte salt", label(*state.prf),
+                              state.iterations, state.saltLength);
 }
 
 std::string Container::weak_protection() const
@@ -246,10 +296,13 @@ OpResult<void> Container::add(const KeyPackage& package)
     const Element keyPackage(insert_package(root, qualified(state.pskcPrefix, "KeyPackage")),
                              state.pskcPrefix);
     const Element deviceInfo = keyPackage.add("DeviceInfo");
+    // In the schema's order. Importers identify a token by its SerialNo;
+    // the key it lives in is the device it is bound to.
     deviceInfo.add("Manufacturer").text(package.manufacturer);
-    if (!package.deviceSerial.empty())
-        deviceInfo.add("SerialNo").text(package.deviceSerial);
+    deviceInfo.add("SerialNo").text(package.keyId);
     deviceInfo.add("Model").text(package.model);
+    if (!package.deviceSerial.empty())
+        deviceInfo.add("DeviceBinding").text(package.deviceSerial);
 
     const Element key =
         keyPackage.add("Key")
@@ -257,8 +310,7 @@ OpResult<void> Container::add(const KeyPackage& package)
             .attribute("Algorithm",
                        package.algorithm == OtpAlgorithm::Hotp ? kHotpAlgorithm : kTotpAlgorithm);
     const Element parameters = key.add("AlgorithmParameters");
-    if (package.hash == OtpHash::Sha256)
-        parameters.add("Suite").text(kSha256Suite);
+    parameters.add("Suite").text(suite_of(package.hash));
     parameters.add("ResponseFormat")
         .attribute("Length", std::to_string(*package.digits))
         .attribute("Encoding", "DECIMAL");

@@ -114,7 +114,9 @@ OpResult<ConversionReport> convert_to_container(const ConversionRequest& request
     if (!container)
         return refused(container.error());
     if (!report.created)
-        if (auto extensible = pskc::check_extensible(*container, request.out); !extensible)
+        if (auto extensible =
+                pskc::check_extensible(*container, request.out, pskc::wanted_profile(settings));
+            !extensible)
             return refused(extensible.error());
     for (const KeyPackage& package : conversion->packages) {
         if (const KeyPackage* held = find(*container, package.keyId)) {

@@ -1,5 +1,7 @@
 #include "records/OathUsersConversion.h"
 
+#include "core/PrintableText.h"
+#include "core/TokenText.h"
 #include "pskc/PskcFile.h"
 #include "records/OathUsersFile.h"
 
@@ -102,6 +104,11 @@ convert_to_oath_users(const OathUsersConversionRequest& request,
                                      .serial = package.keyId,
                                      .seed = package.secret,
                                      .user = package.userId};
+        // A UserId is not MAC-protected: it gets the refusals of --user.
+        if (auto name = check_user_name(package.userId); !name)
+            return fail(Fault::Refused,
+                        fmt::format("token {}, user \"{}\": {}", printable(package.keyId),
+                                    printable(package.userId), name.error().detail));
         if (auto format = check_oath_token(token, request.out); !format)
             return std::unexpected(format.error());
         lines.push_back(oath_users_line(token, package.counter.value_or(0)));

@@ -2,6 +2,7 @@
 
 #include "core/Codecs.h"
 #include "core/OpenFolder.h"
+#include "core/PrintableText.h"
 #include "core/SecretFile.h"
 
 #include <fmt/format.h>
@@ -119,24 +120,24 @@ OpResult<void> check_oath_token(const TokenDescription& token, const std::filesy
         return fail(Fault::Refused,
                     fmt::format("The token {} has no user name, and the pam_oath users file {} "
                                 "finds a token by its user's login name. Give a user name.",
-                                token.serial, file.string()));
+                                printable(token.serial), file.string()));
     if (user.find_first_of(" \t\n\v\f\r") != std::string::npos)
         return fail(Fault::Refused,
                     fmt::format("The user name \"{}\" cannot go into the pam_oath users file {}: "
                                 "it holds white space, and pam_oath reads a name only up to the "
                                 "first space or tab.",
-                                user, file.string()));
+                                printable(user), file.string()));
     if (user.find('#') != std::string::npos)
         return fail(Fault::Refused,
                     fmt::format("The user name \"{}\" cannot go into the pam_oath users file {}: "
                                 "it holds #, which marks a comment there.",
-                                user, file.string()));
+                                printable(user), file.string()));
     if (token.hash == OtpHash::Sha256)
         return fail(Fault::Refused,
                     fmt::format("The token of user {} is SHA-256, which the pam_oath users file {} "
                                 "cannot hold: liboath computes its OTPs with HMAC-SHA1 only. "
                                 "Choose SHA-1.",
-                                user, file.string()));
+                                printable(user), file.string()));
     return {};
 }
 
@@ -166,7 +167,8 @@ OpResult<std::string> with_oath_lines(std::string_view bytes, std::span<const Oa
                 return fail(Fault::Conflict,
                             fmt::format("The user {} would get two tokens ({} and {}) in the "
                                         "pam_oath users file {}, which holds one per user.",
-                                        a->user, a->serial, b->serial, file.string()));
+                                        printable(a->user), printable(a->serial),
+                                        printable(b->serial), file.string()));
 
     std::string out;
     out.reserve(bytes.size() + lines.size() * 80);
@@ -187,7 +189,7 @@ OpResult<std::string> with_oath_lines(std::string_view bytes, std::span<const Oa
                         fmt::format("The user {} already has a line in the pam_oath users file {} "
                                     "(line {}), which is left as it is. Choose to replace that "
                                     "user's line, or another user name.",
-                                    ours->user, file.string(), number));
+                                    printable(ours->user), file.string(), number));
         }
         const std::size_t index = static_cast<std::size_t>(ours - lines.begin());
         if (!placed[index])

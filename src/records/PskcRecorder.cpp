@@ -3,14 +3,16 @@
 #include <fmt/format.h>
 
 OpResult<PskcRecorder> PskcRecorder::open(const std::filesystem::path& path,
-                                          const pskc::Credential& credential)
+                                          const pskc::Credential& credential,
+                                          const pskc::ContainerSettings& settings)
 {
     const std::filesystem::path folderPath = folder_of(path);
     auto folder = OpenFolder::open(folderPath, fmt::format("the folder {} of the PSKC file {}",
                                                            folderPath.string(), path.string()));
     if (!folder)
         return std::unexpected(folder.error());
-    auto update = pskc::ContainerUpdate::open(folder->file(path.filename(), path), credential);
+    auto update =
+        pskc::ContainerUpdate::open(folder->file(path.filename(), path), credential, settings);
     if (!update)
         return std::unexpected(update.error());
     return PskcRecorder(path, std::move(*folder), std::move(*update));

@@ -13,8 +13,11 @@ public:
     // decrypts and verifies the file now, so that a file that cannot be
     // extended refuses the run before any key is touched; a missing file is
     // created with the first token.
+    // A new file takes the settings' profile; an existing one keeps its own
+    // and is refused when the settings name another.
     static OpResult<PskcRecorder> open(const std::filesystem::path& path,
-                                       const pskc::Credential& credential);
+                                       const pskc::Credential& credential,
+                                       const pskc::ContainerSettings& settings = {});
 
     const pskc::Container& container() const { return m_update.container(); }
 

@@ -27,6 +27,7 @@
 
 #include <QAccessible>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -640,61 +641,81 @@ private slots:
     }
 
     // Seed records as a user chooses them: a PSKC file with a password instead
-    // of the clear-text files. New Token then writes a PSKC file python3-pskc
-    // decrypts to the key's seeds, and no seed file; the password is asked
-    // once; the next run has the choice again.
+    // of the clear-text files, in the profile picked. New Token then writes a
+    // PSKC file and no seed file; the password is asked once; the next run has
+    // the choice again. python3-pskc decrypts a file of either profile to the
+    // key's seeds; a strict server import takes an interop file token by token
+    // (serial, seed, hash) and refuses a strong one.
     void seedRecordsSendNewTokensToThePskcFileInsteadOfTheSeedFiles()
     {
-        QTemporaryDir dir;
-        const QString seeds = dir.filePath("seeds"), pskc = dir.filePath("tokens.pskc");
-        QVERIFY(QDir().mkdir(seeds));
-        QFile::setPermissions(seeds, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        VirtualKeyDevice key;
-        auto window = openWindow(key);
-        window->state().seedFolder = seeds.toStdString();
-        QStringList seen;
-        ModalDriver driver([&seen, &pskc](QWidget* dialog) {
-            seen << dialog->objectName();
-            if (dialog->objectName() == "SeedRecordsDlg") {
-                dialog->findChild<QCheckBox*>("seedFilesCheck")->setChecked(false);
-                perform(dialog, {"pskcFileEdit=" + pskc, "okButton"});
-            } else if (dialog->objectName() == "PskcPasswordDlg") { // Enter in the edit is OK
-                for (QLineEdit* edit : dialog->findChildren<QLineEdit*>())
-                    edit->setText("long pass phrase");
-                QTest::keyClick(dialog->findChild<QLineEdit*>("passwordEdit"), Qt::Key_Return);
-            } else {
-                perform(dialog, {"generateSeedButton", "saveButton"});
-            }
-        });
-        for (const int button : {ControlId::SeedRecords, ControlId::NewToken, ControlId::NewToken})
-            qobject_cast<QPushButton*>(window->control(button))->click();
-        QCOMPARE(seen, QStringList(
-                           {"SeedRecordsDlg", "PskcPasswordDlg", "CNewTokenDlg", "CNewTokenDlg"}));
-        QCOMPARE(QDir(seeds).entryList(QDir::Files), QStringList());
-        QCOMPARE(window->messagesText().count("Recorded in " + pskc + "\r\n"), 2);
+        for (const auto& [profile, comboText] :
+             {std::pair{pskc::Profile::Strong, "Strong"}, {pskc::Profile::Interop, "Interop"}}) {
+            QTemporaryDir dir;
+            const QString seeds = dir.filePath("seeds"), pskc = dir.filePath("tokens.pskc");
+            QVERIFY(QDir().mkdir(seeds));
+            QFile::setPermissions(seeds, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            VirtualKeyDevice key;
+            auto window = openWindow(key);
+            window->state().seedFolder = seeds.toStdString();
+            QStringList seen;
+            ModalDriver driver([&seen, &pskc, comboText](QWidget* dialog) {
+                seen << dialog->objectName();
+                if (dialog->objectName() == "SeedRecordsDlg") {
+                    dialog->findChild<QCheckBox*>("seedFilesCheck")->setChecked(false);
+                    auto* combo = dialog->findChild<QComboBox*>("pskcProfileCombo");
+                    combo->setCurrentIndex(combo->findText(comboText, Qt::MatchStartsWith));
+                    perform(dialog, {"pskcFileEdit=" + pskc, "okButton"});
+                } else if (dialog->objectName() == "PskcPasswordDlg") { // Enter in the edit is OK
+                    for (QLineEdit* edit : dialog->findChildren<QLineEdit*>())
+                        edit->setText("long pass phrase");
+                    QTest::keyClick(dialog->findChild<QLineEdit*>("passwordEdit"), Qt::Key_Return);
+                } else {
+                    perform(dialog, {"generateSeedButton", "saveButton"});
+                }
+            });
+            for (const int button :
+                 {ControlId::SeedRecords, ControlId::NewToken, ControlId::NewToken})
+                qobject_cast<QPushButton*>(window->control(button))->click();
+            QCOMPARE(seen, QStringList({"SeedRecordsDlg", "PskcPasswordDlg", "CNewTokenDlg",
+                                        "CNewTokenDlg"}));
+            QCOMPARE(QDir(seeds).entryList(QDir::Files), QStringList());
+            QCOMPARE(window->messagesText().count("Recorded in " + pskc + "\r\n"), 2);
 
-        QTemporaryFile password;
-        QVERIFY(password.open());
-        password.write("long pass phrase\n");
-        password.close();
-        QProcess python;
-        python.start("/usr/bin/python3",
-                     {PSKC_REFERENCE, "dump", pskc, "--password-file", password.fileName()});
-        QVERIFY(python.waitForFinished(60000));
-        const QJsonArray dumped = QJsonDocument::fromJson(python.readAllStandardOutput()).array();
-        KeySession session(key);
-        const auto tokens = session.tokens();
-        QVERIFY(tokens && tokens->size() == 2 && dumped.size() == 2);
-        for (int i = 0; i < 2; ++i) { // the key's OTP, and the decrypted seed's
-            const QJsonObject decrypted = dumped[i].toObject();
-            const ListedToken& token = (*tokens)[std::size_t(i)];
-            QCOMPARE(decrypted["id"].toString().toStdString(), token.serial);
-            const QByteArray seed = QByteArray::fromHex(decrypted["secret"].toString().toLatin1());
-            QCOMPARE(session.calculate(token, 1'700'000'010, "").value_or(""),
-                     referenceOtp(seed.toStdString(), 1'700'000'010 / 30, 6, false));
+            QTemporaryFile password;
+            QVERIFY(password.open());
+            password.write("long pass phrase\n");
+            password.close();
+            const auto read = [&](const char* script, const QStringList& command) {
+                QProcess python;
+                python.start("/usr/bin/python3",
+                             QStringList{script} + command +
+                                 QStringList{pskc, "--password-file", password.fileName()});
+                python.waitForFinished(60000);
+                return QJsonDocument::fromJson(python.readAllStandardOutput()).array();
+            };
+            const QJsonArray dumped = read(PSKC_REFERENCE, {"dump"});
+            const QJsonArray imported = read(STRICT_IMPORT, {});
+            QCOMPARE(imported.size(), profile == pskc::Profile::Interop ? 2 : 0);
+            KeySession session(key);
+            const auto tokens = session.tokens();
+            QVERIFY(tokens && tokens->size() == 2 && dumped.size() == 2);
+            for (int i = 0; i < 2; ++i) { // the key's OTP, and the decrypted seed's
+                const QJsonObject decrypted =
+                    (imported.isEmpty() ? dumped : imported)[i].toObject();
+                const ListedToken& token = (*tokens)[std::size_t(i)];
+                QCOMPARE(decrypted[imported.isEmpty() ? "id" : "serial"].toString().toStdString(),
+                         token.serial);
+                QCOMPARE(decrypted[imported.isEmpty() ? "suite" : "hash"].toString(), "sha1");
+                const QByteArray seed =
+                    QByteArray::fromHex(decrypted["secret"].toString().toLatin1());
+                QCOMPARE(session.calculate(token, 1'700'000'010, "").value_or(""),
+                         referenceOtp(seed.toStdString(), 1'700'000'010 / 30, 6, false));
+            }
+            window.reset();
+            const SeedRecordsChoice stored = openWindow(key)->state().records;
+            QCOMPARE(stored.pskcFile, pskc);
+            QCOMPARE(stored.pskcProfile, profile);
         }
-        window.reset();
-        QCOMPARE(openWindow(key)->state().records.pskcFile, pskc);
     }
 
     // A key that refuses the read may hold a PIN: a record written without

@@ -85,9 +85,20 @@ TEST_F(CliTest, EachFailureHasItsCodeAndARefusalTouchesNothing)
         {{}, program + QStringList{"--seed-file", "-"}, {}, 2, "standard input holds no seed"},
         {{}, program + QStringList{"--seed-file", "/dev/zero"}, {}, 2, "longer than 4096 bytes"},
         {{}, program + QStringList{"--serial", "A\nB"}, {}, 2,
-         "The serial number must not contain a control character such as a line break."},
+         "The serial number must not contain a control character such as a line break, nor an "
+         "invisible or direction-changing one."},
         {{}, program + QStringList{"--user", "\x1b[2J"}, {}, 2,
-         "The user name must not contain a control character such as a line break."},
+         "The user name must not contain a control character such as a line break"},
+        // C1, separators, bidirectional overrides and isolates, zero width.
+        {{}, program + QStringList{"--user", "a\u0085b"}, {}, 2, "The user name must not contain"},
+        {{}, program + QStringList{"--serial", "A\u2028B"}, {}, 2, "The serial number must not contain"},
+        {{}, program + QStringList{"--user", "admin\u202Egpj.exe"}, {}, 2, "The user name must not contain"},
+        {{}, program + QStringList{"--user", "\u2066ann\u2069"}, {}, 2, "The user name must not contain"},
+        {{}, program + QStringList{"--serial", "VT\u200B1"}, {}, 2, "The serial number must not contain"},
+        {{}, program + QStringList{"--user", "ann\u2060"}, {}, 2, "The user name must not contain"},
+        {{}, {"-c", BIN_DIR "/vnotp-cli program --out-dir $D/seeds --user \"$(printf 'a\\357\\277\\277')\""},
+         {}, 2, "The user name holds characters the seed files cannot store.", "/bin/sh"}, // U+FFFF
+        {{}, {"remove", "X\x1b[2J\n"}, {}, 2, "remove deletes the token SN=X\\x1B[2J\\n for good"},
         {{}, {"-c", BIN_DIR "/vnotp-cli program --out-dir $D/seeds --user \"$(printf '\\377')\""}, {},
          2, "The user name holds characters the seed files cannot store.", "/bin/sh"},
         {{}, {"-c", BIN_DIR "/vnotp-cli otp \"$(printf 'A\\377')\""}, {}, 2, "not valid UTF-8", "/bin/sh"},
@@ -305,8 +316,9 @@ TEST_F(CliTest, EveryJsonOutputHasTheOneDocumentedShape)
     EXPECT_EQ(shown[7]["policy"]["minLength"], 4);
     EXPECT_EQ(shown[8]["key"]["pinSet"], true);
     // Retired, the token is no longer listed as active.
-    EXPECT_EQ(cli(QStringList{"pskc", "show", pskc} + credential).out,
-              "SERIAL         KEY          TYPE   HASH     DIGITS INTERVAL USER\n");
+    EXPECT_TRUE(cli(QStringList{"pskc", "show", pskc} + credential)
+                    .out.ends_with(")\nSERIAL         KEY          TYPE   HASH     DIGITS INTERVAL "
+                                   "USER\n"));
 }
 
 // Standard output holds the documented results only, whatever the key's PIN

@@ -1,10 +1,13 @@
 // vnotp-cli's encrypted export on virtual keys, read back by python3-pskc and
-// checked against oathtool, which no one here wrote. (The containers it must
-// refuse: cli_commands_test.)
+// by the narrow server import of strict_import.py, and checked against
+// oathtool, which no one here wrote. (The containers it must refuse:
+// cli_commands_test.)
 
 #include "cli/CliSupport.h"
 
 #include <nlohmann/json.hpp>
+
+#include <set>
 
 namespace {
 
@@ -37,25 +40,27 @@ protected:
 };
 
 // `program --pskc` with a key file, as python3-pskc decrypts it and `pskc show`
-// lists it; a comma in a user name is fine without a CSV file. (A password and
+// lists it; a comma in a user name is fine without a CSV file, a leading @ in
+// an HOTP token's, whose CSV file has no user column. (A password and
 // --no-plaintext writing no seed file: the README's examples.)
 TEST_F(CliPskc, ProgramWritesWhatPythonPskcDecryptsAndShowLists)
 {
     const json expected = json::parse(R"([
-      {"id": "H1", "algorithm": "urn:ietf:params:xml:ns:keyprov:pskc:hotp", "suite": null,
+      {"id": "H1", "algorithm": "urn:ietf:params:xml:ns:keyprov:pskc:hotp", "suite": "sha1",
        "digits": 6, "encoding": "DECIMAL", "counter": 0, "interval": null,
-       "user": "alice@example.org", "manufacturer": "Halvorn Security", "model": "Vornik",
-       "serial": "VT20000001", "secret": "3132333435363738393031323334353637383930"},
+       "user": "@alice", "manufacturer": "Halvorn Security", "model": "Vornik",
+       "serial": "H1", "binding": "VT20000001",
+       "secret": "3132333435363738393031323334353637383930"},
       {"id": "T1", "algorithm": "urn:ietf:params:xml:ns:keyprov:pskc:totp",
-       "suite": "HMAC-SHA256", "digits": 8, "encoding": "DECIMAL", "counter": null,
+       "suite": "sha256", "digits": 8, "encoding": "DECIMAL", "counter": null,
        "interval": 60, "user": "Doe, Jane", "manufacturer": "Halvorn Security",
-       "model": "Vornik", "serial": "VT20000001",
+       "model": "Vornik", "serial": "T1", "binding": "VT20000001",
        "secret": "3132333435363738393031323334353637383930313233343536373839303132"}])");
     const QString pskc = keyFile + ".pskc";
     const QStringList credential = {"--pskc-key-file", keyFile};
     const ProcessRun hotp =
         cli(QStringList{"program", "--type", "hotp", "--serial", "H1", "--seed-file", "-", "--user",
-                        "alice@example.org", "--out-dir", dir.path(), "--pskc", pskc} +
+                        "@alice", "--out-dir", dir.path(), "--pskc", pskc} +
                 credential,
             kSeed20.toLatin1());
     ASSERT_EQ(hotp.code, 0) << hotp.err;
@@ -74,6 +79,7 @@ TEST_F(CliPskc, ProgramWritesWhatPythonPskcDecryptsAndShowLists)
                                   "--show-seed"} +
                       credential)
                       .out,
+                  "Profile: interop (AES-256-CBC, HMAC-SHA1, a pre-shared key)\n"
                   "SERIAL         KEY          TYPE   HASH     DIGITS INTERVAL USER\n"
                   "T1             VT20000001   TOTP   SHA-256  8      60       Doe, Jane SEED=" +
                       kSeed32.toStdString() + "\n")
@@ -89,13 +95,13 @@ TEST_F(CliPskc, ProgramWritesWhatPythonPskcDecryptsAndShowLists)
         << refused.err;
     EXPECT_FALSE(QFileInfo::exists(users));
     ASSERT_EQ(cli({"pskc", "convert", dir.filePath("hseeds.xml"), "--oath-users", users}).code, 0);
-    EXPECT_EQ(contents(users), "HOTP alice@example.org - " + kSeed20.toLatin1() + "\n");
+    EXPECT_EQ(contents(users), "HOTP @alice - " + kSeed20.toLatin1() + "\n");
 
     // Neither a UserId nor a Key Id is MAC-protected: whoever can write the
     // file can put a line break, an ESC sequence, bytes that are not UTF-8 or
     // one Key Id three times there.
     QByteArray doctored = contents(keyFile + ".pskc");
-    doctored.replace("alice@example.org", "a&#10;b&#27;[2J\xff").replace("Id=\"T1\"", "Id=\"H1\"");
+    doctored.replace("@alice", "a&#10;b&#27;[2J\xff").replace("Id=\"T1\"", "Id=\"H1\"");
     const qsizetype first = doctored.indexOf("<pskc:KeyPackage>");
     const qsizetype end = doctored.indexOf("</pskc:KeyPackage>") + qsizetype(18);
     doctored.insert(first, doctored.mid(first, end - first));
@@ -105,24 +111,40 @@ TEST_F(CliPskc, ProgramWritesWhatPythonPskcDecryptsAndShowLists)
         << text.out;
     EXPECT_EQ(QString::fromStdString(text.err).count("holds the Key Id H1 more than once"), 1)
         << text.err;
+    // Into the users file such a UserId is refused as --user refuses it, and named printably.
+    const QString named =
+        write("named.pskc", contents(keyFile + ".pskc").replace("@alice", "a&#10;b&#27;[2J\xff"));
+    const ProcessRun toUsers =
+        cli({"pskc", "convert", named, "--oath-users", users, "--pskc-key-file", keyFile});
+    EXPECT_EQ(toUsers.code, 2);
+    EXPECT_TRUE(has(toUsers.err, "user \"a\\nb\\x1B[2J\\xFF\": The user name holds characters"))
+        << toUsers.err;
+    EXPECT_EQ(contents(users), "HOTP @alice - " + kSeed20.toLatin1() + "\n");
     const ProcessRun asJson = cli({"pskc", "show", odd, "--json", "--pskc-key-file", keyFile});
     ASSERT_EQ(asJson.code, 0) << asJson.err;
     EXPECT_EQ(json::parse(asJson.out)["tokens"][0]["user"], "a\nb\x1b[2J\uFFFD");
     EXPECT_EQ(json::parse(asJson.out)["duplicates"], json::array({"H1"}));
 
-    // A file written elsewhere under 1 PBKDF2 iteration and a 1-byte salt is
-    // shown, but not extended; its tokens move into a new file as they were.
+    // A file written elsewhere with too few PBKDF2 iterations, or a salt
+    // shorter than 16 bytes, is shown, but not extended; its tokens move into
+    // a new file as they were.
     const QString weak = dir.filePath("weak.pskc"), moved = dir.filePath("moved.pskc");
-    ASSERT_EQ(cli({PSKC_REFERENCE, "write", weak, write("tokens.json", expected.dump().c_str()),
-                   "--password-file", password, "--iterations", "1", "--salt-length", "1"},
-                  {}, "/usr/bin/python3")
-                  .code,
-              0);
-    EXPECT_EQ(cli({"pskc", "show", weak, "--pskc-password-file", password}).code, 0);
-    const ProcessRun extend =
-        cli({"program", "--no-plaintext", "--pskc", weak, "--pskc-password-file", password});
-    EXPECT_EQ(extend.code, 2) << extend.err;
-    EXPECT_TRUE(has(extend.err, "pskc convert " + weak.toStdString() + " --out")) << extend.err;
+    for (const auto& [iterations, salt, why] :
+         {std::tuple{"1", "16", "(1 PBKDF2 iterations and a 16-byte salt"},
+          std::tuple{"100000", "15", "(100000 PBKDF2 iterations and a 15-byte salt"}}) {
+        ASSERT_EQ(
+            cli({PSKC_REFERENCE, "write", weak, write("tokens.json", expected.dump().c_str()),
+                 "--password-file", password, "--iterations", iterations, "--salt-length", salt},
+                {}, "/usr/bin/python3")
+                .code,
+            0);
+        EXPECT_EQ(cli({"pskc", "show", weak, "--pskc-password-file", password}).code, 0);
+        const ProcessRun extend =
+            cli({"program", "--no-plaintext", "--pskc", weak, "--pskc-password-file", password});
+        EXPECT_EQ(extend.code, 2) << extend.err;
+        EXPECT_TRUE(has(extend.err, why)) << extend.err;
+        EXPECT_TRUE(has(extend.err, "pskc convert " + weak.toStdString() + " --out")) << extend.err;
+    }
     EXPECT_EQ(cli({"pskc", "convert", weak, "--out", moved, "--pskc-password-file", password}).code,
               0);
     EXPECT_EQ(reference({"dump", moved, "--password-file", password}), expected);
@@ -175,6 +197,76 @@ TEST_F(CliPskc, BatchKeepsAnotherWritersTokensAndRefusesAFileItCannotExtend)
     // (That the seeds are the keys': the README's examples.)
     for (const auto& [at, key] : {std::pair{0, 0}, std::pair{2, 1}})
         EXPECT_EQ(stored[at]["id"], summary["keys"][key]["tokens"][0]["serial"]);
+}
+
+// A server's strict import (strict_import.py: RFC 6030's mandatory
+// algorithms only, each token by its DeviceInfo/SerialNo, its hash by Suite)
+// takes every token of the interop files that batch (three tokens on a key),
+// program and `pskc convert` of a strong file write, with the key's seed,
+// digits, time step and hash: the key's OTP equals oathtool's from what was
+// imported. The strong file itself it refuses, and the strong file is not
+// extended as an interop one.
+TEST_F(CliPskc, InteropFilesImportIntoAStrictServerImportTokenByToken)
+{
+    const QString interop = dir.filePath("server.pskc"), strong = dir.filePath("strong.pskc"),
+                  converted = dir.filePath("converted.pskc");
+    const QStringList withPassword = {"--no-plaintext", "--pskc-password-file", password};
+    const ProcessRun batch =
+        cli(QStringList{"batch", "--keys", "1", "--tokens-per-key", "3", "--hash", "sha256",
+                        "--digits", "8", "--pskc", interop} +
+            withPassword);
+    ASSERT_EQ(batch.code, 0) << batch.err;
+    for (const QStringList& program :
+         {QStringList{"--type", "hotp", "--serial", "H9", "--pskc", interop},
+          QStringList{"--interval", "60", "--serial", "S1", "--pskc", strong, "--pskc-profile",
+                      "strong"}})
+        ASSERT_EQ(cli(QStringList{"program"} + program + withPassword).code, 0);
+    const ProcessRun mixed = cli(
+        QStringList{"program", "--serial", "S2", "--pskc", strong, "--pskc-profile", "interop"} +
+        withPassword);
+    EXPECT_EQ(mixed.code, 2);
+    EXPECT_TRUE(has(mixed.err, "not the interop profile asked for")) << mixed.err;
+    ASSERT_EQ(cli({"pskc", "convert", strong, "--out", converted, "--pskc-profile", "interop",
+                   "--pskc-password-file", password})
+                  .code,
+              0);
+    for (const auto& [file, profile] :
+         {std::pair{strong, "Profile: strong (AES-256-CBC, HMAC-SHA256, PBKDF2 with HMAC-SHA256"},
+          std::pair{converted, "Profile: interop (AES-128-CBC, HMAC-SHA1, PBKDF2 with HMAC-SHA1"}})
+        EXPECT_TRUE(
+            cli({"pskc", "show", file, "--pskc-password-file", password}).out.starts_with(profile));
+
+    const auto strict = [&](const QString& file) {
+        return cli({STRICT_IMPORT, file, "--password-file", password}, {}, "/usr/bin/python3");
+    };
+    EXPECT_TRUE(has(strict(strong).err, "a PBKDF2 PRF other than HMAC-SHA1"));
+    json imported = json::parse(strict(interop).out, nullptr, false);
+    ASSERT_TRUE(imported.is_array() && imported.size() == 4u) << strict(interop).err;
+    imported.push_back(json::parse(strict(converted).out, nullptr, false).at(0));
+    std::set<std::string> serials;
+    for (const json& token : imported) {
+        SCOPED_TRACE(token.dump());
+        const std::string serial = token["serial"];
+        serials.insert(serial);
+        const bool hotp = token["algorithm"] == "hotp";
+        const QStringList oathtool = {hotp ? "--hotp"
+                                           : "--totp=" + QString::fromStdString(token["hash"]),
+                                      "-d",
+                                      QString::number(token["digits"].get<int>()),
+                                      "-s",
+                                      QString::number(token.value("interval", 30)),
+                                      QString::fromStdString(token["secret"])};
+        // A TOTP step may end between the two.
+        const std::string before = cli(oathtool, {}, "/usr/bin/oathtool").out;
+        const std::string key = cli({"otp", QString::fromStdString(serial)}).out;
+        const std::string after = cli(oathtool, {}, "/usr/bin/oathtool").out;
+        EXPECT_TRUE(!key.empty() && (key == before || key == after)) << key << " " << before;
+        EXPECT_EQ(token["hash"], serial == "H9" || serial == "S1" ? "sha1" : "sha256");
+        EXPECT_EQ(token["digits"], serial == "H9" || serial == "S1" ? 6 : 8);
+        EXPECT_EQ(token.value("interval", 0), hotp ? 0 : serial == "S1" ? 60 : 30);
+    }
+    EXPECT_EQ(serials,
+              (std::set<std::string>{"VT2000000101", "VT2000000102", "VT2000000103", "H9", "S1"}));
 }
 
 } // namespace

@@ -98,7 +98,14 @@ TEST_F(NewTokenTest, SaveRefusesWhatTheKeyOrTheSeedFilesCannotTake)
         {{sn, "seedEdit=" + kSeed40 + "3132"}, "SHA-1 needs a seed of 40 hexadecimal digits."},
         {{sn, "sha256Radio", seed40}, "SHA-256 needs a seed of 64 hexadecimal digits."},
         {{sn, seed40, "userNameEdit=a\nb"},
-         "The user name must not contain a control character such as a line break."},
+         "The user name must not contain a control character such as a line break, nor an "
+         "invisible or direction-changing one."},
+        {{"serialEdit=VK1\u202E10", seed40},
+         "The serial number must not contain a control character such as a line break, nor an "
+         "invisible or direction-changing one."},
+        {{sn, seed40, "userNameEdit=ann\u200B"},
+         "The user name must not contain a control character such as a line break, nor an "
+         "invisible or direction-changing one."},
         {{sn, seed40},
          xml + " has no data/tokens element; it is left alone. Move it away, or repair it, and "
                "try again."},

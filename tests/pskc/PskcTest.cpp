@@ -1,5 +1,6 @@
 // PSKC containers checked against python3-pskc, oathtool and pskctool, which
-// no one here wrote: what one side encrypts the other reads back equal.
+// no one here wrote, and against the narrow import of strict_import.py: what
+// one side encrypts the other reads back equal.
 
 #include "cli/Terminal.h"
 #include "core/Codecs.h"
@@ -33,10 +34,25 @@ std::string run(const std::string& command)
     return status == 0 ? out : "exit " + std::to_string(status) + ": " + out;
 }
 
-nlohmann::json reference(const std::string& args)
+nlohmann::json reference(const std::string& args, const char* script = PSKC_REFERENCE)
 {
-    return nlohmann::json::parse(run("/usr/bin/python3 " PSKC_REFERENCE " " + args), nullptr,
-                                 false);
+    return nlohmann::json::parse(run(std::string("/usr/bin/python3 ") + script + " " + args),
+                                 nullptr, false);
+}
+
+// A key package as the strict import gives it.
+nlohmann::json as_imported(const KeyPackage& p)
+{
+    nlohmann::json token = {{"serial", p.keyId},
+                            {"algorithm", p.algorithm == OtpAlgorithm::Hotp ? "hotp" : "totp"},
+                            {"hash", suite_of(p.hash)},
+                            {"secret", to_hex_lower(p.secret.view())},
+                            {"digits", *p.digits}};
+    if (p.counter)
+        token["counter"] = *p.counter;
+    if (p.interval)
+        token["interval"] = *p.interval;
+    return token;
 }
 
 // A key package as the reference dumps it.
@@ -47,9 +63,9 @@ nlohmann::json as_dumped(const KeyPackage& p)
     // clang-format off
     return {{"id", p.keyId}, {"digits", *p.digits}, {"encoding", "DECIMAL"},
             {"algorithm", p.algorithm == OtpAlgorithm::Hotp ? kHotpAlgorithm : kTotpAlgorithm},
-            {"suite", p.hash == OtpHash::Sha256 ? nlohmann::json(kSha256Suite) : nullptr},
+            {"suite", suite_of(p.hash)},
             {"counter", orNull(p.counter)}, {"interval", orNull(p.interval)},
-            {"user", text(p.userId)}, {"serial", text(p.deviceSerial)},
+            {"user", text(p.userId)}, {"serial", p.keyId}, {"binding", text(p.deviceSerial)},
             {"manufacturer", p.manufacturer}, {"model", p.model},
             {"secret", to_hex_lower(p.secret.view())}};
     // clang-format on
@@ -95,27 +111,51 @@ protected:
     TempDir m_dir;
 };
 
-// Ours: two writers open a new file before either adds to it, and each add
-// reads what the other wrote, so no token is lost. Theirs: what python3-pskc
-// writes reads equal and stays readable to it when extended.
+// Ours, in each profile: two writers open a new file before either adds to
+// it, and each add reads what the other wrote, so no token is lost; the
+// second, opened without a profile, extends the file in its own. Theirs:
+// what python3-pskc writes reads equal and stays readable to it when
+// extended. An interop file is also what a strict server import takes.
 TEST_F(PskcTest, ContainersReadEqualInPythonPskcOathtoolAndPskctoolBothWays)
 {
     std::set<std::string> ivs;
     std::size_t values = 0;
     nlohmann::json theirTokens = {as_dumped(kPackages[1]), as_dumped(kPackages[2])};
-    theirTokens[1]["suite"] = "HMAC-SHA1"; // a SHA-1 token may name its suite too
+    theirTokens[1]["suite"] = "HMAC-SHA1"; // the reader takes the older Suite texts too
+    theirTokens[0]["suite"] = "HMAC-SHA256";
     spit(m_dir / "tokens.json", theirTokens.dump());
-    for (const std::string file : {"password", "key16", "key32"}) {
-        SCOPED_TRACE(file);
+    // clang-format off
+    const std::tuple<std::string, Profile, std::string> cases[] = {
+        {"password", Profile::Interop,
+         "AES-128-CBC, HMAC-SHA1, PBKDF2 with HMAC-SHA1, 100000 iterations, 16-byte salt"},
+        {"password", Profile::Strong,
+         "AES-256-CBC, HMAC-SHA256, PBKDF2 with HMAC-SHA256, 100000 iterations, 16-byte salt"},
+        {"key16", Profile::Interop, "AES-128-CBC, HMAC-SHA1, a pre-shared key"},
+        {"key32", Profile::Strong, "AES-256-CBC, HMAC-SHA256, a pre-shared key"},
+    };
+    // clang-format on
+    for (const auto& [file, profile, algorithms] : cases) {
+        const std::string name = file + "-" + std::string(profile_name(profile));
+        SCOPED_TRACE(name);
         const auto [credential, option] = this->credential(file);
-        const fs::path ours = m_dir / (file + ".pskc");
-        auto first = ContainerUpdate::open(ours, credential);
+        const fs::path ours = m_dir / (name + ".pskc");
+        auto first = ContainerUpdate::open(ours, credential, {.profile = profile});
         auto second = ContainerUpdate::open(ours, credential);
         ASSERT_TRUE(first && second && first->add(kPackages[0]));
         EXPECT_EQ(fs::status(ours).permissions(), fs::perms::owner_read | fs::perms::owner_write);
         ASSERT_TRUE(second->add(kPackages[1]) && first->add(kPackages[2]));
         EXPECT_EQ(first->add(kPackages[2]).error().fault, Fault::Conflict);
-        EXPECT_EQ(ContainerUpdate::open(ours, credential)->container().packages(), kPackages);
+        const auto reopened = ContainerUpdate::open(ours, credential);
+        const Container& read = reopened->container();
+        EXPECT_EQ(read.packages(), kPackages);
+        EXPECT_EQ(read.profile(), profile);
+        EXPECT_EQ(read.algorithms(), algorithms);
+        const Profile other = profile == Profile::Interop ? Profile::Strong : Profile::Interop;
+        auto mixed =
+            ContainerUpdate::open(ours, credential, {.profile = other, .requireProfile = true});
+        EXPECT_NE(mixed->can_add("X").error().detail.find(
+                      "not the " + std::string(profile_name(other)) + " profile asked for"),
+                  std::string::npos);
         // Every encrypted value has an IV of its own, the same seed twice too.
         const std::string xml = slurp(ours);
         const std::regex cipherValue("<(\\w+:)?CipherValue>([^<]+)<");
@@ -125,16 +165,24 @@ TEST_F(PskcTest, ContainersReadEqualInPythonPskcOathtoolAndPskctoolBothWays)
 
         EXPECT_EQ(run("pskctool --validate " + ours.string()), "OK\n");
         const nlohmann::json keys = reference("dump " + ours.string() + option);
+        const nlohmann::json imported = reference(ours.string() + option, STRICT_IMPORT);
         ASSERT_TRUE(keys.is_array() && keys.size() == 3u) << keys;
+        // A strict import takes the mandatory algorithms only.
+        ASSERT_EQ(imported.is_array(), profile == Profile::Interop) << imported;
         for (std::size_t i = 0; i < 3; ++i) {
             EXPECT_EQ(keys[i], as_dumped(kPackages[i]));
-            spit(m_dir / "secret.hex", keys[i]["secret"].get<std::string>());
+            // From what a strict import took, where it takes the file.
+            const auto& secret = (profile == Profile::Interop ? imported : keys)[i]["secret"];
+            spit(m_dir / "secret.hex", secret.get<std::string>());
             EXPECT_EQ(
                 run("oathtool " + kOathtool[i][0] + " - < " + (m_dir / "secret.hex").string()),
                 kOathtool[i][1] + "\n");
+            if (profile == Profile::Interop) {
+                EXPECT_EQ(imported[i], as_imported(kPackages[i]));
+            }
         }
 
-        const fs::path theirs = m_dir / (file + "-theirs.pskc");
+        const fs::path theirs = m_dir / (name + "-theirs.pskc");
         ASSERT_EQ(run("/usr/bin/python3 " PSKC_REFERENCE " write " + theirs.string() + " " +
                       (m_dir / "tokens.json").string() + option),
                   "");
@@ -147,69 +195,87 @@ TEST_F(PskcTest, ContainersReadEqualInPythonPskcOathtoolAndPskctoolBothWays)
         EXPECT_EQ(extended[2], as_dumped(kPackages[0]));
         EXPECT_EQ(extended[0]["secret"], kSeed32);
     }
-    EXPECT_EQ(values, 12u); // per container the MAC key and three secrets
+    EXPECT_EQ(values, 16u); // per container the MAC key and three secrets
     EXPECT_EQ(ivs.size(), values);
 }
 
 // Each case changes a container that holds two keys, or reads it with the
-// wrong key; the reader must refuse, naming the file, and leave it as it was.
-// (vnotp-cli's tests give a wrong password, a key for a password and a file
-// that is not XML.)
+// wrong key; the reader must refuse, naming the file, and leave it as it was,
+// in either profile. (vnotp-cli's tests give a wrong password, a key for a
+// password and a file that is not XML.)
 TEST_F(PskcTest, ChangedContainersAndWrongCredentialsAreRefusedAndNeverOverwritten)
 {
-    for (const std::string file : {"password", "key16"}) {
-        auto update = ContainerUpdate::open(m_dir / (file + ".pskc"), credential(file).first);
-        ASSERT_TRUE(update && update->add(kPackages[0]) && update->add(kPackages[1]));
-    }
-    const std::string xml = slurp(m_dir / "password.pskc"), keyed = slurp(m_dir / "key16.pskc");
-    // The offset just after the nth (from 0) occurrence of the tag.
-    const auto after = [&](std::string_view tag, int n) {
-        std::size_t at = 0;
-        for (int i = 0; i <= n; ++i)
-            at = xml.find(tag, at) + tag.size();
-        return at;
-    };
-    const auto replaced = [&](std::size_t at, std::size_t length, std::string_view by) {
-        return std::string(xml).replace(at, length, by);
-    };
-    const auto flipped = [&](std::size_t at) {
-        return replaced(at, 1, xml[at] == 'A' ? "B" : "A");
-    };
-    const std::size_t mac = after("<pskc:ValueMAC>", 1), macLength = xml.find('<', mac) - mac;
-    const auto macBytes = base64_decode(xml.substr(mac, macLength)).value();
-    const std::size_t from = xml.find("<pskc:EncryptedValue>");
-    const std::string plain =
-        replaced(from, xml.find("</pskc:ValueMAC>") + 16 - from,
-                 "<pskc:PlainValue>MTIzNDU2Nzg5MDEyMzQ1Njc4OTA=</pskc:PlainValue>");
-    const Credential password = credential("password").first;
-    Credential wrongKey = credential("key16").first;
-    std::get<PresharedKey>(wrongKey).key.data()[15] = 0;
-    const std::string changed = "the container has been changed: the MAC of the Secret of key "
-                                "VT2024061102 does not match";
-    // clang-format off
-    const std::vector<std::tuple<std::string, Credential, Fault, std::string>> cases = {
-        {flipped(after("<xenc:CipherValue>", 2)), password, Fault::Tampered, changed}, // 2nd secret
-        {flipped(mac), password, Fault::Tampered, changed},
-        {replaced(mac, macLength, base64_encode(std::span(macBytes).first(16))), password,
-         Fault::Tampered, changed}, // a MAC cut short
-        {flipped(after("<xenc:CipherValue>", 0) + 30), password, Fault::Tampered, // the MAC key
-         "the MACs of the Secret of key VT2024061101 and the Secret of key VT2024061102 do not"},
-        {plain, password, Fault::Unsupported, "key VT2024061101 holds its secret in clear text"},
-        {keyed, wrongKey, Fault::WrongKey, "the key is wrong"},
-        {keyed, credential("key32").first, Fault::WrongKey, "needs a 16-byte AES key"},
-    };
-    // clang-format on
-    const fs::path path = m_dir / "changed.pskc";
-    for (const auto& [content, credential, fault, message] : cases) {
-        SCOPED_TRACE(message);
-        spit(path, content);
-        const auto update = ContainerUpdate::open(path, credential);
-        ASSERT_FALSE(update);
-        EXPECT_EQ(update.error().fault, fault);
-        EXPECT_TRUE(update.error().detail.starts_with(path.string() + ": ") &&
-                    update.error().detail.find(message) != std::string::npos)
-            << update.error().detail;
-        EXPECT_EQ(slurp(path), content);
+    for (const Profile profile : {Profile::Interop, Profile::Strong}) {
+        SCOPED_TRACE(profile_name(profile));
+        for (const std::string file : {"password", "key16"}) {
+            const fs::path path = m_dir / (file + std::string(profile_name(profile)) + ".pskc");
+            auto update = ContainerUpdate::open(path, credential(file).first, {.profile = profile});
+            ASSERT_TRUE(update && update->add(kPackages[0]) && update->add(kPackages[1]));
+        }
+        const std::string xml = slurp(m_dir /
+                                      ("password" + std::string(profile_name(profile)) + ".pskc")),
+                          keyed = slurp(m_dir /
+                                        ("key16" + std::string(profile_name(profile)) + ".pskc"));
+        // The offset just after the nth (from 0) occurrence of the tag.
+        const auto after = [&](std::string_view tag, int n) {
+            std::size_t at = 0;
+            for (int i = 0; i <= n; ++i)
+                at = xml.find(tag, at) + tag.size();
+            return at;
+        };
+        const auto replaced = [&](std::size_t at, std::size_t length, std::string_view by) {
+            return std::string(xml).replace(at, length, by);
+        };
+        const auto everywhere = [&](const std::string& from, const std::string& to) {
+            return std::regex_replace(xml, std::regex(from), to);
+        };
+        const auto flipped = [&](std::size_t at) {
+            return replaced(at, 1, xml[at] == 'A' ? "B" : "A");
+        };
+        const std::size_t mac = after("<pskc:ValueMAC>", 1), macLength = xml.find('<', mac) - mac;
+        const auto macBytes = base64_decode(xml.substr(mac, macLength)).value();
+        const std::size_t from = xml.find("<pskc:EncryptedValue>");
+        const std::string plain =
+            replaced(from, xml.find("</pskc:ValueMAC>") + 16 - from,
+                     "<pskc:PlainValue>MTIzNDU2Nzg5MDEyMzQ1Njc4OTA=</pskc:PlainValue>");
+        const bool interop = profile == Profile::Interop;
+        const Credential password = credential("password").first;
+        Credential wrongKey = credential("key16").first;
+        std::get<PresharedKey>(wrongKey).key.data()[15] = 0;
+        const std::string changed = "the container has been changed: the MAC of the Secret of "
+                                    "key VT2024061102 does not match";
+        // clang-format off
+        const std::vector<std::tuple<std::string, Credential, Fault, std::string>> cases = {
+            {flipped(after("<xenc:CipherValue>", 2)), password, Fault::Tampered, changed}, // 2nd secret
+            {flipped(mac), password, Fault::Tampered, changed},
+            {replaced(mac, macLength, base64_encode(std::span(macBytes).first(16))), password,
+             Fault::Tampered, changed}, // a MAC cut short
+            {flipped(after("<xenc:CipherValue>", 0) + 24), password, Fault::Tampered, // the MAC key
+             "the MACs of the Secret of key VT2024061101 and the Secret of key VT2024061102 do not"},
+            {plain, password, Fault::Unsupported, "key VT2024061101 holds its secret in clear text"},
+            {everywhere(interop ? "#hmac-sha1" : "#hmac-sha256", interop ? "#hmac-sha256" : "#hmac-sha1"),
+             password, Fault::WrongPassword, "the password is wrong"}, // the MAC algorithm swapped
+            {everywhere(interop ? "#aes128-cbc" : "#aes256-cbc", interop ? "#aes256-cbc" : "#aes128-cbc"),
+             password, Fault::NotPskc, "does not fit the cipher"},
+            {everywhere("IterationCount>100000<", "IterationCount>99999<"), password,
+             Fault::WrongPassword, "the password is wrong"},
+            {keyed, wrongKey, Fault::WrongKey, "the key is wrong"},
+            {keyed, credential("key32").first, Fault::WrongKey, "needs a 16-byte AES key"},
+        };
+        // clang-format on
+        const fs::path path = m_dir / "changed.pskc";
+        for (const auto& [content, credential, fault, message] : cases) {
+            SCOPED_TRACE(message);
+            ASSERT_NE(content, xml);
+            spit(path, content);
+            const auto update = ContainerUpdate::open(path, credential);
+            ASSERT_FALSE(update);
+            EXPECT_EQ(update.error().fault, fault);
+            EXPECT_TRUE(update.error().detail.starts_with(path.string() + ": ") &&
+                        update.error().detail.find(message) != std::string::npos)
+                << update.error().detail;
+            EXPECT_EQ(slurp(path), content);
+        }
     }
 }
 

@@ -15,7 +15,8 @@ from pskc.exceptions import PSKCError
 
 FIELDS = dict(id='id', algorithm='algorithm', suite='algorithm_suite', digits='response_length',
               encoding='response_encoding', counter='counter', interval='time_interval',
-              user='key_userid', manufacturer='manufacturer', model='model', serial='serial')
+              user='key_userid', manufacturer='manufacturer', model='model', serial='serial',
+              binding='device_binding')
 
 
 def credential(args):

@@ -1,4 +1,4 @@
-#include "cli/PrintableText.h"
+#include "core/PrintableText.h"
 
 #include <fmt/format.h>
 
