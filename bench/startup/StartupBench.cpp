@@ -4,6 +4,13 @@
 // program, so the figures include loading the program and its libraries; the
 // child reports on a pipe when it is ready and the parent stops the clock.
 //
+// Two baselines: a bare dialog (a QDialog made native and shown, nothing in
+// it), and the same dialog showing one line of text in a label. The second
+// is the fairer one for a window that must show text: the first never loads
+// the fonts (the font configuration is read only when text is measured),
+// which alone is a good part of the tool's start-up. The three children run
+// interleaved, in a rotating order, and each figure is the median.
+//
 // Run from build/bin (the tool's device library sits there). Without a display
 // the children use Qt's offscreen platform.
 
@@ -12,7 +19,9 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QLabel>
 #include <QTemporaryDir>
+#include <QVBoxLayout>
 
 #include <spawn.h>
 #include <sys/wait.h>
@@ -33,7 +42,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kTokens = 20;
-constexpr int kRuns = 7;
+constexpr int kRuns = 15;
 constexpr char kReady[] = "ready\n";
 
 void reportReady()
@@ -64,6 +73,18 @@ int runBareChild(int argc, char* argv[])
 {
     QApplication application(argc, argv);
     QDialog dialog;
+    dialog.winId();
+    dialog.show();
+    reportReady();
+    return 0;
+}
+
+int runTextChild(int argc, char* argv[])
+{
+    QApplication application(argc, argv);
+    QDialog dialog;
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(new QLabel(QStringLiteral("Found a device."), &dialog));
     dialog.winId();
     dialog.show();
     reportReady();
@@ -146,11 +167,17 @@ int main(int argc, char* argv[])
         return runToolChild(argc, argv);
     if (argc > 1 && std::strcmp(argv[1], "--child-bare") == 0)
         return runBareChild(argc, argv);
+    if (argc > 1 && std::strcmp(argv[1], "--child-text") == 0)
+        return runTextChild(argc, argv);
 
+    // "--prepare DIR" only fills DIR with the key, so that a profiler can run
+    // one child on its own: VN_KEY_DIR=DIR bench_startup --child-tool.
+    const bool prepareOnly = argc > 2 && std::strcmp(argv[1], "--prepare") == 0;
     QTemporaryDir keys;
     if (!keys.isValid())
         return 1;
-    const QByteArray keyDir = (keys.path() + QStringLiteral("/keys")).toLocal8Bit();
+    const QByteArray keyDir =
+        prepareOnly ? QByteArray(argv[2]) : (keys.path() + QStringLiteral("/keys")).toLocal8Bit();
     ::setenv("VN_KEY_DIR", keyDir.constData(), 1);
     if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr)
         ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
@@ -160,27 +187,35 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "the virtual key could not be prepared\n");
         return 1;
     }
+    if (prepareOnly)
+        return 0;
 
     // /proc/self/exe, so that the children are this very program wherever
     // it was started from.
-    std::vector<double> tool, bare;
-    for (int run = 0; run < kRuns; ++run) {
-        const double t = timeChild("/proc/self/exe", "--child-tool");
-        const double b = timeChild("/proc/self/exe", "--child-bare");
-        if (t < 0 || b < 0) {
-            std::fprintf(stderr, "a child process failed\n");
-            return 1;
+    const char* const modes[] = {"--child-tool", "--child-bare", "--child-text"};
+    std::vector<double> times[3];
+    for (int run = 0; run < kRuns; ++run)
+        for (int k = 0; k < 3; ++k) {
+            // Rotated, so that no child always follows the same one.
+            const int which = (run + k) % 3;
+            const double t = timeChild("/proc/self/exe", modes[which]);
+            if (t < 0) {
+                std::fprintf(stderr, "a child process failed\n");
+                return 1;
+            }
+            times[which].push_back(t);
         }
-        tool.push_back(t);
-        bare.push_back(b);
-    }
 
     const char* platform = std::getenv("QT_QPA_PLATFORM");
-    const double toolMs = median(tool) * 1000.0;
-    const double bareMs = median(bare) * 1000.0;
-    std::printf("Platform: %s; median of %d runs\n", platform ? platform : "default", kRuns);
+    const double toolMs = median(times[0]) * 1000.0;
+    const double bareMs = median(times[1]) * 1000.0;
+    const double textMs = median(times[2]) * 1000.0;
+    std::printf("Platform: %s; median of %d interleaved runs\n", platform ? platform : "default",
+                kRuns);
     std::printf("Process start to the first token list (%d tokens): %8.1f ms\n", kTokens, toolMs);
     std::printf("Process start to a bare Qt dialog:                 %8.1f ms\n", bareMs);
+    std::printf("Process start to a dialog with one line of text:   %8.1f ms\n", textMs);
     std::printf("Ratio tool / bare dialog:                          %8.2f\n", toolMs / bareMs);
+    std::printf("Ratio tool / dialog with a line of text:           %8.2f\n", toolMs / textMs);
     return 0;
 }

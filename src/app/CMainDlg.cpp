@@ -48,10 +48,12 @@ CMainDlg::CMainDlg(DeviceApi& device, Options options)
                    Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
     setModal(false);
     m_state.records = loadSeedRecordsChoice();
-    createControls();
+    // Measured once: each measurement lays out a line of text in the font.
+    const DialogUnits du(font());
+    createControls(du);
     // The arrangement of the template at its size; the list and the Messages
     // panel take whatever the user gives the window beyond it.
-    resize(DialogUnits(font()).size(501, 344).expandedTo(minimumSizeHint()));
+    resize(du.size(501, 344).expandedTo(minimumSizeHint()));
     connect(&m_worker, &DeviceWorker::busyChanged, this, &CMainDlg::showBusy);
 }
 
@@ -64,9 +66,9 @@ CMainDlg::~CMainDlg()
 // which is also the order Tab walks through them, then laid out as the
 // template arranges them: the list, the status line and the Messages panel
 // on the left, the buttons in two columns on the right.
-void CMainDlg::createControls()
+void CMainDlg::createControls(const DialogUnits& du)
 {
-    const DialogUnits du(font());
+    m_buttonSize = du.size(55, 14);
 
     auto* about =
         addButton(ControlId::About, QStringLiteral("&About"), true, &CMainDlg::OnAppAbout);
@@ -198,9 +200,8 @@ void CMainDlg::createControls()
 QPushButton* CMainDlg::addButton(int id, const QString& caption, bool enabled,
                                  void (CMainDlg::*handler)())
 {
-    const DialogUnits du(font());
     auto* button = new QPushButton(caption, this);
-    button->setMinimumSize(du.size(55, 14));
+    button->setMinimumSize(m_buttonSize);
     // No push button is the default: Enter goes to the focused button, or
     // else becomes command 1.
     button->setAutoDefault(false);

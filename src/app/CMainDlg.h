@@ -8,8 +8,10 @@
 #include "app/DeviceWorker.h"
 #include "app/KeyDiscovery.h"
 #include "app/MainWindowPort.h"
+#include "ui/DialogUnits.h"
 
 #include <QDialog>
+#include <QSize>
 
 #include <deque>
 #include <map>
@@ -102,7 +104,7 @@ private:
         CMainDlg& m_window;
     };
 
-    void createControls();
+    void createControls(const DialogUnits& du);
     QPushButton* addButton(int id, const QString& caption, bool enabled,
                            void (CMainDlg::*handler)());
     void queuePlugEvent(bool arrived);
@@ -131,6 +133,7 @@ private:
     Options m_options;
     WindowState m_state;
     bool m_destroyed = false;
+    QSize m_buttonSize; // every push button's least size, in the font's units
     int m_operations = 0;
     int m_pendingClose = 0;         // the exit code asked for during a command
     std::deque<bool> m_plugEvents;  // true: a key arrived, false: one was pulled

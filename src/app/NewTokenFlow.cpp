@@ -6,9 +6,7 @@
 #include "programming/CNewTokenDlg.h"
 #include "programming/SerialProposal.h"
 #include "pskc/Credentials.h"
-#include "records/OathUsersRecorder.h"
-#include "records/PskcRecorder.h"
-#include "records/SeedFileRecorder.h"
+#include "records/Destinations.h"
 #include "records/SeedFolder.h"
 #include "ui/AnsiText.h"
 
@@ -29,72 +27,56 @@ QString shown(const std::filesystem::path& path)
     return QDir::toNativeSeparators(QString::fromStdString(path.string()));
 }
 
-// The recorders of the window's choice, opened before the dialog so that a
-// PSKC file that cannot be extended stops New Token before anything else.
-class ChosenRecorders
+// The key file's key, or the password asked once per run.
+OpResult<pskc::Credential> pskcCredential(MainWindowPort& window)
 {
-public:
-    // The reason in the status line when a PSKC file cannot be opened.
-    OpResult<void> open(MainWindowPort& window)
-    {
-        WindowState& state = window.state();
-        const SeedRecordsChoice& choice = state.records;
-        if (choice.seedFiles) {
-            m_seedFiles.emplace(state.seedFolder.empty() ? default_seed_folder()
-                                                         : state.seedFolder);
-            m_all.push_back(&*m_seedFiles);
-        }
-        if (!choice.pskcFile.isEmpty()) {
-            auto credential = pskcCredential(window);
-            if (!credential)
-                return std::unexpected(credential.error());
-            pskc::ContainerSettings settings;
-            settings.profile = choice.pskcProfile;
-            auto pskc = PskcRecorder::open(pathOf(choice.pskcFile), *credential, settings);
-            if (!pskc) {
-                // Asked again next time: it may have been mistyped.
-                if (pskc.error().fault == Fault::WrongPassword ||
-                    pskc.error().fault == Fault::WrongProtection)
-                    state.pskcPassword.reset();
-                return std::unexpected(pskc.error());
-            }
-            m_pskc.emplace(std::move(*pskc));
-            m_all.push_back(&*m_pskc);
-        }
-        if (!choice.oathUsersFile.isEmpty()) {
-            m_oathUsers.emplace(pathOf(choice.oathUsersFile), choice.oathUsersReplace);
-            m_all.push_back(&*m_oathUsers);
-        }
-        return {};
-    }
-
-    std::span<Recorder* const> all() const { return m_all; }
-
-private:
-    // The key file's key, or the password asked once per run.
-    static OpResult<pskc::Credential> pskcCredential(MainWindowPort& window)
-    {
-        WindowState& state = window.state();
-        const SeedRecordsChoice& choice = state.records;
-        if (!choice.pskcKeyFile.isEmpty())
-            return pskc::read_key_file(pathOf(choice.pskcKeyFile));
-        if (state.pskcPassword && state.pskcPasswordFile == choice.pskcFile)
-            return *state.pskcPassword;
-        PskcPasswordDlg dialog(choice.pskcFile, !QFileInfo::exists(choice.pskcFile),
-                               window.dialogParent());
-        if (dialog.exec() != QDialog::Accepted)
-            return fail(Fault::Cancelled,
-                        "No password was entered for " + choice.pskcFile.toStdString() + ".");
-        state.pskcPassword = dialog.password();
-        state.pskcPasswordFile = choice.pskcFile;
+    WindowState& state = window.state();
+    const SeedRecordsChoice& choice = state.records;
+    if (!choice.pskcKeyFile.isEmpty())
+        return pskc::read_key_file(pathOf(choice.pskcKeyFile));
+    if (state.pskcPassword && state.pskcPasswordFile == choice.pskcFile)
         return *state.pskcPassword;
-    }
+    PskcPasswordDlg dialog(choice.pskcFile, !QFileInfo::exists(choice.pskcFile),
+                           window.dialogParent());
+    if (dialog.exec() != QDialog::Accepted)
+        return fail(Fault::Cancelled,
+                    "No password was entered for " + choice.pskcFile.toStdString() + ".");
+    state.pskcPassword = dialog.password();
+    state.pskcPasswordFile = choice.pskcFile;
+    return *state.pskcPassword;
+}
 
-    std::optional<SeedFileRecorder> m_seedFiles;
-    std::optional<PskcRecorder> m_pskc;
-    std::optional<OathUsersRecorder> m_oathUsers;
-    std::vector<Recorder*> m_all;
-};
+// The recorders of the window's choice, opened before the dialog so that a
+// PSKC file that cannot be extended stops New Token before anything else
+// (the reason goes to the status line). The folders are opened at Save,
+// where the dialog reports them.
+OpResult<std::unique_ptr<Recorders>> openChosenRecorders(MainWindowPort& window)
+{
+    WindowState& state = window.state();
+    const SeedRecordsChoice& choice = state.records;
+    Destinations destinations;
+    if (choice.seedFiles)
+        destinations.seedFolder =
+            state.seedFolder.empty() ? default_seed_folder() : state.seedFolder;
+    if (!choice.pskcFile.isEmpty()) {
+        auto credential = pskcCredential(window);
+        if (!credential)
+            return std::unexpected(credential.error());
+        pskc::ContainerSettings settings;
+        settings.profile = choice.pskcProfile;
+        destinations.pskc =
+            PskcDestination{pathOf(choice.pskcFile), std::move(*credential), settings};
+    }
+    if (!choice.oathUsersFile.isEmpty())
+        destinations.oathUsers =
+            OathUsersDestination{pathOf(choice.oathUsersFile), choice.oathUsersReplace};
+    auto recorders = open_recorders(destinations);
+    // Asked again next time: it may have been mistyped.
+    if (!recorders && (recorders.error().fault == Fault::WrongPassword ||
+                       recorders.error().fault == Fault::WrongProtection))
+        state.pskcPassword.reset();
+    return recorders;
+}
 
 // The Messages-panel lines of a programmed token: success, SN and SEED as the
 // edits showed them, then one line per record that could not be written (the
@@ -130,14 +112,14 @@ void OnNewToken(MainWindowPort& window)
     }
     state.cachedPin = QString::fromStdString(*access);
 
-    ChosenRecorders recorders;
-    if (auto opened = recorders.open(window); !opened) {
-        window.setStatusText(QString::fromStdString(opened.error().detail));
+    auto recorders = openChosenRecorders(window);
+    if (!recorders) {
+        window.setStatusText(QString::fromStdString(recorders.error().detail));
         return;
     }
     const std::string serial = next_serial_number(state.listedSerials, state.keySerialNumber);
-    CNewTokenDlg dialog(window.device(), state.keySerialNumber, *access, serial, recorders.all(),
-                        window.dialogParent());
+    CNewTokenDlg dialog(window.device(), state.keySerialNumber, *access, serial,
+                        (*recorders)->all(), window.dialogParent());
     dialog.exec();
 
     if (dialog.saveResult() == kProgrammingFailed)

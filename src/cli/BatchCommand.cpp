@@ -3,11 +3,11 @@
 #include "cli/Commands.h"
 #include "cli/ExitCode.h"
 #include "cli/PinSetup.h"
-#include "cli/Recorders.h"
 #include "cli/UsersFile.h"
-#include "pin/PinComplexity.h"
-#include "records/OathUsersFile.h"
 #include "core/PrintableText.h"
+#include "pin/PinComplexity.h"
+#include "records/Destinations.h"
+#include "records/OathUsersFile.h"
 
 #include <fmt/format.h>
 
@@ -193,7 +193,7 @@ void run_batch_command(CliContext& context, BatchOptions& options)
         context.fail(pin.error());
         return;
     }
-    auto recorders = Recorders::open(settings.token);
+    auto recorders = open_recorders_of(settings.token);
     if (!recorders) {
         context.fail(recorders.error());
         return;

@@ -6,7 +6,8 @@
 // server importing them takes one token for another: proposals skip these,
 // and one given by hand is refused with the file that holds it.
 
-#include "cli/Recorders.h"
+#include "cli/TokenOptions.h"
+#include "records/Destinations.h"
 
 #include <map>
 #include <string>

@@ -4,11 +4,11 @@
 #include "cli/ExitCode.h"
 #include "cli/HeldSerials.h"
 #include "cli/PrintableText.h"
-#include "cli/Recorders.h"
 #include "cli/SecretInput.h"
 #include "cli/TokenOptions.h"
 #include "core/Codecs.h"
 #include "pskc/PskcFile.h"
+#include "records/Destinations.h"
 #include "records/FolderLock.h"
 
 namespace {
@@ -118,7 +118,7 @@ void run_program(CliContext& context, ProgramOptions options)
         seedText = std::move(*text);
     }
 
-    auto recorders = Recorders::open(options.token);
+    auto recorders = open_recorders_of(options.token);
     if (!recorders) {
         context.fail(recorders.error());
         return;

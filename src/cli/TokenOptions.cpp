@@ -81,6 +81,14 @@ std::optional<std::string> token_options_problem(const TokenOptions& options)
     return std::nullopt;
 }
 
+namespace {
+
+// What the CLI offers when the CSV seed file cannot hold a name.
+constexpr const char* kCsvWayOut = "With --pskc FILE --no-plaintext the token goes to the "
+                                   "encrypted PSKC file only, which can hold it.";
+
+} // namespace
+
 OpResult<void> check_token_texts(const TokenOptions& options, const std::string& serial,
                                  const std::string& user)
 {
@@ -93,9 +101,7 @@ OpResult<void> check_token_texts(const TokenOptions& options, const std::string&
     texts.serial = serial;
     texts.user = user;
     if (auto csv = check_csv_fields(texts); !csv)
-        return fail(Fault::Refused, csv.error().detail +
-                                        " With --pskc FILE --no-plaintext the token goes to the "
-                                        "encrypted PSKC file only, which can hold it.");
+        return fail(Fault::Refused, csv.error().detail + " " + kCsvWayOut);
     return {};
 }
 
@@ -113,6 +119,28 @@ std::string verification_line(const ProgrammedToken& programmed)
 std::filesystem::path seed_directory(const TokenOptions& options)
 {
     return options.outDir.empty() ? default_seed_folder() : std::filesystem::path(options.outDir);
+}
+
+OpResult<std::unique_ptr<Recorders>> open_recorders_of(const TokenOptions& options)
+{
+    Destinations destinations{.seedFolder = std::nullopt,
+                              .csvWayOut = kCsvWayOut,
+                              .pskc = std::nullopt,
+                              .oathUsers = std::nullopt,
+                              .openFoldersNow = true};
+    if (!options.noPlaintext)
+        destinations.seedFolder = seed_directory(options);
+    if (!options.pskcFile.empty()) {
+        auto credential = read_pskc_credential(options.pskcCredential, options.pskcFile);
+        if (!credential)
+            return std::unexpected(credential.error());
+        destinations.pskc = PskcDestination{options.pskcFile, std::move(*credential),
+                                            pskc_settings(options.pskcCredential)};
+    }
+    if (!options.oathUsersFile.empty())
+        destinations.oathUsers =
+            OathUsersDestination{options.oathUsersFile, options.oathUsersReplace};
+    return open_recorders(destinations);
 }
 
 namespace {
@@ -140,8 +168,8 @@ OpResult<ProgrammedToken> program_input(CliContext& context, KeySession& key,
                                         const Password& access, const NewTokenInput& input,
                                         std::span<Recorder* const> recorders)
 {
-    if (auto texts = check_token_texts(options, input.serial, options.user); !texts)
-        return std::unexpected(texts.error());
+    // The user name is checked with the rest of the token, and what the CSV
+    // seed file cannot hold by its recorder (with kCsvWayOut), once each.
     auto token = check_new_token(input);
     if (!token)
         return std::unexpected(token.error());

@@ -8,6 +8,7 @@
 #include "cli/CliContext.h"
 #include "cli/PskcOptions.h"
 #include "programming/ProgramToken.h"
+#include "records/Destinations.h"
 
 #include <CLI/CLI.hpp>
 
@@ -44,8 +45,9 @@ OtpHash hash_of(const TokenOptions& options);
 std::optional<std::string> token_options_problem(const TokenOptions& options);
 
 // What the records chosen cannot hold in a serial number or user name,
-// refused before any key is touched: a comma or a leading = where a CSV
-// file is written, with the way out (--no-plaintext).
+// refused before any key is touched (a batch checks its users so): a bad
+// user name, a comma or a leading = where a CSV file is written, with the way
+// out (--no-plaintext). Programming a token checks the same itself.
 OpResult<void> check_token_texts(const TokenOptions& options, const std::string& serial,
                                  const std::string& user);
 
@@ -54,6 +56,11 @@ OpResult<void> check_token_texts(const TokenOptions& options, const std::string&
 std::string verification_line(const ProgrammedToken& programmed);
 
 std::filesystem::path seed_directory(const TokenOptions& options);
+
+// The recorders the options choose: the seed files unless --no-plaintext,
+// --pskc (its password or key read now) and --oath-users, each folder checked
+// before a key is looked for.
+OpResult<std::unique_ptr<Recorders>> open_recorders_of(const TokenOptions& options);
 
 // Programs one token with the given serial number and seed text on the key
 // `keySerial`. A token the key took but that could not be recorded is

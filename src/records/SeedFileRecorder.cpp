@@ -49,7 +49,10 @@ bool SeedFileRecorder::FileIdentity::operator==(const FileIdentity& other) const
            modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
 }
 
-SeedFileRecorder::SeedFileRecorder(std::filesystem::path folder) : m_folder(std::move(folder)) {}
+SeedFileRecorder::SeedFileRecorder(std::filesystem::path folder, std::string csvWayOut)
+    : m_folder(std::move(folder)), m_csvWayOut(std::move(csvWayOut))
+{
+}
 
 OpResult<std::vector<const OpenFolder*>> SeedFileRecorder::open_folders()
 {
@@ -102,7 +105,9 @@ OpResult<void> SeedFileRecorder::check(const TokenDescription& token)
     if (auto folder = open_folders(); !folder)
         return std::unexpected(folder.error());
     if (auto fields = check_csv_fields(token); !fields)
-        return fields;
+        return m_csvWayOut.empty()
+                   ? fields
+                   : fail(Fault::Refused, fields.error().detail + " " + m_csvWayOut);
     const FileAt xmlFile = xml_file(token.algorithm);
     const std::filesystem::path& xml = xmlFile.shown;
     if (auto csv =

@@ -22,7 +22,9 @@
 class SeedFileRecorder final : public Recorder
 {
 public:
-    explicit SeedFileRecorder(std::filesystem::path folder);
+    // `csvWayOut`, when given, follows a refusal of a serial number or user
+    // name the CSV file cannot hold: the front end's way to record it anyway.
+    explicit SeedFileRecorder(std::filesystem::path folder, std::string csvWayOut = {});
 
     const std::filesystem::path& folder() const { return m_folder; }
 
@@ -58,6 +60,7 @@ private:
     FileAt xml_file(OtpAlgorithm algorithm) const;
 
     std::filesystem::path m_folder;
+    std::string m_csvWayOut;
     std::optional<OpenFolder> m_open;
     std::array<Cached, 2> m_cache; // by algorithm
 };

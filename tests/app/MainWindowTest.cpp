@@ -28,6 +28,7 @@
 #include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -157,6 +158,16 @@ private slots:
             w->show();
             QCOMPARE(unnamedControls(w), QStringList());
         }
+        // The icon is read only once something draws it; drawn, it is the file's image.
+        const auto argb = [](const QIcon& icon) {
+            return icon.pixmap(128, 128).toImage().convertToFormat(
+                QImage::Format_ARGB32_Premultiplied);
+        };
+        const QImage file =
+            QImage(":/icon128.png").convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        QVERIFY(!file.isNull());
+        for (QWidget* w : std::initializer_list<QWidget*>{window.get(), &about, &setEnter})
+            QCOMPARE(argb(w->windowIcon()), file);
         // A Save pressed by mistake would program this seed.
         newToken.findChild<QLineEdit*>("seedEdit")
             ->setText("3132333435363738393031323334353637383930");

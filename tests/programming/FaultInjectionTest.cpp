@@ -4,10 +4,9 @@
 // goes to is as it was or complete, and each one that is not is reported.
 
 #include "programming/ProgramToken.h"
-#include "records/PskcRecorder.h"
+#include "records/Destinations.h"
 #include "records/RecordsTestSupport.h"
 #include "records/SeedFileReader.h"
-#include "records/SeedFileRecorder.h"
 #include "support/FileSizeLimit.h"
 #include "support/VirtualKeyDevice.h"
 
@@ -49,11 +48,12 @@ std::map<std::string, std::string> files(const TempDir& dir, const VirtualKeyDev
 OpResult<std::set<std::string>> programInto(VirtualKeyDevice& device, const TempDir& dir,
                                             const std::string& serial, std::string user = kUser)
 {
-    SeedFileRecorder seedFiles(dir.path);
-    auto container = PskcRecorder::open(dir / "tokens.pskc", kContainerKey);
-    if (!container)
-        return std::unexpected(container.error());
-    Recorder* const recorders[] = {&seedFiles, &*container};
+    Destinations destinations;
+    destinations.seedFolder = dir.path;
+    destinations.pskc = PskcDestination{dir / "tokens.pskc", kContainerKey, {}};
+    const auto recorders = open_recorders(destinations);
+    if (!recorders)
+        return std::unexpected(recorders.error());
     KeySession key(device);
     const auto programmed = program_token(
         key,
@@ -62,7 +62,7 @@ OpResult<std::set<std::string>> programInto(VirtualKeyDevice& device, const Temp
          .access = {},
          .appendEnter = false,
          .lockPatience = std::chrono::milliseconds(200)},
-        recorders);
+        (*recorders)->all());
     if (!programmed)
         return std::unexpected(programmed.error());
     std::set<std::string> unrecorded;

@@ -106,6 +106,10 @@ TEST_F(NewTokenTest, SaveRefusesWhatTheKeyOrTheSeedFilesCannotTake)
         {{sn, seed40, "userNameEdit=ann\u200B"},
          "The user name must not contain a control character such as a line break, nor an "
          "invisible or direction-changing one."},
+        // Without the command line's way out, which names its options.
+        {{sn, seed40, "userNameEdit=Doe, Jane"},
+         "The user name must not contain a comma or a double quote: the CSV seed file cannot "
+         "hold them."},
         {{sn, seed40},
          xml + " has no data/tokens element; it is left alone. Move it away, or repair it, and "
                "try again."},
