@@ -24,18 +24,27 @@ std::size_t distance(std::string_view a, std::string_view b)
     return row[b.size()];
 }
 
-std::string nearest(std::string_view word, const std::vector<std::string>& names)
+// The name closest to `word`, when one is close enough to be what was meant:
+// a suggestion as far off as any other name misleads more than it helps.
+std::optional<std::string> nearest(std::string_view word, const std::vector<std::string>& names)
 {
-    std::string best;
+    std::optional<std::string> best;
     std::size_t bestDistance = 0;
     for (const std::string& name : names) {
         const std::size_t d = distance(word, name);
-        if (best.empty() || d < bestDistance) {
+        if (!best || d < bestDistance) {
             best = name;
             bestDistance = d;
         }
     }
+    if (best && bestDistance > std::max<std::size_t>(2, word.size() / 3))
+        return std::nullopt;
     return best;
+}
+
+std::string did_you_mean(std::string text, const std::optional<std::string>& name)
+{
+    return name ? text + "; did you mean '" + *name + "'?" : text;
 }
 
 std::vector<std::string> command_names(const CLI::App& app)
@@ -65,13 +74,30 @@ bool taken_below(const CLI::App* app, const std::string& name)
     return false;
 }
 
+void add_option_names(const CLI::App* app, std::vector<std::string>& names)
+{
+    for (const CLI::Option* option : app->get_options())
+        for (const std::string& name : option->get_lnames())
+            names.push_back("--" + name);
+}
+
+// The options of `app` and of the commands around it, then those of the
+// commands below it: a mistyped command option given before its command is
+// still recognised (and then refused as given too early, once corrected).
 std::vector<std::string> option_names(const CLI::App* app)
 {
     std::vector<std::string> names;
-    for (; app != nullptr; app = app->get_parent())
-        for (const CLI::Option* option : app->get_options())
-            for (const std::string& name : option->get_lnames())
-                names.push_back("--" + name);
+    for (const CLI::App* around = app; around != nullptr; around = around->get_parent())
+        add_option_names(around, names);
+    std::vector<const CLI::App*> below{app};
+    while (!below.empty()) {
+        const CLI::App* command = below.back();
+        below.pop_back();
+        for (const CLI::App* sub : command->get_subcommands([](const CLI::App*) { return true; })) {
+            add_option_names(sub, names);
+            below.push_back(sub);
+        }
+    }
     return names;
 }
 
@@ -90,8 +116,8 @@ std::optional<std::string> unknown_command(CLI::App& app, std::span<char* const>
             if (option == nullptr && taken_below(current, name))
                 return "'" + name + "' is an option of a command: give it after the command";
             if (option == nullptr && name.starts_with("--"))
-                return "unknown option '" + name + "'; did you mean '" +
-                       nearest(name, option_names(current)) + "'?";
+                return did_you_mean("unknown option '" + name + "'",
+                                    nearest(name, option_names(current)));
             // A short option, or several run together, is CLI11's to report.
             if (option == nullptr)
                 return std::nullopt;
@@ -108,8 +134,8 @@ std::optional<std::string> unknown_command(CLI::App& app, std::span<char* const>
             current = named.front();
             continue;
         }
-        return "unknown command '" + std::string(word) + "'; did you mean '" +
-               nearest(word, command_names(*current)) + "'?";
+        return did_you_mean("unknown command '" + std::string(word) + "'",
+                            nearest(word, command_names(*current)));
     }
     return std::nullopt;
 }

@@ -69,6 +69,8 @@ TEST_F(CliTest, EachFailureHasItsCodeAndARefusalTouchesNothing)
     // clang-format off
     std::vector<Case> cases = {
         {{}, {"list", "--jsn"}, {}, 2, "unknown option '--jsn'; did you mean '--json'?"},
+        {{}, {"--jsn", "list"}, {}, 2, "unknown option '--jsn'; did you mean '--json'?"},
+        {{}, {"list", "--frobnicate"}, {}, 2, "unknown option '--frobnicate' (see"},
         {{}, {"--json", "list"}, {}, 2, "'--json' is an option of a command: give it after the command"},
         {{}, {"--pin-stdin", "otp", "NOPE"}, "1234\n", 2, "The key holds no token SN=NOPE."},
         {{}, {"--pin-file", "x", "lst"}, {}, 2, "unknown command 'lst'; did you mean 'list'?"},
