@@ -215,7 +215,9 @@ OpResult<void> write_seed_csv(const FileAt& csv, const TokenDescription& token)
     }
     const WipedBytes bytes{(file->created ? seed_csv_header(token.algorithm) : std::string()) +
                            seed_csv_row(token)};
-    if (write_all(fd, bytes.bytes))
+    // The row reaches the disk before the token is reported recorded, as the
+    // XML file does: a crash right after must not lose it.
+    if (write_all(fd, bytes.bytes) && ::fsync(fd) == 0)
         return {};
 
     std::string reason = std::strerror(errno);
