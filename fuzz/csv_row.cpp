@@ -14,6 +14,11 @@
 #include <string_view>
 #include <vector>
 
+using namespace otp;
+using namespace otp::core;
+using namespace otp::records;
+using namespace otp::programming;
+
 namespace {
 
 // The row as the authentication server reads it: UTF-16LE, one line ending

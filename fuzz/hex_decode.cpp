@@ -8,6 +8,9 @@
 #include <string>
 #include <string_view>
 
+using namespace otp;
+using namespace otp::core;
+
 namespace {
 
 // The digits as the program's documentation names them, apart from its code.

@@ -6,6 +6,11 @@
 
 #include <string_view>
 
+using namespace otp;
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::pin;
+
 // Seven bytes of rule values (minLength, minNumeric, minLowercase,
 // minUppercase, minSpecial, maxSequential, maxRepeating), then the PIN.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

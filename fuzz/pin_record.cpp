@@ -9,6 +9,11 @@
 #include <cstring>
 #include <string_view>
 
+using namespace otp;
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::pin;
+
 namespace {
 
 // A key whose slot 1 holds the given serial field and that refuses anything

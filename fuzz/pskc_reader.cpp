@@ -12,6 +12,10 @@
 #include <string_view>
 #include <vector>
 
+using namespace otp;
+using namespace otp::core;
+using namespace otp::pskc;
+
 namespace {
 
 using namespace pskc;

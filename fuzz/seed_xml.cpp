@@ -15,6 +15,10 @@
 #include <string_view>
 #include <vector>
 
+using namespace otp;
+using namespace otp::core;
+using namespace otp::records;
+
 namespace {
 
 namespace fs = std::filesystem;

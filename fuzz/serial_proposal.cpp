@@ -10,6 +10,9 @@
 #include <string_view>
 #include <vector>
 
+using namespace otp;
+using namespace otp::programming;
+
 namespace {
 
 bool allDigits(std::string_view text, char lowest)

@@ -31,6 +31,15 @@
 #include <sstream>
 #include <vector>
 
+using namespace otp;
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::pskc;
+using namespace otp::records;
+using namespace otp::pin;
+using namespace otp::programming;
+using namespace otp::cli;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

@@ -17,6 +17,11 @@
 
 #include <unistd.h>
 
+using namespace otp;
+using namespace otp::core;
+using namespace otp::pskc;
+using namespace otp::records;
+
 namespace fs = std::filesystem;
 using namespace pskc;
 

@@ -23,6 +23,10 @@
 
 #include <unistd.h>
 
+using namespace otp;
+using namespace otp::core;
+using namespace otp::records;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

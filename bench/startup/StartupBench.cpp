@@ -35,6 +35,13 @@
 #include <string>
 #include <vector>
 
+using namespace otp;
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::pskc;
+using namespace otp::ui;
+using namespace otp::app;
+
 extern char** environ;
 
 namespace {

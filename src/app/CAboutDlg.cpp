@@ -12,6 +12,12 @@
 #include <QPushButton>
 #include <QShowEvent>
 
+using namespace otp::diag;
+using namespace otp::records;
+using namespace otp::ui;
+
+namespace otp::app {
+
 namespace {
 constexpr int kOk = 1;
 constexpr int kCancel = 2;
@@ -83,3 +89,5 @@ void CAboutDlg::reject()
 {
     done(kCancel);
 }
+
+} // namespace otp::app

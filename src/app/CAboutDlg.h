@@ -1,8 +1,9 @@
 #pragma once
 
 #include <QDialog>
-
 class QLabel;
+
+namespace otp::app {
 
 // The About box: the icon, the program's name and version, and OK. OK ends it
 // with 1, Escape and the close box with 2; nobody reads the result.
@@ -24,3 +25,5 @@ public slots:
 private:
     QLabel* m_text = nullptr;
 };
+
+} // namespace otp::app

@@ -26,6 +26,14 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::pskc;
+using namespace otp::records;
+using namespace otp::ui;
+
+namespace otp::app {
+
 namespace {
 
 constexpr int kColumnWidths[] = {180, 60, 60, 60, 60};
@@ -540,22 +548,22 @@ void CMainDlg::OnSeedRecords()
 
 void CMainDlg::OnNewToken()
 {
-    ::OnNewToken(*this);
+    app::OnNewToken(*this);
 }
 
 void CMainDlg::OnSetEnter()
 {
-    ::OnSetEnter(*this);
+    app::OnSetEnter(*this);
 }
 
 void CMainDlg::OnBnClickedPinPolicy()
 {
-    ::OnBnClickedPinPolicy(*this);
+    app::OnBnClickedPinPolicy(*this);
 }
 
 void CMainDlg::OnBnClickedUpdatePin()
 {
-    ::OnBnClickedUpdatePin(*this);
+    app::OnBnClickedUpdatePin(*this);
 }
 
 void CMainDlg::OnBnClickedRefresh()
@@ -565,12 +573,12 @@ void CMainDlg::OnBnClickedRefresh()
 
 void CMainDlg::OnBnClickedGetOTP()
 {
-    ::OnBnClickedGetOTP(*this);
+    app::OnBnClickedGetOTP(*this);
 }
 
 void CMainDlg::OnBnClickedRemovetoken()
 {
-    ::OnBnClickedRemovetoken(*this);
+    app::OnBnClickedRemovetoken(*this);
 }
 
 void CMainDlg::OnBnClickedClear()
@@ -580,20 +588,20 @@ void CMainDlg::OnBnClickedClear()
 
 void CMainDlg::OnBnClickedReset()
 {
-    ::OnBnClickedReset(*this);
+    app::OnBnClickedReset(*this);
 }
 
 void CMainDlg::RefreshTokenList()
 {
     BusyCursor busy;
-    ::RefreshTokenList(*this);
+    app::RefreshTokenList(*this);
 }
 
 void CMainDlg::change_pin_button_status()
 {
     BusyCursor busy;
-    ::change_pin_button_status(m_worker.api(),
-                               qobject_cast<QPushButton*>(control(ControlId::UpdatePin)));
+    app::change_pin_button_status(m_worker.api(),
+                                  qobject_cast<QPushButton*>(control(ControlId::UpdatePin)));
 }
 
 std::unique_ptr<QWidget> createMainWindow(DeviceApi& device)
@@ -603,3 +611,5 @@ std::unique_ptr<QWidget> createMainWindow(DeviceApi& device)
         return nullptr;
     return window;
 }
+
+} // namespace otp::app

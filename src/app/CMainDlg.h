@@ -17,12 +17,15 @@
 #include <map>
 #include <memory>
 #include <optional>
-
+namespace otp::device {
 class KeyDirWatcher;
+} // namespace otp::device
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 class QTreeWidget;
+
+namespace otp::app {
 
 class CMainDlg final : public QDialog, public MainWindowPort
 {
@@ -38,8 +41,8 @@ public:
         ArrivalWait arrivalWait = sleepOnThisThread;
     };
 
-    explicit CMainDlg(DeviceApi& device);
-    CMainDlg(DeviceApi& device, Options options);
+    explicit CMainDlg(device::DeviceApi& device);
+    CMainDlg(device::DeviceApi& device, Options options);
     ~CMainDlg() override;
 
     // Creates the native window and initialises it: registers for hot-plug,
@@ -54,7 +57,7 @@ public:
     void change_pin_button_status();
 
     // MainWindowPort
-    DeviceApi& device() override { return m_worker.api(); }
+    device::DeviceApi& device() override { return m_worker.api(); }
     WindowState& state() override { return m_state; }
     void appendMessage(const QString& text) override { AppendMessage(text); }
     void setStatusText(const QString& text) override { SetStatusText(text); }
@@ -104,7 +107,7 @@ private:
         CMainDlg& m_window;
     };
 
-    void createControls(const DialogUnits& du);
+    void createControls(const ui::DialogUnits& du);
     QPushButton* addButton(int id, const QString& caption, bool enabled,
                            void (CMainDlg::*handler)());
     void queuePlugEvent(bool arrived);
@@ -144,9 +147,11 @@ private:
     QTreeWidget* m_tokenList = nullptr;
     QPlainTextEdit* m_messages = nullptr;
     QLabel* m_statusLine = nullptr;
-    KeyDirWatcher* m_deviceNotification = nullptr;
+    device::KeyDirWatcher* m_deviceNotification = nullptr;
 };
 
 // The production main window over the linked device library, or null when it
 // could not be created.
-std::unique_ptr<QWidget> createMainWindow(DeviceApi& device);
+std::unique_ptr<QWidget> createMainWindow(device::DeviceApi& device);
+
+} // namespace otp::app

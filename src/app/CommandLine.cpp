@@ -10,6 +10,11 @@
 
 #include <memory>
 
+using namespace otp::diag;
+using namespace otp::records;
+
+namespace otp::app {
+
 namespace {
 
 // The options QGuiApplication and QApplication take themselves: accepted here
@@ -110,3 +115,5 @@ std::optional<int> answer_command_line(int& argc, char* argv[], FILE* out, FILE*
     print(out, helpText(parser, program));
     return 0;
 }
+
+} // namespace otp::app

@@ -1,5 +1,7 @@
 #pragma once
 
+namespace otp::app {
+
 // Control IDs of the main window (dialog template 129).
 namespace ControlId {
 inline constexpr int Ok = 1;     // Enter with no push button focused
@@ -19,3 +21,5 @@ inline constexpr int StatusLine = 1034;
 inline constexpr int SeedRecords = 1040;
 inline constexpr int About = 57664;
 } // namespace ControlId
+
+} // namespace otp::app

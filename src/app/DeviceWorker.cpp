@@ -14,6 +14,10 @@
 
 #include <chrono>
 
+using namespace otp::device;
+
+namespace otp::app {
+
 namespace {
 
 // Most calls answer within this; waiting for them without an event loop
@@ -175,3 +179,5 @@ void DeviceWorker::runOnWorker(const std::function<void()>& work)
 {
     run(work);
 }
+
+} // namespace otp::app

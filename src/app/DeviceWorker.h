@@ -25,17 +25,18 @@
 #include <mutex>
 #include <thread>
 #include <vector>
-
 class QSocketNotifier;
 class QTimer;
 class QWidget;
+
+namespace otp::app {
 
 class DeviceWorker final : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit DeviceWorker(DeviceApi& device, QObject* parent = nullptr);
+    explicit DeviceWorker(device::DeviceApi& device, QObject* parent = nullptr);
     // Waits for the call under way: the key cannot be interrupted.
     ~DeviceWorker() override;
 
@@ -46,7 +47,7 @@ public:
     void runOnWorker(const std::function<void()>& work);
 
     // The device library, each of its calls handed to the worker.
-    DeviceApi& api() { return m_relay.api(); }
+    device::DeviceApi& api() { return m_relay.api(); }
 
 signals:
     // A call has been running for longer than the grace (true), or that call
@@ -70,7 +71,7 @@ private:
     void onWoken();
     void showBusy();
 
-    DeviceRelay m_relay;
+    device::DeviceRelay m_relay;
 
     // Shared with the worker, under m_mutex.
     std::mutex m_mutex;
@@ -92,3 +93,5 @@ private:
     QPointer<QWidget> m_heldDialog;
     std::vector<QPointer<QWidget>> m_disabledButtons;
 };
+
+} // namespace otp::app

@@ -5,6 +5,13 @@
 
 #include <thread>
 
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::pskc;
+using namespace otp::ui;
+
+namespace otp::app {
+
 namespace {
 
 // The buttons that need a key, in the order they are enabled. Update PIN is
@@ -78,3 +85,5 @@ void OnKeyRemoval(MainWindowPort& window)
 {
     window.clearTokenRows();
 }
+
+} // namespace otp::app

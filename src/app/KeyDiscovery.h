@@ -9,6 +9,8 @@
 #include <chrono>
 #include <functional>
 
+namespace otp::app {
+
 // Asks the library for the key, reports what it found, remembers the key's
 // serial number, enables the key buttons and refreshes the token list.
 void DetectDevice(MainWindowPort& window);
@@ -29,3 +31,5 @@ void OnKeyArrival(MainWindowPort& window, const ArrivalWait& wait);
 // remembered key serial stay as they are; the next operation reports the
 // missing key itself.
 void OnKeyRemoval(MainWindowPort& window);
+
+} // namespace otp::app

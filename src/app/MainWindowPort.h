@@ -20,9 +20,12 @@
 #include <optional>
 #include <string>
 #include <vector>
-
+namespace otp::device {
 class DeviceApi;
+} // namespace otp::device
 class QWidget;
+
+namespace otp::app {
 
 // What the main window remembers between commands.
 struct WindowState
@@ -33,7 +36,7 @@ struct WindowState
     std::filesystem::path seedFolder;       // where New Token writes; empty: the default
     SeedRecordsChoice records;              // where New Token records; the seed files by default
     // The password of the PSKC file pskcPasswordFile once asked; in memory only.
-    std::optional<Password> pskcPassword;
+    std::optional<core::Password> pskcPassword;
     QString pskcPasswordFile;
 };
 
@@ -42,7 +45,7 @@ class MainWindowPort
 public:
     virtual ~MainWindowPort() = default;
 
-    virtual DeviceApi& device() = 0;
+    virtual device::DeviceApi& device() = 0;
     virtual WindowState& state() = 0;
 
     // The window's AppendMessage: appends at the very end of the Messages
@@ -73,3 +76,5 @@ public:
     // The time TOTP challenges are built from.
     virtual std::time_t now() = 0;
 };
+
+} // namespace otp::app

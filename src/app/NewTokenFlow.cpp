@@ -15,6 +15,16 @@
 
 #include <spdlog/spdlog.h>
 
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::pskc;
+using namespace otp::records;
+using namespace otp::ui;
+using namespace otp::pin;
+using namespace otp::programming;
+
+namespace otp::app {
+
 namespace {
 
 std::filesystem::path pathOf(const QString& file)
@@ -135,3 +145,5 @@ void OnNewToken(MainWindowPort& window)
     window.refreshTokenList();
     window.setControlEnabled(ControlId::GetOtp, true);
 }
+
+} // namespace otp::app

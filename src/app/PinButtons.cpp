@@ -9,6 +9,14 @@
 
 #include <spdlog/spdlog.h>
 
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::pskc;
+using namespace otp::ui;
+using namespace otp::pin;
+
+namespace otp::app {
+
 namespace {
 
 void setCaption(QPushButton* button, const QString& caption)
@@ -66,3 +74,5 @@ void OnBnClickedPinPolicy(MainWindowPort& window)
     }
     window.updatePinButton();
 }
+
+} // namespace otp::app

@@ -10,6 +10,11 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+using namespace otp::core;
+using namespace otp::ui;
+
+namespace otp::app {
+
 namespace {
 
 QLineEdit* passwordEdit(const char* name, const QString& label, QWidget* parent)
@@ -85,3 +90,5 @@ void PskcPasswordDlg::accept()
         m_repeat->clear();
     QDialog::accept();
 }
+
+} // namespace otp::app

@@ -6,9 +6,10 @@
 #include "core/Secret.h"
 
 #include <QDialog>
-
 class QLabel;
 class QLineEdit;
+
+namespace otp::app {
 
 class PskcPasswordDlg : public QDialog
 {
@@ -16,13 +17,15 @@ public:
     PskcPasswordDlg(const QString& file, bool confirm, QWidget* parent = nullptr);
 
     // The password as OK took it; the edits are emptied then.
-    const Password& password() const { return m_password; }
+    const core::Password& password() const { return m_password; }
 
     void accept() override;
 
 private:
-    Password m_password;
+    core::Password m_password;
     QLineEdit* m_edit = nullptr;
     QLineEdit* m_repeat = nullptr; // null unless confirming
     QLabel* m_status = nullptr;
 };
+
+} // namespace otp::app

@@ -2,6 +2,11 @@
 
 #include <QSettings>
 
+using namespace otp::core;
+using namespace otp::pskc;
+
+namespace otp::app {
+
 SeedRecordsChoice loadSeedRecordsChoice()
 {
     const QSettings stored(QStringLiteral("vnotp"), QStringLiteral("vnotp"));
@@ -32,3 +37,5 @@ void saveSeedRecordsChoice(const SeedRecordsChoice& choice)
     stored.setValue(QStringLiteral("records/oathUsersFile"), choice.oathUsersFile);
     stored.setValue(QStringLiteral("records/oathUsersReplace"), choice.oathUsersReplace);
 }
+
+} // namespace otp::app

@@ -9,6 +9,8 @@
 
 #include <QString>
 
+namespace otp::app {
+
 struct SeedRecordsChoice
 {
     bool seedFiles = true;
@@ -27,3 +29,5 @@ struct SeedRecordsChoice
 // The choice from the settings ("vnotp", "vnotp"); the default when there is none.
 SeedRecordsChoice loadSeedRecordsChoice();
 void saveSeedRecordsChoice(const SeedRecordsChoice& choice);
+
+} // namespace otp::app

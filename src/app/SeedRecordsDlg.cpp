@@ -13,6 +13,12 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+using namespace otp::core;
+using namespace otp::pskc;
+using namespace otp::ui;
+
+namespace otp::app {
+
 namespace {
 
 QString withoutMnemonic(QString text)
@@ -156,3 +162,5 @@ void SeedRecordsDlg::accept()
     m_choice = chosen;
     QDialog::accept();
 }
+
+} // namespace otp::app

@@ -7,12 +7,13 @@
 #include "app/SeedRecordsChoice.h"
 
 #include <QDialog>
-
 class QCheckBox;
 class QComboBox;
 class QGridLayout;
 class QLabel;
 class QLineEdit;
+
+namespace otp::app {
 
 class SeedRecordsDlg : public QDialog
 {
@@ -39,3 +40,5 @@ private:
     QLabel* m_status = nullptr;
     QGridLayout* m_files = nullptr;
 };
+
+} // namespace otp::app

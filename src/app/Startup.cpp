@@ -2,6 +2,8 @@
 
 #include <QApplication>
 
+namespace otp::app {
+
 int Run(const MainWindowFactory& createMainWindow)
 {
     // The program ends only through the main window's closing command, which
@@ -15,3 +17,5 @@ int Run(const MainWindowFactory& createMainWindow)
     mainWindow.reset();
     return code;
 }
+
+} // namespace otp::app

@@ -8,9 +8,13 @@
 #include <functional>
 #include <memory>
 
+namespace otp::app {
+
 // Creates the main window, or answers null when it cannot.
 using MainWindowFactory = std::function<std::unique_ptr<QWidget>()>;
 
 // Answers the exit code the window ended the program with (1 or 2), or 0 at
 // once when the window could not be created. Needs a QApplication.
 int Run(const MainWindowFactory& createMainWindow);
+
+} // namespace otp::app

@@ -8,6 +8,15 @@
 
 #include <spdlog/spdlog.h>
 
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::pskc;
+using namespace otp::ui;
+using namespace otp::pin;
+using namespace otp::tokens;
+
+namespace otp::app {
+
 namespace {
 
 const QString kTouchStatus = QStringLiteral("Please touch the key...");
@@ -177,3 +186,5 @@ QString enterResultLine(const OpResult<void>& set)
         return QStringLiteral("Set C/R succeeded!\r\n");
     return QStringLiteral("Failed to set C/R (error = %1)\r\n").arg(statusHex(set.error().status));
 }
+
+} // namespace otp::app

@@ -7,6 +7,8 @@
 #include "app/MainWindowPort.h"
 #include "core/Error.h"
 
+namespace otp::app {
+
 // Computes an OTP from the selected token and reports it in the Messages panel.
 void OnBnClickedGetOTP(MainWindowPort& window);
 
@@ -24,4 +26,6 @@ void OnSetEnter(MainWindowPort& window);
 void SetEnterFlag(MainWindowPort& window, bool appendEnter);
 
 // "Set C/R succeeded!" or the failure with the key's status.
-QString enterResultLine(const OpResult<void>& set);
+QString enterResultLine(const core::OpResult<void>& set);
+
+} // namespace otp::app

@@ -3,6 +3,14 @@
 #include "tokens/TokenCommands.h"
 #include "ui/AnsiText.h"
 
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::pskc;
+using namespace otp::ui;
+using namespace otp::tokens;
+
+namespace otp::app {
+
 void RefreshTokenList(MainWindowPort& window)
 {
     window.clearTokenRows();
@@ -36,3 +44,5 @@ void RefreshTokenList(MainWindowPort& window)
         window.state().listedSerials.push_back(token.serial);
     }
 }
+
+} // namespace otp::app

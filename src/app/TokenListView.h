@@ -5,6 +5,10 @@
 
 #include "app/MainWindowPort.h"
 
+namespace otp::app {
+
 // Reads the tokens from the key and rebuilds the rows and listedSerials,
 // reporting the outcome and the key's PIN protection mode.
 void RefreshTokenList(MainWindowPort& window);
+
+} // namespace otp::app

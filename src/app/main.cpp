@@ -7,6 +7,12 @@
 
 #include <QApplication>
 
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::pskc;
+using namespace otp::ui;
+using namespace otp::app;
+
 int main(int argc, char* argv[])
 {
     disable_core_dumps();

@@ -10,6 +10,16 @@
 #include <set>
 #include <thread>
 
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::pskc;
+using namespace otp::records;
+using namespace otp::pin;
+using namespace otp::tokens;
+using namespace otp::programming;
+
+namespace otp::cli {
+
 namespace {
 
 // The user of key `number` (from 1), as the progress lines name it.
@@ -223,3 +233,5 @@ BatchSummary run_batch(CliContext& context, const BatchSettings& settings,
         summary.exitCode = ExitCode::Interrupted;
     return summary;
 }
+
+} // namespace otp::cli

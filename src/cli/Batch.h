@@ -20,6 +20,8 @@
 
 #include <nlohmann/json.hpp>
 
+namespace otp::cli {
+
 struct BatchSettings
 {
     int keys = 0; // 0 with users: one key per user
@@ -28,8 +30,8 @@ struct BatchSettings
     int tokensPerKey = 1;
     TokenOptions token;
     // Written on each key before its tokens: the policy, then the PIN.
-    std::optional<PolicyValues> pinPolicy;
-    std::optional<Password> newPin;
+    std::optional<pin::PolicyValues> pinPolicy;
+    std::optional<core::Password> newPin;
     std::chrono::milliseconds poll{100};
 };
 
@@ -58,11 +60,13 @@ struct BatchSummary
 
 // Serials are proposed past those `held` names, which grows with each token.
 BatchSummary run_batch(CliContext& context, const BatchSettings& settings,
-                       std::span<Recorder* const> recorders, HeldSerials& held);
+                       std::span<records::Recorder* const> recorders, HeldSerials& held);
 // Serials are proposed past those on each key only.
 inline BatchSummary run_batch(CliContext& context, const BatchSettings& settings,
-                              std::span<Recorder* const> recorders)
+                              std::span<records::Recorder* const> recorders)
 {
     HeldSerials held;
     return run_batch(context, settings, recorders, held);
 }
+
+} // namespace otp::cli

@@ -14,6 +14,16 @@
 #include <algorithm>
 #include <ostream>
 
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::pskc;
+using namespace otp::records;
+using namespace otp::pin;
+using namespace otp::tokens;
+using namespace otp::programming;
+
+namespace otp::cli {
+
 namespace {
 
 struct BatchOptions
@@ -260,3 +270,5 @@ void add_batch_command(CLI::App& app, CliContext& context)
                         "before its tokens; a key with a PIN has it changed");
     command->callback([&context, options] { run_batch_command(context, *options); });
 }
+
+} // namespace otp::cli

@@ -5,6 +5,12 @@
 
 #include <ostream>
 
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::pin;
+
+namespace otp::cli {
+
 namespace {
 
 std::string trimmed(const std::string& text)
@@ -71,3 +77,5 @@ OpResult<Password> CliContext::access(KeySession& key)
     wipe(access->data(), access->capacity());
     return kept;
 }
+
+} // namespace otp::cli

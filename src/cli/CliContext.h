@@ -14,14 +14,16 @@
 #include <string>
 #include <vector>
 
+namespace otp::cli {
+
 struct CliContext
 {
-    CliContext(DeviceApi& device, std::ostream& out, std::ostream& err)
+    CliContext(device::DeviceApi& device, std::ostream& out, std::ostream& err)
         : device(device), out(out), err(err)
     {
     }
 
-    DeviceApi& device;
+    device::DeviceApi& device;
     std::ostream& out;
     std::ostream& err;
     // The command line as given, without the program: a batch that stops
@@ -35,9 +37,9 @@ struct CliContext
     int exitCode = 0;
 
     // Reports the failure on standard error, sets and returns its exit code.
-    int fail(const OpError& error);
+    int fail(const core::OpError& error);
     // The same, with what was being done in front: "Failed to get OTP: 0x800A6984".
-    int fail(const OpError& error, const std::string& doing);
+    int fail(const core::OpError& error, const std::string& doing);
     int fail(int exitCode, const std::string& message);
 
     // Shown before every call that waits for the key's touch.
@@ -45,8 +47,10 @@ struct CliContext
 
     // The access text for the key's protected calls: empty when the key has
     // no PIN, otherwise the PIN from the PIN source, checked by the key first.
-    OpResult<Password> access(KeySession& key);
+    core::OpResult<core::Password> access(device::KeySession& key);
 
 private:
     std::unique_ptr<PinSource> m_pins;
 };
+
+} // namespace otp::cli

@@ -6,6 +6,15 @@
 
 #include <ostream>
 
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::pskc;
+using namespace otp::records;
+using namespace otp::tokens;
+using namespace otp::programming;
+
+namespace otp::cli {
+
 namespace {
 
 using nlohmann::json;
@@ -111,3 +120,5 @@ void print_json(std::ostream& out, const json& document)
 {
     out << document.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
 }
+
+} // namespace otp::cli

@@ -14,9 +14,11 @@
 #include <optional>
 #include <string>
 
-namespace pskc {
+namespace otp::pskc {
 struct KeyPackage;
-}
+} // namespace otp::pskc
+
+namespace otp::cli {
 
 inline constexpr int kJsonVersion = 1;
 
@@ -25,9 +27,9 @@ nlohmann::json json_document(const std::string& command);
 
 // A token listed by the key: the key does not know the user, and a value
 // the tool does not know is null.
-nlohmann::json token_json(const ListedToken& token, const std::string& keySerial);
+nlohmann::json token_json(const device::ListedToken& token, const std::string& keySerial);
 // A token just programmed; the seed only with showSeed.
-nlohmann::json token_json(const ProgrammedToken& programmed, bool showSeed);
+nlohmann::json token_json(const programming::ProgrammedToken& programmed, bool showSeed);
 // A token of a PSKC file; the seed only with showSeed.
 nlohmann::json token_json(const pskc::KeyPackage& package, bool showSeed);
 
@@ -38,9 +40,11 @@ nlohmann::json failed_token_json(const TokenOptions& options,
                                  const std::optional<std::string>& serial,
                                  const std::string& keySerial, const std::string& reason);
 
-nlohmann::json key_json(const KeyInfo& info);
+nlohmann::json key_json(const tokens::KeyInfo& info);
 
 // Writes the document, indented. Text that is not UTF-8 (a PSKC file's
 // UserId is not MAC-protected, anyone may put any bytes there) is written
 // with U+FFFD in its place instead of ending the program.
 void print_json(std::ostream& out, const nlohmann::json& document);
+
+} // namespace otp::cli

@@ -10,6 +10,12 @@
 #include <ostream>
 #include <string_view>
 
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::pin;
+
+namespace otp::cli {
+
 namespace {
 
 class CliSink final : public spdlog::sinks::base_sink<std::mutex>
@@ -45,3 +51,5 @@ void install_cli_log(CliContext& context)
     logger->set_level(spdlog::level::debug);
     spdlog::set_default_logger(std::move(logger));
 }
+
+} // namespace otp::cli

@@ -1,5 +1,7 @@
 #pragma once
 
+namespace otp::cli {
+
 // vnotp-cli's error log. The rooms below report their internal failures
 // through spdlog's default logger, whose own sink writes to standard output,
 // where the results and JSON documents go. The command line puts its own
@@ -10,3 +12,5 @@
 struct CliContext;
 
 void install_cli_log(CliContext& context);
+
+} // namespace otp::cli

@@ -7,6 +7,8 @@
 
 #include <CLI/CLI.hpp>
 
+namespace otp::cli {
+
 void add_info_command(CLI::App& app, CliContext& context);
 void add_list_command(CLI::App& app, CliContext& context);
 void add_program_command(CLI::App& app, CliContext& context);
@@ -24,3 +26,5 @@ void add_pin_command(CLI::App& app, CliContext& context);
 
 // Parses the arguments and runs the command; returns the exit code.
 int run_cli(int argc, char** argv, CliContext& context);
+
+} // namespace otp::cli

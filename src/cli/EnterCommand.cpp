@@ -2,6 +2,12 @@
 
 #include "tokens/TokenCommands.h"
 
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::tokens;
+
+namespace otp::cli {
+
 void add_enter_command(CLI::App& app, CliContext& context)
 {
     auto* command =
@@ -24,3 +30,5 @@ void add_enter_command(CLI::App& app, CliContext& context)
         context.out << "Key " << *serial << " types ENTER after an OTP: " << *choice << '\n';
     });
 }
+
+} // namespace otp::cli

@@ -4,6 +4,8 @@
 
 #include "core/Error.h"
 
+namespace otp::cli {
+
 namespace ExitCode {
 inline constexpr int Success = 0;
 inline constexpr int Usage = 2;         // a usage error or a refusal of the input
@@ -34,35 +36,37 @@ inline constexpr const char* kExitCodeHelp =
 
 // Anything refused before the key was touched is a usage error, whatever
 // the file or container said; what the key did is its own code.
-inline int exit_code_for(Fault fault)
+inline int exit_code_for(core::Fault fault)
 {
     switch (fault) {
-    case Fault::NoKey:
-    case Fault::MultipleKeys:
+    case core::Fault::NoKey:
+    case core::Fault::MultipleKeys:
         return ExitCode::NoSingleKey;
-    case Fault::KeyUnreadable:
-    case Fault::Device:
-    case Fault::TimedOut:
-    case Fault::Mismatch:
+    case core::Fault::KeyUnreadable:
+    case core::Fault::Device:
+    case core::Fault::TimedOut:
+    case core::Fault::Mismatch:
         return ExitCode::KeyFailed;
-    case Fault::Pin:
+    case core::Fault::Pin:
         return ExitCode::Pin;
-    case Fault::Unrecorded:
+    case core::Fault::Unrecorded:
         return ExitCode::SeedFile;
-    case Fault::StaleList:
-    case Fault::Refused:
-    case Fault::Cancelled:
-    case Fault::Io:
-    case Fault::NotPskc:
-    case Fault::Unsupported:
-    case Fault::WrongPassword:
-    case Fault::WrongKey:
-    case Fault::WrongProtection:
-    case Fault::Tampered:
-    case Fault::Conflict:
-    case Fault::UnknownDigits:
-    case Fault::Crypto:
+    case core::Fault::StaleList:
+    case core::Fault::Refused:
+    case core::Fault::Cancelled:
+    case core::Fault::Io:
+    case core::Fault::NotPskc:
+    case core::Fault::Unsupported:
+    case core::Fault::WrongPassword:
+    case core::Fault::WrongKey:
+    case core::Fault::WrongProtection:
+    case core::Fault::Tampered:
+    case core::Fault::Conflict:
+    case core::Fault::UnknownDigits:
+    case core::Fault::Crypto:
         break;
     }
     return ExitCode::Usage;
 }
+
+} // namespace otp::cli

@@ -3,6 +3,14 @@
 #include "records/SeedFileReader.h"
 #include "records/SeedFiles.h"
 
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::pskc;
+using namespace otp::records;
+using namespace otp::programming;
+
+namespace otp::cli {
+
 HeldSerials HeldSerials::read(const TokenOptions& options, const Recorders& recorders)
 {
     HeldSerials held;
@@ -38,3 +46,5 @@ std::vector<std::string> HeldSerials::serials() const
         serials.push_back(serial);
     return serials;
 }
+
+} // namespace otp::cli

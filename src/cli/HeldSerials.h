@@ -13,11 +13,13 @@
 #include <string>
 #include <vector>
 
+namespace otp::cli {
+
 class HeldSerials
 {
 public:
     // Files that cannot be read are left to the recorders' own checks.
-    static HeldSerials read(const TokenOptions& options, const Recorders& recorders);
+    static HeldSerials read(const TokenOptions& options, const records::Recorders& recorders);
 
     // The file that holds the serial, or nothing.
     const std::string* holder(const std::string& serial) const;
@@ -27,3 +29,5 @@ public:
 private:
     std::map<std::string, std::string> m_holder;
 };
+
+} // namespace otp::cli

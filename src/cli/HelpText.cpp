@@ -3,6 +3,11 @@
 #include "cli/ExitCode.h"
 #include "records/SeedFolder.h"
 
+using namespace otp::core;
+using namespace otp::records;
+
+namespace otp::cli {
+
 std::string main_help_footer()
 {
     return std::string(kExitCodeHelp) +
@@ -13,3 +18,5 @@ std::string main_help_footer()
            "Seed folder in use: " +
            default_seed_folder().string();
 }
+
+} // namespace otp::cli

@@ -5,5 +5,9 @@
 
 #include <string>
 
+namespace otp::cli {
+
 // Asked only when the help is shown: finding the seed folder may create it.
 std::string main_help_footer();
+
+} // namespace otp::cli

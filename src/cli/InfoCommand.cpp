@@ -4,6 +4,14 @@
 #include "records/SeedFolder.h"
 #include "tokens/TokenCommands.h"
 
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::records;
+using namespace otp::tokens;
+using namespace otp::programming;
+
+namespace otp::cli {
+
 void add_info_command(CLI::App& app, CliContext& context)
 {
     auto* command = app.add_subcommand(
@@ -35,3 +43,5 @@ void add_info_command(CLI::App& app, CliContext& context)
                     << "Seed folder:         " << seedFolder << '\n';
     });
 }
+
+} // namespace otp::cli

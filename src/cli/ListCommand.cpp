@@ -6,6 +6,14 @@
 
 #include <fmt/format.h>
 
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::records;
+using namespace otp::tokens;
+using namespace otp::programming;
+
+namespace otp::cli {
+
 void add_list_command(CLI::App& app, CliContext& context)
 {
     auto* command = app.add_subcommand(
@@ -40,3 +48,5 @@ void add_list_command(CLI::App& app, CliContext& context)
             print_json(context.out, document);
     });
 }
+
+} // namespace otp::cli

@@ -7,6 +7,12 @@
 
 #include <ostream>
 
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::records;
+
+namespace otp::cli {
+
 namespace {
 
 struct RemoveUserOptions
@@ -50,3 +56,5 @@ void add_oath_users_command(CLI::App& app, CliContext& context)
     remove->add_option("--oath-users", options->file, "The pam_oath users file")->required();
     remove->callback([&context, options] { run_remove_user(context, *options); });
 }
+
+} // namespace otp::cli

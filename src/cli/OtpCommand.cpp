@@ -5,6 +5,12 @@
 
 #include <ctime>
 
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::tokens;
+
+namespace otp::cli {
+
 void add_otp_command(CLI::App& app, CliContext& context)
 {
     auto* command = app.add_subcommand("otp", "The token's current OTP, computed by the key");
@@ -26,3 +32,5 @@ void add_otp_command(CLI::App& app, CliContext& context)
         context.out << *otp << '\n';
     });
 }
+
+} // namespace otp::cli

@@ -9,6 +9,15 @@
 
 #include <ostream>
 
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::records;
+using namespace otp::pin;
+using namespace otp::tokens;
+using namespace otp::programming;
+
+namespace otp::cli {
+
 namespace {
 
 struct PolicyOptions
@@ -199,3 +208,5 @@ void add_pin_command(CLI::App& app, CliContext& context)
     add_new_pin_options(*change, *changeOptions);
     change->callback([&context, changeOptions] { run_new_pin(context, *changeOptions, true); });
 }
+
+} // namespace otp::cli

@@ -9,6 +9,12 @@
 
 #include <unistd.h>
 
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::pin;
+
+namespace otp::cli {
+
 const char* policy_option_name(PolicyField field)
 {
     switch (field) {
@@ -121,3 +127,5 @@ OpResult<void> write_new_pin(CliContext& context, KeySession& key, std::string_v
         return std::unexpected(pin_failure(changed.error(), "Failed to change PIN. Error: "));
     return {};
 }
+
+} // namespace otp::cli

@@ -14,31 +14,36 @@
 #include <optional>
 #include <string>
 
-inline constexpr std::array<PolicyField, kPolicyFieldCount> kPolicyFields = {
-    PolicyField::MinLength,    PolicyField::MinNumeric, PolicyField::MinLowercase,
-    PolicyField::MinUppercase, PolicyField::MinSpecial, PolicyField::MaxSequential,
-    PolicyField::MaxRepeating, PolicyField::ExpiryDays};
+namespace otp::cli {
+
+inline constexpr std::array<pin::PolicyField, pin::kPolicyFieldCount> kPolicyFields = {
+    pin::PolicyField::MinLength,    pin::PolicyField::MinNumeric, pin::PolicyField::MinLowercase,
+    pin::PolicyField::MinUppercase, pin::PolicyField::MinSpecial, pin::PolicyField::MaxSequential,
+    pin::PolicyField::MaxRepeating, pin::PolicyField::ExpiryDays};
 
 // The option name of each field, in the dialog's order: "min-length", ...
-const char* policy_option_name(PolicyField field);
+const char* policy_option_name(pin::PolicyField field);
 
 // The new PIN: the first line of `file` ("-": standard input), or typed twice
 // at the terminal without echo. Refused when empty, when the two differ, or
 // without a file and without a terminal (naming --new-pin-file).
-OpResult<Password> read_new_pin(const std::string& file, std::ostream& err);
+core::OpResult<core::Password> read_new_pin(const std::string& file, std::ostream& err);
 
 // "min-length=6,max-repeating=2": the fields named take those values, the
 // others keep theirs; each value within the dialog's limits.
-OpResult<void> apply_policy_list(const std::string& list, PolicyValues& values);
+core::OpResult<void> apply_policy_list(const std::string& list, pin::PolicyValues& values);
 
 // Writes the policy record built from `values` on the key (the PIN's digest
 // and set time carried over); the key waits for a touch.
-OpResult<void> write_policy(CliContext& context, KeySession& key, const PolicyValues& values);
+core::OpResult<void> write_policy(CliContext& context, device::KeySession& key,
+                                  const pin::PolicyValues& values);
 
 // Sets the first PIN (currentPin empty) or changes it, checked first against
 // the policy on the key, as the Update PIN dialog checks it.
-OpResult<void> write_new_pin(CliContext& context, KeySession& key, std::string_view newPin,
-                             std::string_view currentPin);
+core::OpResult<void> write_new_pin(CliContext& context, device::KeySession& key,
+                                   std::string_view newPin, std::string_view currentPin);
 
 // A PIN operation's failure behind the window's prefix for it.
-OpError pin_failure(OpError error, const std::string& doing = {});
+core::OpError pin_failure(core::OpError error, const std::string& doing = {});
+
+} // namespace otp::cli

@@ -5,6 +5,10 @@
 
 #include <unistd.h>
 
+using namespace otp::core;
+
+namespace otp::cli {
+
 OpResult<Password> PinSource::read()
 {
     if (m_pin)
@@ -32,3 +36,5 @@ OpResult<Password> PinSource::read()
     m_pin = *pin;
     return pin;
 }
+
+} // namespace otp::cli

@@ -11,6 +11,8 @@
 #include <optional>
 #include <string>
 
+namespace otp::cli {
+
 class PinSource
 {
 public:
@@ -23,11 +25,13 @@ public:
     // was read holds none (an empty file or line, a folder, an unreadable
     // file): the key is then not asked at all, since an empty PIN would
     // cost one of its retries.
-    OpResult<Password> read();
+    core::OpResult<core::Password> read();
 
 private:
     std::string m_pinFile;
     bool m_fromStdin = false;
     std::ostream& m_err;
-    std::optional<Password> m_pin;
+    std::optional<core::Password> m_pin;
 };
+
+} // namespace otp::cli

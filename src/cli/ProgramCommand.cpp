@@ -11,6 +11,15 @@
 #include "records/Destinations.h"
 #include "records/FolderLock.h"
 
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::pskc;
+using namespace otp::records;
+using namespace otp::tokens;
+using namespace otp::programming;
+
+namespace otp::cli {
+
 namespace {
 
 struct ProgramOptions
@@ -232,3 +241,5 @@ void add_program_command(CLI::App& app, CliContext& context)
                         "in the --oath-users file and retires USER's tokens in the --pskc file");
     command->callback([&context, options] { run_program(context, *options); });
 }
+
+} // namespace otp::cli

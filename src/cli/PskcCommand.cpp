@@ -1,5 +1,10 @@
 #include "cli/Commands.h"
 
+using namespace otp::core;
+using namespace otp::device;
+
+namespace otp::cli {
+
 void add_pskc_command(CLI::App& app, CliContext& context)
 {
     auto* command = app.add_subcommand(
@@ -10,3 +15,5 @@ void add_pskc_command(CLI::App& app, CliContext& context)
     add_pskc_show_command(*command, context);
     add_pskc_retire_command(*command, context);
 }
+
+} // namespace otp::cli

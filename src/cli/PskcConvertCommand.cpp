@@ -7,6 +7,13 @@
 #include <algorithm>
 #include <ostream>
 
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::pskc;
+using namespace otp::records;
+
+namespace otp::cli {
+
 namespace {
 
 struct ConvertOptions
@@ -131,3 +138,5 @@ void add_pskc_convert_command(CLI::App& pskc, CliContext& context)
         ->excludes(oathUsers);
     command->callback([&context, options] { run_convert(context, *options); });
 }
+
+} // namespace otp::cli

@@ -6,6 +6,11 @@
 
 #include <fmt/format.h>
 
+using namespace otp::core;
+using namespace otp::pskc;
+
+namespace otp::cli {
+
 void add_pskc_credential_options(CLI::App& command, PskcCredentialOptions& options,
                                  CLI::Option* needs)
 {
@@ -75,3 +80,5 @@ OpResult<pskc::Credential> read_pskc_credential(const PskcCredentialOptions& opt
         return fail(Fault::Refused, "the two passwords differ");
     return *password;
 }
+
+} // namespace otp::cli

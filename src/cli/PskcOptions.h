@@ -13,6 +13,8 @@
 #include <iostream>
 #include <string>
 
+namespace otp::cli {
+
 struct PskcCredentialOptions
 {
     std::string passwordFile;
@@ -35,6 +37,8 @@ pskc::ContainerSettings pskc_settings(const PskcCredentialOptions& options);
 // Asks for the password when no file is given: twice when `file` does not
 // exist yet, since a mistyped password would lock its tokens away. A password
 // or key file that group or others can read is warned about on `err`.
-OpResult<pskc::Credential> read_pskc_credential(const PskcCredentialOptions& options,
-                                                const std::filesystem::path& file,
-                                                std::ostream& err = std::cerr);
+core::OpResult<pskc::Credential> read_pskc_credential(const PskcCredentialOptions& options,
+                                                      const std::filesystem::path& file,
+                                                      std::ostream& err = std::cerr);
+
+} // namespace otp::cli

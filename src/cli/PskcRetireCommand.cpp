@@ -8,6 +8,13 @@
 #include <algorithm>
 #include <ostream>
 
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::pskc;
+using namespace otp::records;
+
+namespace otp::cli {
+
 namespace {
 
 struct RetireOptions
@@ -77,3 +84,5 @@ void add_pskc_retire_command(CLI::App& pskc, CliContext& context)
     add_pskc_credential_options(*command, options->credential);
     command->callback([&context, options] { run_retire(context, *options); });
 }
+
+} // namespace otp::cli

@@ -13,6 +13,15 @@
 #include <map>
 #include <ostream>
 
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::pskc;
+using namespace otp::records;
+using namespace otp::tokens;
+using namespace otp::programming;
+
+namespace otp::cli {
+
 namespace {
 
 struct ShowOptions
@@ -134,3 +143,5 @@ void add_pskc_show_command(CLI::App& pskc, CliContext& context)
     command->add_flag("-j,--json", options->json, "One JSON document on standard output");
     command->callback([&context, options] { run_show(context, *options); });
 }
+
+} // namespace otp::cli

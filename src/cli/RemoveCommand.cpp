@@ -6,6 +6,12 @@
 
 #include "tokens/TokenCommands.h"
 
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::tokens;
+
+namespace otp::cli {
+
 void add_remove_command(CLI::App& app, CliContext& context)
 {
     auto* command = app.add_subcommand(
@@ -40,3 +46,5 @@ void add_remove_command(CLI::App& app, CliContext& context)
         context.out << "Deleted " << what << '\n';
     });
 }
+
+} // namespace otp::cli

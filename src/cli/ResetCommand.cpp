@@ -6,6 +6,12 @@
 
 #include <fmt/format.h>
 
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::tokens;
+
+namespace otp::cli {
+
 void add_reset_command(CLI::App& app, CliContext& context)
 {
     auto* command = app.add_subcommand(
@@ -45,3 +51,5 @@ void add_reset_command(CLI::App& app, CliContext& context)
         context.out << "Reset Succeeded! Erased " << what << ", its PIN policy and its PIN\n";
     });
 }
+
+} // namespace otp::cli

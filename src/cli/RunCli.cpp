@@ -4,6 +4,11 @@
 #include "cli/HelpText.h"
 #include "cli/UnknownCommand.h"
 
+using namespace otp::core;
+using namespace otp::device;
+
+namespace otp::cli {
+
 namespace {
 
 // No input may end the program by an uncaught exception (an abort, exit code
@@ -71,3 +76,5 @@ int run_cli(int argc, char** argv, CliContext& context)
     }
     return context.exitCode;
 }
+
+} // namespace otp::cli

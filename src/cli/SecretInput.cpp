@@ -12,6 +12,10 @@
 #include <cstring>
 #include <ostream>
 
+using namespace otp::core;
+
+namespace otp::cli {
+
 OpResult<Password> read_secret_first_line(const std::string& path)
 {
     FileDescriptor file;
@@ -43,3 +47,5 @@ void warn_if_others_can_read(const std::filesystem::path& path, std::ostream& er
                "yours alone (chmod go-r "
             << path.string() << ")\n";
 }
+
+} // namespace otp::cli

@@ -9,6 +9,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+using namespace otp::core;
+
+namespace otp::cli {
+
 namespace {
 
 // Restores the terminal's settings however the prompt ends.
@@ -141,3 +145,5 @@ bool ask_yes_no(std::string_view question, std::ostream& err)
     answer.erase(answer.find_last_not_of(" \t\r") + 1);
     return answer == "y" || answer == "yes";
 }
+
+} // namespace otp::cli

@@ -11,6 +11,14 @@
 #include <algorithm>
 #include <ostream>
 
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::pskc;
+using namespace otp::records;
+using namespace otp::programming;
+
+namespace otp::cli {
+
 void add_token_options(CLI::App& command, TokenOptions& options)
 {
     command.add_option("-t,--type", options.type, "OTP type: hotp or totp")
@@ -244,3 +252,5 @@ std::vector<std::string> recorded_in(const ProgrammedToken& programmed)
             paths.push_back(outcome.destination.string());
     return paths;
 }
+
+} // namespace otp::cli

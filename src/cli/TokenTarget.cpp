@@ -5,6 +5,12 @@
 #include "core/PrintableText.h"
 #include "tokens/TokenCommands.h"
 
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::tokens;
+
+namespace otp::cli {
+
 std::optional<TokenTarget> find_token_target(CliContext& context, KeySession& key,
                                              const std::string& serial)
 {
@@ -36,3 +42,5 @@ std::optional<TokenTarget> find_token_target(CliContext& context, KeySession& ke
     }
     return TokenTarget{std::move(*keySerial), std::move(*access), std::move(*token)};
 }
+
+} // namespace otp::cli

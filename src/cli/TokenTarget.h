@@ -9,14 +9,18 @@
 #include <optional>
 #include <string>
 
+namespace otp::cli {
+
 struct TokenTarget
 {
     std::string keySerial;
-    Password access;
-    ListedToken token;
+    core::Password access;
+    device::ListedToken token;
 };
 
 // Reports the failure through the context and answers nothing when the key,
 // the PIN or the token is missing.
-std::optional<TokenTarget> find_token_target(CliContext& context, KeySession& key,
+std::optional<TokenTarget> find_token_target(CliContext& context, device::KeySession& key,
                                              const std::string& serial);
+
+} // namespace otp::cli

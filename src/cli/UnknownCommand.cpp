@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+namespace otp::cli {
+
 namespace {
 
 // The edit distance (insertions, deletions, substitutions).
@@ -139,3 +141,5 @@ std::optional<std::string> unknown_command(CLI::App& app, std::span<char* const>
     }
     return std::nullopt;
 }
+
+} // namespace otp::cli

@@ -10,6 +10,8 @@
 #include <span>
 #include <string>
 
+namespace otp::cli {
+
 // "unknown command 'lst'; did you mean 'list'?" for the first word of the
 // arguments (argv without the program) that is neither an option, nor an
 // option's value, nor a command of the application or of the command before
@@ -17,3 +19,5 @@
 // that neither the command nor the commands around it know (the options
 // given before a command are taken after it too); nothing when there is none.
 std::optional<std::string> unknown_command(CLI::App& app, std::span<char* const> arguments);
+
+} // namespace otp::cli

@@ -9,6 +9,10 @@
 
 #include <unordered_map>
 
+using namespace otp::core;
+
+namespace otp::cli {
+
 OpResult<std::vector<ListedUser>> read_users_file(const std::string& path)
 {
     // Far more than any team; a larger file is not a list of users.
@@ -44,3 +48,5 @@ OpResult<std::vector<ListedUser>> read_users_file(const std::string& path)
         return fail(Fault::Refused, fmt::format("the users file {} names no user", path));
     return users;
 }
+
+} // namespace otp::cli

@@ -10,10 +10,14 @@
 #include <string>
 #include <vector>
 
+namespace otp::cli {
+
 struct ListedUser
 {
     std::string name;
     int line = 0; // from 1, for messages
 };
 
-OpResult<std::vector<ListedUser>> read_users_file(const std::string& path);
+core::OpResult<std::vector<ListedUser>> read_users_file(const std::string& path);
+
+} // namespace otp::cli

@@ -7,6 +7,10 @@
 #include <csignal>
 #include <iostream>
 
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::cli;
+
 namespace {
 
 volatile std::sig_atomic_t g_interrupted = 0;

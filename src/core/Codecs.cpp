@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace otp::core {
+
 namespace {
 
 std::string to_hex(std::span<const uint8_t> bytes, const char* digits)
@@ -249,3 +251,5 @@ std::string utf16_to_utf8(std::u16string_view text)
     }
     return out;
 }
+
+} // namespace otp::core

@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+namespace otp::core {
+
 // Two digits per byte: upper case for the dialog, the XML file and every
 // listing; lower case for the HOTP CSV file and the pam_oath users file.
 std::string to_hex_upper(std::span<const uint8_t> bytes);
@@ -43,3 +45,5 @@ std::string utf8_to_utf16le(std::string_view text);
 // the byte 0xFF, which no UTF-8 text holds, so that is_valid_utf8 refuses
 // the result as it refuses any other text that cannot be carried faithfully.
 std::string utf16_to_utf8(std::u16string_view text);
+
+} // namespace otp::core

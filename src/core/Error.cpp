@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace otp::core {
+
 std::string status_hex(uint32_t status)
 {
     char text[16];
@@ -13,3 +15,5 @@ OpError device_fault(uint32_t status, Fault fault)
 {
     return OpError{fault, status, status_hex(status)};
 }
+
+} // namespace otp::core

@@ -11,6 +11,8 @@
 #include <expected>
 #include <string>
 
+namespace otp::core {
+
 enum class Fault {
     // The key.
     NoKey,         // no key is plugged in
@@ -67,3 +69,5 @@ std::string status_hex(uint32_t status);
 // The key refused or failed a call; the detail is the status. KeySession is
 // the one place that chooses the fault from the status.
 OpError device_fault(uint32_t status, Fault fault = Fault::Device);
+
+} // namespace otp::core

@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace otp::core {
+
 namespace {
 
 bool trusted_owner(const struct stat& st)
@@ -159,3 +161,5 @@ OpResult<OpenFolder> OpenFolder::open_unchecked(const std::filesystem::path& fol
     std::filesystem::path real = std::filesystem::canonical(folder, error);
     return OpenFolder(std::move(fd), error ? folder : real, name, st.st_dev, st.st_ino);
 }
+
+} // namespace otp::core

@@ -23,6 +23,8 @@
 #include <string>
 #include <string_view>
 
+namespace otp::core {
+
 class OpenFolder
 {
 public:
@@ -70,3 +72,5 @@ OpResult<void> check_folders_above(const std::filesystem::path& folder, std::str
 
 // The folder of a file's path ("." for a bare name).
 std::filesystem::path folder_of(const std::filesystem::path& file);
+
+} // namespace otp::core

@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+namespace otp::core {
+
 namespace {
 
 // The length of the valid UTF-8 sequence at the start of `text`, 0 when
@@ -67,3 +69,5 @@ std::string printable(std::string_view text)
     }
     return out;
 }
+
+} // namespace otp::core

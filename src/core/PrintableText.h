@@ -7,7 +7,11 @@
 #include <string>
 #include <string_view>
 
+namespace otp::core {
+
 // Printable UTF-8 stays as it is; C0 and C1 controls, DEL, a backslash and
 // every byte that is not part of valid UTF-8 are written as \n, \t, \\ or
 // \xHH, so that two different texts never look the same.
 std::string printable(std::string_view text);
+
+} // namespace otp::core

@@ -7,6 +7,8 @@
 
 #include <utility>
 
+namespace otp::core {
+
 void wipe(void* data, std::size_t size)
 {
     if (data && size)
@@ -57,3 +59,5 @@ bool operator==(const SecretBytes& a, const SecretBytes& b)
 {
     return a.size() == b.size() && CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
 }
+
+} // namespace otp::core

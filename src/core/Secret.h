@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+namespace otp::core {
+
 void wipe(void* data, std::size_t size);
 
 // Switches core dumps off for this process, which holds seeds, PINs and
@@ -69,3 +71,5 @@ private:
 
     std::string m_text;
 };
+
+} // namespace otp::core

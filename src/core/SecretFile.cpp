@@ -16,6 +16,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace otp::core {
+
 namespace {
 
 std::unexpected<OpError> io_error(const std::filesystem::path& path, std::string_view what,
@@ -400,3 +402,5 @@ bool remove_file(const FileAt& file)
 {
     return ::unlinkat(file.folder, file.name.c_str(), 0) == 0;
 }
+
+} // namespace otp::core

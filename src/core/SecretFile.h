@@ -27,6 +27,8 @@
 #include <string_view>
 #include <utility>
 
+namespace otp::core {
+
 // An open file descriptor, closed when it goes away.
 class FileDescriptor
 {
@@ -138,3 +140,5 @@ OpResult<void> replace_private_file(const FileAt& file, std::string_view bytes);
 
 // Removes the file; false with errno set.
 bool remove_file(const FileAt& file);
+
+} // namespace otp::core

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+namespace otp::core {
+
 namespace {
 
 std::string lower(std::string_view text)
@@ -49,3 +51,5 @@ std::optional<OtpHash> parse_hash(std::string_view text)
         return OtpHash::Sha256;
     return std::nullopt;
 }
+
+} // namespace otp::core

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+namespace otp::core {
+
 enum class OtpAlgorithm { Hotp, Totp };
 enum class OtpHash { Sha1, Sha256 };
 
@@ -37,3 +39,5 @@ std::string_view hash_name(OtpHash hash);
 // "sha-1", "sha256", "sha-256". Nothing for anything else.
 std::optional<OtpAlgorithm> parse_algorithm(std::string_view text);
 std::optional<OtpHash> parse_hash(std::string_view text);
+
+} // namespace otp::core

@@ -2,6 +2,8 @@
 
 #include "core/Codecs.h"
 
+namespace otp::core {
+
 namespace {
 
 // The code point of the three-byte UTF-8 sequence at `at`, or 0.
@@ -57,3 +59,5 @@ OpResult<void> check_user_name(std::string_view user)
                     "nor an invisible or direction-changing one.");
     return {};
 }
+
+} // namespace otp::core

@@ -8,6 +8,8 @@
 
 #include <string_view>
 
+namespace otp::core {
+
 // C0 and C1 controls, DEL, the line and paragraph separators, the
 // bidirectional overrides and isolates and the zero-width characters.
 bool has_control(std::string_view text);
@@ -18,3 +20,5 @@ bool has_unstorable(std::string_view text);
 
 // Refuses a user name that is not valid UTF-8, or holds what the two above find.
 OpResult<void> check_user_name(std::string_view user);
+
+} // namespace otp::core

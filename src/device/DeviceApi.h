@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+namespace otp::device {
+
 class DeviceApi
 {
 public:
@@ -50,3 +52,5 @@ public:
     uint32_t OtpChangeAccess(uint32_t slot, const char* oldCode, uint32_t oldLen,
                              const char* newCode, uint32_t newLen) override;
 };
+
+} // namespace otp::device

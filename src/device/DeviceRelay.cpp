@@ -2,6 +2,8 @@
 
 #include "device/DeviceApi.h"
 
+namespace otp::device {
+
 namespace {
 
 class RelayedDevice final : public DeviceApi
@@ -84,3 +86,5 @@ DeviceRelay::DeviceRelay(DeviceApi& device, Run run)
 }
 
 DeviceRelay::~DeviceRelay() = default;
+
+} // namespace otp::device

@@ -8,6 +8,8 @@
 #include <functional>
 #include <memory>
 
+namespace otp::device {
+
 class DeviceApi;
 
 class DeviceRelay
@@ -25,3 +27,5 @@ public:
 private:
     std::unique_ptr<DeviceApi> m_api;
 };
+
+} // namespace otp::device

@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QtGlobal>
 
+namespace otp::device {
+
 QString keyDirectoryFromEnvironment()
 {
     if (const QString dir = qEnvironmentVariable("VN_KEY_DIR"); !dir.isEmpty())
@@ -100,3 +102,5 @@ void KeyDirWatcher::onFolderChanged()
     for (const QString& serial : arrived)
         emit keyArrived(serial);
 }
+
+} // namespace otp::device

@@ -14,6 +14,8 @@
 #include <QString>
 #include <QStringList>
 
+namespace otp::device {
+
 // $VN_KEY_DIR, else $XDG_STATE_HOME/vnkey/keys, else ~/.local/state/vnkey/keys;
 // empty when none of them is set.
 QString keyDirectoryFromEnvironment();
@@ -56,3 +58,5 @@ private:
     QMap<QString, QByteArray> m_plugged;
     bool m_startedWithoutFolder = false;
 };
+
+} // namespace otp::device

@@ -6,6 +6,10 @@
 #include <algorithm>
 #include <cstring>
 
+using namespace otp::core;
+
+namespace otp::device {
+
 static_assert(sizeof(OtpTokenRecord) == KeyRecord::kSize);
 static_assert(kMaxTokens == VN_MAX_TOKENS);
 
@@ -274,3 +278,5 @@ bool KeySession::is_hwmaccess_supported()
     }
     return *m_hardwareMode;
 }
+
+} // namespace otp::device

@@ -24,6 +24,8 @@
 #include <string_view>
 #include <vector>
 
+namespace otp::device {
+
 class DeviceApi;
 
 // The most tokens a key holds, so the most a listing gives.
@@ -49,7 +51,7 @@ struct ListedToken
 {
     std::string serial; // the key's 8-bit text, as stored
     Known<TokenType> type;
-    Known<OtpHash> hash;
+    Known<core::OtpHash> hash;
     Known<int> digits;   // 6 or 8
     Known<int> interval; // 30 or 60 seconds; stored for HOTP tokens too
     KeyRecord record;
@@ -66,38 +68,38 @@ public:
     // (status set to the library's answer), KeyUnreadable when the key was
     // listed but its information could not be read, Device for any other
     // listing status.
-    OpResult<std::string> find_key();
+    core::OpResult<std::string> find_key();
 
     // The tokens in the order the key lists them, up to the first empty serial.
-    OpResult<std::vector<ListedToken>> tokens();
+    core::OpResult<std::vector<ListedToken>> tokens();
 
     // The text the PIN policy is kept in: the serial field of the pseudo-token
     // in slot 1, up to its first zero byte.
-    OpResult<std::string> pin_record_text();
+    core::OpResult<std::string> pin_record_text();
     // Replaces that pseudo-token (a TOTP token with a filler seed, never asked
     // for an OTP). No access code. Waits for a touch.
-    OpResult<void> write_pin_record(std::string_view text);
+    core::OpResult<void> write_pin_record(std::string_view text);
 
     // These wait for a touch on the key; the caller shows its prompt first.
-    OpResult<void> personalize(const TokenDescription& token, std::string_view access);
+    core::OpResult<void> personalize(const core::TokenDescription& token, std::string_view access);
     // The OTP at `at`: the key takes a TOTP token's time step from the local
     // time sent with the call; other tokens get no challenge.
-    OpResult<std::string> calculate(const ListedToken& token, std::time_t at,
-                                    std::string_view access);
+    core::OpResult<std::string> calculate(const ListedToken& token, std::time_t at,
+                                          std::string_view access);
     // The same for a token just programmed, described as it was.
-    OpResult<std::string> calculate(const TokenDescription& token, std::time_t at,
-                                    std::string_view access);
-    OpResult<void> remove(const ListedToken& token, std::string_view access);
-    OpResult<void> reset();
+    core::OpResult<std::string> calculate(const core::TokenDescription& token, std::time_t at,
+                                          std::string_view access);
+    core::OpResult<void> remove(const ListedToken& token, std::string_view access);
+    core::OpResult<void> reset();
 
     // Whether the key types ENTER after an OTP; the flag is the key's, not a token's.
-    OpResult<void> set_enter(bool appendEnter);
+    core::OpResult<void> set_enter(bool appendEnter);
 
     // The access code of a key in hardware PIN mode. A wrong code is a Pin fault.
-    OpResult<bool> has_access();
-    OpResult<void> set_access(std::string_view code);
+    core::OpResult<bool> has_access();
+    core::OpResult<void> set_access(std::string_view code);
     // Also how the key checks a code: changing it to itself.
-    OpResult<void> change_access(std::string_view oldCode, std::string_view newCode);
+    core::OpResult<void> change_access(std::string_view oldCode, std::string_view newCode);
 
     // True when the key has an access-code function ("PIN protection mode 0"):
     // changing the fixed probe code to itself answers anything but "no
@@ -108,3 +110,5 @@ private:
     DeviceApi& m_device;
     std::optional<bool> m_hardwareMode;
 };
+
+} // namespace otp::device

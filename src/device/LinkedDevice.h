@@ -6,6 +6,8 @@
 
 #include <memory>
 
+namespace otp::device {
+
 class DeviceApi;
 
 class LinkedDevice
@@ -21,3 +23,5 @@ public:
 private:
     std::unique_ptr<DeviceApi> m_api;
 };
+
+} // namespace otp::device

@@ -1,6 +1,8 @@
 #include "device/DeviceApi.h"
 #include "device/LinkedDevice.h"
 
+namespace otp::device {
+
 uint32_t LinkedDeviceApi::ListDevice(uint32_t* reserved, uint32_t flags)
 {
     return VN_ListDevice(reserved, flags);
@@ -63,3 +65,5 @@ uint32_t LinkedDeviceApi::OtpChangeAccess(uint32_t slot, const char* oldCode, ui
 LinkedDevice::LinkedDevice() : m_api(std::make_unique<LinkedDeviceApi>()) {}
 
 LinkedDevice::~LinkedDevice() = default;
+
+} // namespace otp::device

@@ -8,6 +8,10 @@
 #include <cstdlib>
 #include <string>
 
+using namespace otp::core;
+
+namespace otp::diag {
+
 namespace {
 
 // XDG: a relative value is to be ignored.
@@ -80,3 +84,5 @@ void log_to_state_file(std::string_view message)
     create_owner_only(path.parent_path());
     log_to_file(path.string(), message);
 }
+
+} // namespace otp::diag

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+namespace otp::diag {
+
 // Where the window keeps its file log: $XDG_STATE_HOME/vnotp/vnotp.log, by
 // default ~/.local/state/vnotp/vnotp.log. A folder of the account's own: a
 // fixed name in a shared folder could be created first by another account.
@@ -27,3 +29,5 @@ void log_to_file(std::string_view path, std::string_view message);
 // The line log_to_file writes at the moment `when` (local time), without the
 // line end.
 std::string fileLogLine(std::time_t when, std::string_view message);
+
+} // namespace otp::diag

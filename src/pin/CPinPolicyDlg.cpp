@@ -19,6 +19,13 @@
 
 #include <string>
 
+using namespace otp::core;
+using namespace otp::diag;
+using namespace otp::device;
+using namespace otp::ui;
+
+namespace otp::pin {
+
 namespace {
 
 struct FieldText
@@ -203,3 +210,5 @@ void CPinPolicyDlg::OnSaveCmd()
     m_fileLog("[OnSaveCmd] " + text);
     setMessage(QString::fromStdString(text));
 }
+
+} // namespace otp::pin

@@ -12,12 +12,15 @@
 #include <array>
 #include <functional>
 #include <string_view>
-
+namespace otp::device {
 class DeviceApi;
+} // namespace otp::device
 class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+
+namespace otp::pin {
 
 class CPinPolicyDlg : public QDialog
 {
@@ -28,7 +31,8 @@ public:
     using FileLog = std::function<void(std::string_view message)>;
 
     // fileLog defaults to the program's file log.
-    explicit CPinPolicyDlg(DeviceApi& device, QWidget* parent = nullptr, FileLog fileLog = {});
+    explicit CPinPolicyDlg(device::DeviceApi& device, QWidget* parent = nullptr,
+                           FileLog fileLog = {});
 
     QCheckBox* enabledBox() const { return m_enabled; }
     QLineEdit* fieldEdit(PolicyField field) const { return m_fields[index(field)].edit; }
@@ -51,7 +55,7 @@ private:
     void enableRuleControls(bool enabled);
     void setMessage(const QString& text);
 
-    DeviceApi& m_device;
+    device::DeviceApi& m_device;
     FileLog m_fileLog;
     QCheckBox* m_enabled = nullptr;
     std::array<Field, kPolicyFieldCount> m_fields{};
@@ -60,3 +64,5 @@ private:
     QPushButton* m_ok = nullptr;
     QPushButton* m_cancel = nullptr;
 };
+
+} // namespace otp::pin

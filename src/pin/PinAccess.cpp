@@ -10,6 +10,11 @@
 #include <cstring>
 #include <ctime>
 
+using namespace otp::core;
+using namespace otp::device;
+
+namespace otp::pin {
+
 namespace {
 
 constexpr char kHasPinAlready[] = "The device has a PIN already.";
@@ -219,3 +224,5 @@ OpResult<std::string> query_pin(KeySession& device, const std::string& cachedPin
     }
     return entered;
 }
+
+} // namespace otp::pin

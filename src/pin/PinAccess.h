@@ -22,28 +22,31 @@
 #include <string>
 #include <string_view>
 
+namespace otp::pin {
+
 // MD5 of the PIN's bytes up to its first zero byte, as software mode stores it.
 std::array<uint8_t, kPinDigestSize> pin_digest(std::string_view pin);
 
-OpResult<bool> is_hwmaccess_empty(KeySession& device);
+core::OpResult<bool> is_hwmaccess_empty(device::KeySession& device);
 // An unreadable record counts as "no PIN", never as an error; it is logged
 // as kNoPinRecordLine.
-bool is_simaccess_empty(KeySession& device);
-OpResult<bool> is_access_empty(KeySession& device);
+bool is_simaccess_empty(device::KeySession& device);
+core::OpResult<bool> is_access_empty(device::KeySession& device);
 // True exactly when a valid record with `enabled` set is on the key.
-bool is_pin_policy_enabled(KeySession& device);
+bool is_pin_policy_enabled(device::KeySession& device);
 
-OpResult<bool> verify_simaccess(KeySession& device, std::string_view pin);
-OpResult<bool> verify_pin(KeySession& device, std::string_view pin);
+core::OpResult<bool> verify_simaccess(device::KeySession& device, std::string_view pin);
+core::OpResult<bool> verify_pin(device::KeySession& device, std::string_view pin);
 
-OpResult<void> set_hwmaccess(KeySession& device, std::string_view newPin);
-OpResult<void> set_simaccess(KeySession& device, std::string_view newPin);
+core::OpResult<void> set_hwmaccess(device::KeySession& device, std::string_view newPin);
+core::OpResult<void> set_simaccess(device::KeySession& device, std::string_view newPin);
 // An empty oldPin means "no PIN yet" and sets the first one.
-OpResult<void> change_hwmaccess(KeySession& device, std::string_view newPin,
+core::OpResult<void> change_hwmaccess(device::KeySession& device, std::string_view newPin,
+                                      std::string_view oldPin);
+core::OpResult<void> change_simaccess(device::KeySession& device, std::string_view newPin,
+                                      std::string_view oldPin);
+core::OpResult<void> change_pin(device::KeySession& device, std::string_view newPin,
                                 std::string_view oldPin);
-OpResult<void> change_simaccess(KeySession& device, std::string_view newPin,
-                                std::string_view oldPin);
-OpResult<void> change_pin(KeySession& device, std::string_view newPin, std::string_view oldPin);
 
 // The error-log line of a software-mode key whose PIN record cannot be read.
 // The window logs it at error level; on the command line, where a key
@@ -54,7 +57,7 @@ inline constexpr char kNoPinRecordLine[] = "[is_simaccess_empty] Failed to read 
 // typed or the prompt was dismissed; or a failure when there is no PIN to be
 // had (a command line without a PIN source), which ends the operation
 // without the key being asked.
-using PinPrompt = std::function<OpResult<std::string>()>;
+using PinPrompt = std::function<core::OpResult<std::string>()>;
 
 // The PIN a protected operation passes to the key. Prompts only when a PIN is
 // set and nothing is cached; a cached PIN is handed back unverified. A
@@ -62,5 +65,7 @@ using PinPrompt = std::function<OpResult<std::string>()>;
 // unchanged; a typed PIN that is wrong or cannot be checked is a Pin fault.
 // The window-level query_pin_ifn (pin/QueryPin.h) puts the PIN dialog behind
 // the prompt.
-OpResult<std::string> query_pin(KeySession& device, const std::string& cachedPinUtf8,
-                                const PinPrompt& askPin);
+core::OpResult<std::string> query_pin(device::KeySession& device, const std::string& cachedPinUtf8,
+                                      const PinPrompt& askPin);
+
+} // namespace otp::pin

@@ -2,6 +2,11 @@
 
 #include <fmt/format.h>
 
+using namespace otp::core;
+using namespace otp::device;
+
+namespace otp::pin {
+
 namespace {
 
 std::unexpected<OpError> broken(fmt::format_string<unsigned> text, unsigned limit)
@@ -64,3 +69,5 @@ OpResult<void> check_pin_complexity(std::string_view pin, const PinPolicyRecord&
         return broken("the minimum number of specical letter required is {}", r.minSpecial);
     return {};
 }
+
+} // namespace otp::pin

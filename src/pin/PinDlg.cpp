@@ -8,6 +8,10 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+using namespace otp::ui;
+
+namespace otp::pin {
+
 PinDlg::PinDlg(QWidget* parent) : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("PIN"));
@@ -47,3 +51,5 @@ void PinDlg::accept()
     m_pin = m_pinEdit->text();
     QDialog::accept();
 }
+
+} // namespace otp::pin

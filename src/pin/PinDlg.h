@@ -6,9 +6,10 @@
 
 #include <QDialog>
 #include <QString>
-
 class QLineEdit;
 class QPushButton;
+
+namespace otp::pin {
 
 class PinDlg : public QDialog
 {
@@ -30,3 +31,5 @@ private:
     QLineEdit* m_pinEdit = nullptr;
     QPushButton* m_ok = nullptr;
 };
+
+} // namespace otp::pin

@@ -5,6 +5,11 @@
 #include <algorithm>
 #include <charconv>
 
+using namespace otp::core;
+using namespace otp::device;
+
+namespace otp::pin {
+
 namespace {
 
 const char* fieldName(PolicyField field)
@@ -89,3 +94,5 @@ PinPolicyRecord policy_record_with(const PinPolicyRecord& stored, const PolicyVa
     r.expiryDays = static_cast<uint16_t>(v[PolicyField::ExpiryDays]);
     return r;
 }
+
+} // namespace otp::pin

@@ -16,6 +16,8 @@
 #include <string>
 #include <string_view>
 
+namespace otp::pin {
+
 // The dialog's fields in the order they are read.
 enum class PolicyField {
     MinLength,
@@ -53,3 +55,5 @@ PolicyValues policy_values_of(const PinPolicyRecord& record);
 // The record a save writes: the PIN state (digest and set time) of `stored`,
 // everything else from `values`, which must be in range.
 PinPolicyRecord policy_record_with(const PinPolicyRecord& stored, const PolicyValues& values);
+
+} // namespace otp::pin

@@ -3,6 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
+using namespace otp::core;
+using namespace otp::device;
+
+namespace otp::pin {
+
 namespace {
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -172,3 +177,5 @@ OpResult<void> write_pin_policy(KeySession& device, const PinPolicyRecord& recor
         return reworded(written.error(), "Token timed out");
     return reworded(written.error(), kWriteFailed);
 }
+
+} // namespace otp::pin

@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+namespace otp::pin {
+
 inline constexpr std::size_t kPinPolicyRecordSize = 34;
 inline constexpr std::size_t kPinDigestSize = 16;
 
@@ -44,7 +46,7 @@ PinPolicyRecord pin_policy_from_bytes(std::span<const uint8_t, kPinPolicyRecordS
 // Standard alphabet with '=' padding. Decoding stops at the first '=' and
 // ignores whatever follows it; anything else is Refused ("Invalid base64 input.").
 std::string base64_encode(std::span<const uint8_t> bytes);
-OpResult<std::vector<uint8_t>> base64_decode(std::string_view text);
+core::OpResult<std::vector<uint8_t>> base64_decode(std::string_view text);
 
 // The text the key keeps the record in: the 48 base64 characters.
 std::string pin_policy_text(const PinPolicyRecord& record);
@@ -52,15 +54,17 @@ std::string pin_policy_text(const PinPolicyRecord& record);
 // Fails when the key cannot be read ("Failed to read PIN policy.", with the
 // key's fault and status), or Refused when the record is missing, malformed
 // or switched off ("... Ask Admin to initialize the device.").
-OpResult<PinPolicyRecord> read_pin_policy(KeySession& device);
+core::OpResult<PinPolicyRecord> read_pin_policy(device::KeySession& device);
 // A missing or unreadable record reads as all zeros; one that is switched off
 // comes back with its stored values.
-PinPolicyRecord read_pin_policy_or_zero(KeySession& device);
+PinPolicyRecord read_pin_policy_or_zero(device::KeySession& device);
 // The record a policy save builds on: as read_pin_policy_or_zero, but a key
 // that answers the read with an error status fails ("Failed to read PIN
 // policy."), since a zero record would erase the PIN it may hold.
-OpResult<PinPolicyRecord> read_pin_policy_to_update(KeySession& device);
+core::OpResult<PinPolicyRecord> read_pin_policy_to_update(device::KeySession& device);
 // Replaces the pseudo-token; the key waits for a touch, so callers show their
 // prompt first. Never passes an access code. TimedOut: "Token timed out" (no
 // full stop); any other status: "Failed to write PIN policy.".
-OpResult<void> write_pin_policy(KeySession& device, const PinPolicyRecord& record);
+core::OpResult<void> write_pin_policy(device::KeySession& device, const PinPolicyRecord& record);
+
+} // namespace otp::pin

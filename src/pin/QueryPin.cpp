@@ -4,6 +4,12 @@
 #include "pin/PinDlg.h"
 #include "ui/BusyCursor.h"
 
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::ui;
+
+namespace otp::pin {
+
 OpResult<std::string> query_pin_ifn(KeySession& device, QWidget* parent,
                                     const std::string& cachedPinUtf8)
 {
@@ -15,3 +21,5 @@ OpResult<std::string> query_pin_ifn(KeySession& device, QWidget* parent,
         return dialog.pin().toStdString(); // UTF-8
     });
 }
+
+} // namespace otp::pin

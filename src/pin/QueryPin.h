@@ -9,8 +9,11 @@
 #include "device/KeySession.h"
 
 #include <string>
-
 class QWidget;
 
-OpResult<std::string> query_pin_ifn(KeySession& device, QWidget* parent,
-                                    const std::string& cachedPinUtf8);
+namespace otp::pin {
+
+core::OpResult<std::string> query_pin_ifn(device::KeySession& device, QWidget* parent,
+                                          const std::string& cachedPinUtf8);
+
+} // namespace otp::pin

@@ -15,6 +15,12 @@
 
 #include <spdlog/spdlog.h>
 
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::ui;
+
+namespace otp::pin {
+
 namespace {
 
 QLineEdit* pinEdit(QWidget* parent, QLabel* label, const char* name)
@@ -153,3 +159,5 @@ void UpdatePinDlg::OnOK()
     }
     accept();
 }
+
+} // namespace otp::pin

@@ -7,18 +7,21 @@
 
 #include <QDialog>
 #include <QString>
-
+namespace otp::device {
 class DeviceApi;
+} // namespace otp::device
 class QLabel;
 class QLineEdit;
 class QPushButton;
+
+namespace otp::pin {
 
 class UpdatePinDlg : public QDialog
 {
     Q_OBJECT
 
 public:
-    explicit UpdatePinDlg(DeviceApi& device, QWidget* parent = nullptr);
+    explicit UpdatePinDlg(device::DeviceApi& device, QWidget* parent = nullptr);
 
     QLabel* currentPinLabel() const { return m_currentLabel; }
     QLineEdit* currentPinEdit() const { return m_currentEdit; }
@@ -33,7 +36,7 @@ private:
     void OnOK();
     void showMessage(const std::string& utf8);
 
-    DeviceApi& m_device;
+    device::DeviceApi& m_device;
     QLabel* m_currentLabel = nullptr;
     QLineEdit* m_currentEdit = nullptr;
     QLineEdit* m_newEdit = nullptr;
@@ -42,3 +45,5 @@ private:
     QPushButton* m_ok = nullptr;
     QPushButton* m_cancel = nullptr;
 };
+
+} // namespace otp::pin

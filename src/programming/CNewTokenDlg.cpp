@@ -19,6 +19,13 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::records;
+using namespace otp::ui;
+
+namespace otp::programming {
+
 namespace {
 
 constexpr const char* kNoteText =
@@ -305,3 +312,5 @@ void CNewTokenDlg::reject()
 {
     done(NewTokenId::Cancel);
 }
+
+} // namespace otp::programming

@@ -13,14 +13,17 @@
 #include <optional>
 #include <span>
 #include <string>
-
+namespace otp::device {
 class DeviceApi;
+} // namespace otp::device
 class QAbstractButton;
 class QButtonGroup;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+
+namespace otp::programming {
 
 // The New Token dialog's results: the window system's OK and Cancel
 // commands (Enter with no push button focused; Escape and the close box) and
@@ -40,8 +43,8 @@ inline constexpr int kProgrammingSucceeded = 2;
 // The dialog's fields as read from its controls.
 struct NewTokenForm
 {
-    OtpAlgorithm algorithm = OtpAlgorithm::Totp;
-    OtpHash hash = OtpHash::Sha1;
+    core::OtpAlgorithm algorithm = core::OtpAlgorithm::Totp;
+    core::OtpHash hash = core::OtpHash::Sha1;
     int digits = 6;
     int interval = 30;
     bool appendEnter = true;
@@ -55,8 +58,8 @@ class CNewTokenDlg : public QDialog
 public:
     // The token goes to the key `keySerial` with `access`; `suggestedSerial`
     // fills the serial edit; the recorders take its seed.
-    CNewTokenDlg(DeviceApi& device, std::string keySerial, std::string access,
-                 std::string suggestedSerial, std::span<Recorder* const> recorders,
+    CNewTokenDlg(device::DeviceApi& device, std::string keySerial, std::string access,
+                 std::string suggestedSerial, std::span<records::Recorder* const> recorders,
                  QWidget* parent = nullptr);
 
     int saveResult() const { return m_saveResult; }
@@ -65,7 +68,7 @@ public:
     // Once the key has taken the token (saveResult() 2).
     const std::optional<ProgrammedToken>& programmed() const { return m_programmed; }
     // Why the key did not take it (saveResult() 1).
-    const OpError& failure() const { return m_failure; }
+    const core::OpError& failure() const { return m_failure; }
 
     // Button handlers, public so that the flow and the tests can press them
     // the way the buttons do.
@@ -87,16 +90,16 @@ private:
     void readControls();
     void writeControls();
 
-    DeviceApi& m_device;
+    device::DeviceApi& m_device;
     const std::string m_keySerial;
     const std::string m_access;
     const std::string m_suggestedSerial;
-    const std::vector<Recorder*> m_recorders;
+    const std::vector<records::Recorder*> m_recorders;
 
     NewTokenForm m_form;
     int m_saveResult = kNotSaved;
     std::optional<ProgrammedToken> m_programmed;
-    OpError m_failure;
+    core::OpError m_failure;
 
     QButtonGroup* m_algorithm = nullptr;
     QButtonGroup* m_hash = nullptr;
@@ -108,3 +111,5 @@ private:
     QLineEdit* m_userNameEdit = nullptr;
     QLabel* m_status = nullptr;
 };
+
+} // namespace otp::programming

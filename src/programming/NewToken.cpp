@@ -6,6 +6,10 @@
 
 #include <algorithm>
 
+using namespace otp::core;
+
+namespace otp::programming {
+
 OpResult<TokenDescription> check_new_token(const NewTokenInput& input)
 {
     TokenDescription token;
@@ -51,3 +55,5 @@ OpResult<TokenDescription> check_new_token(const NewTokenInput& input)
     token.user = input.user;
     return token;
 }
+
+} // namespace otp::programming

@@ -11,21 +11,23 @@
 #include <string>
 #include <string_view>
 
+namespace otp::programming {
+
 struct NewTokenInput
 {
-    OtpAlgorithm algorithm = OtpAlgorithm::Totp;
-    OtpHash hash = OtpHash::Sha1;
+    core::OtpAlgorithm algorithm = core::OtpAlgorithm::Totp;
+    core::OtpHash hash = core::OtpHash::Sha1;
     int digits = 6;
     int interval = 30;
     std::string serial;  // UTF-8, as typed
     std::string seedHex; // hexadecimal, as typed
     // A seed generated as bytes, checked as they are instead of seedHex: it
     // never becomes text on its way to the key.
-    SecretBytes seed;
+    core::SecretBytes seed;
     std::string user; // UTF-8, as typed; may be empty
 
     // The seed's text is as secret as the seed.
-    ~NewTokenInput() { wipe(seedHex.data(), seedHex.capacity()); }
+    ~NewTokenInput() { core::wipe(seedHex.data(), seedHex.capacity()); }
 };
 
 // The status-line text for seed text that is not hexadecimal.
@@ -40,8 +42,10 @@ inline constexpr const char* kInvalidSeedFormat = "Invalid seed format!";
 // control character, which XML 1.0 cannot carry, so that one token would
 // make a whole seed or PSKC file unreadable to a strict parser.
 // What a particular record's format cannot hold is for its recorder to refuse.
-OpResult<TokenDescription> check_new_token(const NewTokenInput& input);
+core::OpResult<core::TokenDescription> check_new_token(const NewTokenInput& input);
 
 // The user name's part of check_new_token, for a user given before the rest
 // of the token is known (a batch's users file is checked before any key), is
 // check_user_name (core/TokenText.h).
+
+} // namespace otp::programming

@@ -13,6 +13,12 @@
 #include <algorithm>
 #include <array>
 
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::records;
+
+namespace otp::programming {
+
 namespace {
 
 // The key's OTP for the token it just took, against the one its seed gives.
@@ -152,3 +158,5 @@ std::string expected_totp(const TokenDescription& token, std::time_t now)
     value.insert(0, static_cast<std::size_t>(token.digits) - value.size(), '0');
     return value;
 }
+
+} // namespace otp::programming

@@ -19,11 +19,13 @@
 #include <string>
 #include <vector>
 
+namespace otp::programming {
+
 struct ProgramRequest
 {
-    TokenDescription token;
-    std::string keySerial; // of the key found for this operation
-    Password access = {};  // what the key takes as its access code; empty without a PIN
+    core::TokenDescription token;
+    std::string keySerial;      // of the key found for this operation
+    core::Password access = {}; // what the key takes as its access code; empty without a PIN
     bool appendEnter = true;
     bool verify = false; // TOTP only: compare the key's OTP with the seed's afterwards
     // How long to wait for another writer of the recorders' folders.
@@ -40,11 +42,11 @@ struct Verification
 
 struct ProgrammedToken
 {
-    TokenDescription token;
+    core::TokenDescription token;
     std::string keySerial;
-    std::vector<RecordOutcome> records;                 // every recorder's files, in order
-    OpResult<void> enter;                               // setting the key's ENTER flag
-    std::optional<OpResult<Verification>> verification; // when asked for
+    std::vector<records::RecordOutcome> records;              // every recorder's files, in order
+    core::OpResult<void> enter;                               // setting the key's ENTER flag
+    std::optional<core::OpResult<Verification>> verification; // when asked for
 
     // False when a record could not be written: the token is on the key but
     // its seed must be copied by hand, or the authentication server never
@@ -60,7 +62,8 @@ struct ProgramEvents
     std::function<void()> keyTookToken;
     // The records are written (or could not be), before anything else can
     // fail or wait: a front end reports an unrecorded seed here.
-    std::function<void(const TokenDescription&, const std::vector<RecordOutcome>&)> recorded;
+    std::function<void(const core::TokenDescription&, const std::vector<records::RecordOutcome>&)>
+        recorded;
 };
 
 // Takes the recorders' locks and asks each to check the token, then
@@ -69,20 +72,23 @@ struct ProgramEvents
 // when a lock cannot be had or a recorder refuses; fails with Device when the
 // key does not take the token, and nothing is recorded. Once the key has
 // taken the token the answer is a ProgrammedToken, whatever failed after.
-OpResult<ProgrammedToken> program_token(KeySession& key, const ProgramRequest& request,
-                                        std::span<Recorder* const> recorders,
-                                        const ProgramEvents& events = {});
+core::OpResult<ProgrammedToken> program_token(device::KeySession& key,
+                                              const ProgramRequest& request,
+                                              std::span<records::Recorder* const> recorders,
+                                              const ProgramEvents& events = {});
 
 // A fresh random seed of the length the hash needs.
-OpResult<SecretBytes> generate_seed_bytes(OtpHash hash);
+core::OpResult<core::SecretBytes> generate_seed_bytes(core::OtpHash hash);
 // The same as uppercase hexadecimal, for a dialog that shows it.
-OpResult<std::string> generate_seed_text(OtpHash hash);
+core::OpResult<std::string> generate_seed_text(core::OtpHash hash);
 
 // The next serial number for a token on the key `keySerial`, whose tokens are
 // listed afresh. The serials in `held`, which the files the token goes to
 // hold already (a token of a key since reset), are skipped as well.
-OpResult<std::string> propose_serial(KeySession& key, const std::string& keySerial,
-                                     std::span<const std::string> held = {});
+core::OpResult<std::string> propose_serial(device::KeySession& key, const std::string& keySerial,
+                                           std::span<const std::string> held = {});
 
 // The OTP a TOTP token gives at `now`, computed from its seed apart from the key.
-std::string expected_totp(const TokenDescription& token, std::time_t now);
+std::string expected_totp(const core::TokenDescription& token, std::time_t now);
+
+} // namespace otp::programming

@@ -4,6 +4,8 @@
 
 #include <random>
 
+namespace otp::programming {
+
 int generate_serial_number(char* buffer)
 {
     // Serial numbers are public labels, not secrets, so the plain Mersenne
@@ -38,3 +40,5 @@ int generate_seed(uint8_t* out, int length)
     // observed OTP.
     return RAND_bytes(out, length) == 1 ? 0 : -1;
 }
+
+} // namespace otp::programming

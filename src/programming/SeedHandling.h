@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace otp::programming {
+
 // Length of a generated serial number; the dialog's serial buffer holds it
 // and a terminator. The key stores serial numbers of up to this length.
 inline constexpr std::size_t kSerialNumberLength = 13;
@@ -22,3 +24,5 @@ int generate_serial_number(char* buffer);
 // `out`. Returns 0, or -1 when the random source fails (`out` is then
 // unusable). A length of 0 or less writes nothing.
 int generate_seed(uint8_t* out, int length);
+
+} // namespace otp::programming

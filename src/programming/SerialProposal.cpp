@@ -8,6 +8,8 @@
 #include <optional>
 #include <string_view>
 
+namespace otp::programming {
+
 namespace {
 
 std::string random_serial_number()
@@ -91,3 +93,5 @@ std::string next_serial_number(const std::vector<std::string>& listedSerials,
         number.insert(0, 1, '0');
     return keySerialNumber + number;
 }
+
+} // namespace otp::programming

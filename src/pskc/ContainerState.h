@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-namespace pskc {
+namespace otp::pskc {
 
 inline constexpr std::string_view kPskcNamespace = "urn:ietf:params:xml:ns:keyprov:pskc";
 inline constexpr std::string_view kXencNamespace = "http://www.w3.org/2001/04/xmlenc#";
@@ -33,9 +33,9 @@ struct ContainerState
     int iterations = 0;
     std::size_t saltLength = 0;
     std::optional<MacAlgorithm> prf; // none for a pre-shared key
-    SecretBytes encryptionKey;
+    core::SecretBytes encryptionKey;
     MacAlgorithm mac = MacAlgorithm::HmacSha256;
-    SecretBytes macKey;
+    core::SecretBytes macKey;
 
     std::vector<KeyPackage> packages;
 };
@@ -63,4 +63,4 @@ inline std::string qualified(std::string_view prefix, std::string_view localName
                           : std::string(prefix).append(":").append(localName);
 }
 
-} // namespace pskc
+} // namespace otp::pskc

@@ -9,7 +9,9 @@
 #include <cerrno>
 #include <cstring>
 
-namespace pskc {
+using namespace otp::core;
+
+namespace otp::pskc {
 namespace {
 
 // Password and key files are small; anything larger is the wrong file.
@@ -78,4 +80,4 @@ OpResult<PresharedKey> read_key_file(const std::filesystem::path& path)
     return PresharedKey{std::move(*key), std::move(name)};
 }
 
-} // namespace pskc
+} // namespace otp::pskc

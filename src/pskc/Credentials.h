@@ -9,13 +9,13 @@
 #include <filesystem>
 #include <string_view>
 
-namespace pskc {
+namespace otp::pskc {
 
 // The password is the first line of the file, without its line end.
-OpResult<Password> read_password_file(const std::filesystem::path& path);
+core::OpResult<core::Password> read_password_file(const std::filesystem::path& path);
 
 // 32, 48 or 64 hexadecimal digits (AES-128, -192, -256), white space around
 // them ignored. The key's name in the container is the file's name.
-OpResult<PresharedKey> read_key_file(const std::filesystem::path& path);
+core::OpResult<PresharedKey> read_key_file(const std::filesystem::path& path);
 
-} // namespace pskc
+} // namespace otp::pskc

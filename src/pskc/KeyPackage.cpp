@@ -5,7 +5,9 @@
 #include <charconv>
 #include <optional>
 
-namespace pskc {
+using namespace otp::core;
+
+namespace otp::pskc {
 namespace {
 
 std::optional<int> number_at(std::string_view text, std::size_t at, std::size_t length)
@@ -85,4 +87,4 @@ KeyPackage make_key_package(const TokenDescription& token, std::string deviceSer
     return package;
 }
 
-} // namespace pskc
+} // namespace otp::pskc

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-namespace pskc {
+namespace otp::pskc {
 
 inline constexpr std::string_view kManufacturer = "Halvorn Security";
 inline constexpr std::string_view kModel = "Vornik";
@@ -21,9 +21,9 @@ inline constexpr std::string_view kTotpAlgorithm = "urn:ietf:params:xml:ns:keypr
 // The Suite of a token names its hash as importers expect it; the reader
 // also takes "HMAC-SHA256", what older files of this tool say, and a key
 // package without Suite is SHA-1.
-inline constexpr std::string_view suite_of(OtpHash hash)
+inline constexpr std::string_view suite_of(core::OtpHash hash)
 {
-    return hash == OtpHash::Sha256 ? "sha256" : "sha1";
+    return hash == core::OtpHash::Sha256 ? "sha256" : "sha1";
 }
 
 struct KeyPackage
@@ -31,8 +31,8 @@ struct KeyPackage
     // The token's serial number: the Key Id and DeviceInfo/SerialNo, which
     // importers take as the token's identity.
     std::string keyId;
-    OtpAlgorithm algorithm = OtpAlgorithm::Hotp;
-    OtpHash hash = OtpHash::Sha1;
+    core::OtpAlgorithm algorithm = core::OtpAlgorithm::Hotp;
+    core::OtpHash hash = core::OtpHash::Sha1;
     std::optional<int> digits;       // ResponseFormat Length
     std::optional<uint64_t> counter; // HOTP moving factor
     std::optional<int> interval;     // TOTP time step in seconds
@@ -46,7 +46,7 @@ struct KeyPackage
     std::string expiryDate;
     std::string manufacturer{kManufacturer};
     std::string model{kModel};
-    SecretBytes secret;
+    core::SecretBytes secret;
 
     friend bool operator==(const KeyPackage&, const KeyPackage&) = default;
 };
@@ -59,6 +59,6 @@ std::string expiry_date_text(std::time_t now);
 
 // A token as programmed into the key: manufacturer and model of this tool's
 // key, Counter 0 for HOTP and the interval for TOTP only.
-KeyPackage make_key_package(const TokenDescription& token, std::string deviceSerial = {});
+KeyPackage make_key_package(const core::TokenDescription& token, std::string deviceSerial = {});
 
-} // namespace pskc
+} // namespace otp::pskc

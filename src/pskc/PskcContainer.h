@@ -26,15 +26,15 @@
 #include <variant>
 #include <vector>
 
-namespace pskc {
+namespace otp::pskc {
 
 struct PresharedKey
 {
-    SecretBytes key;  // 16, 24 or 32 bytes: AES-128, -192 or -256
-    std::string name; // written as the container's KeyName, so the reader knows which key
+    core::SecretBytes key; // 16, 24 or 32 bytes: AES-128, -192 or -256
+    std::string name;      // written as the container's KeyName, so the reader knows which key
 };
 
-using Credential = std::variant<Password, PresharedKey>;
+using Credential = std::variant<core::Password, PresharedKey>;
 
 inline constexpr int kMinimumIterations = 100'000;
 // Reading stops here, so that a crafted file cannot keep the tool busy for hours.
@@ -69,12 +69,12 @@ class Container
 public:
     // An empty container: with a password, a fresh salt and the key derived
     // from it; with either credential, a fresh MAC key.
-    static OpResult<Container> create(const Credential& credential,
-                                      const ContainerSettings& settings = {});
+    static core::OpResult<Container> create(const Credential& credential,
+                                            const ContainerSettings& settings = {});
     // Parses the XML, derives or takes the key, and decrypts and verifies
     // every encrypted value. Anything less is an error: a wrong password or
     // key, a changed value or MAC, a secret in clear text.
-    static OpResult<Container> parse(std::string_view xml, const Credential& credential);
+    static core::OpResult<Container> parse(std::string_view xml, const Credential& credential);
     // Whether the XML is a key container at all (its root is a KeyContainer),
     // whatever it holds; nothing is decrypted.
     static bool is_container(std::string_view xml);
@@ -102,16 +102,16 @@ public:
 
     // Whether a key package with this id can be added: not to a signed
     // container (the signature would break), not a second time.
-    OpResult<void> can_add(std::string_view keyId) const;
+    core::OpResult<void> can_add(std::string_view keyId) const;
     // Encrypts the secret with a fresh IV, MACs it and appends a KeyPackage.
     // Refuses what can_add refuses.
-    OpResult<void> add(const KeyPackage& package);
+    core::OpResult<void> add(const KeyPackage& package);
     // Retires the token from `now` on: its Key gets a Policy/ExpiryDate, so
     // a server importing the file no longer accepts it, while its key
     // package, secret and MACs stay as a record of which key held it. Refused
     // for a signed container and a key id the container does not hold; a
     // token retired already keeps its date.
-    OpResult<void> retire(std::string_view keyId, std::time_t now);
+    core::OpResult<void> retire(std::string_view keyId, std::time_t now);
     // Takes out the key package `add` appended last for this key id; the
     // caller's undo when writing the file fails.
     void remove_added(std::string_view keyId);
@@ -123,4 +123,4 @@ private:
     std::unique_ptr<ContainerState> m_state;
 };
 
-} // namespace pskc
+} // namespace otp::pskc

@@ -9,7 +9,9 @@
 #include <cctype>
 #include <memory>
 
-namespace pskc {
+using namespace otp::core;
+
+namespace otp::pskc {
 namespace {
 
 struct CipherInfo
@@ -272,4 +274,4 @@ std::optional<std::vector<uint8_t>> base64_decode(std::string_view text)
     return bytes;
 }
 
-} // namespace pskc
+} // namespace otp::pskc

@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-namespace pskc {
+namespace otp::pskc {
 
 enum class CipherAlgorithm { Aes128Cbc, Aes192Cbc, Aes256Cbc };
 enum class MacAlgorithm { HmacSha1, HmacSha224, HmacSha256, HmacSha384, HmacSha512 };
@@ -37,25 +37,26 @@ std::optional<CipherAlgorithm> cipher_from_uri(std::string_view uri);
 std::optional<MacAlgorithm> mac_from_uri(std::string_view uri);
 std::optional<CipherAlgorithm> cipher_for_key_length(std::size_t length);
 
-OpResult<SecretBytes> random_bytes(std::size_t count);
+core::OpResult<core::SecretBytes> random_bytes(std::size_t count);
 
-OpResult<SecretBytes> pbkdf2(const Password& password, std::span<const uint8_t> salt,
-                             int iterations, MacAlgorithm prf, std::size_t length);
+core::OpResult<core::SecretBytes> pbkdf2(const core::Password& password,
+                                         std::span<const uint8_t> salt, int iterations,
+                                         MacAlgorithm prf, std::size_t length);
 
 // A fresh random IV followed by the PKCS#7-padded cipher text.
-OpResult<std::vector<uint8_t>> encrypt(CipherAlgorithm cipher, const SecretBytes& key,
-                                       std::span<const uint8_t> plain);
+core::OpResult<std::vector<uint8_t>> encrypt(CipherAlgorithm cipher, const core::SecretBytes& key,
+                                             std::span<const uint8_t> plain);
 // Nothing when the value is too short or its padding is wrong, which is what
 // a wrong key looks like.
-std::optional<SecretBytes> decrypt(CipherAlgorithm cipher, const SecretBytes& key,
-                                   std::span<const uint8_t> ivAndCipherText);
+std::optional<core::SecretBytes> decrypt(CipherAlgorithm cipher, const core::SecretBytes& key,
+                                         std::span<const uint8_t> ivAndCipherText);
 
-OpResult<std::vector<uint8_t>> hmac(MacAlgorithm mac, const SecretBytes& key,
-                                    std::span<const uint8_t> data);
+core::OpResult<std::vector<uint8_t>> hmac(MacAlgorithm mac, const core::SecretBytes& key,
+                                          std::span<const uint8_t> data);
 bool equal_in_constant_time(std::span<const uint8_t> a, std::span<const uint8_t> b);
 
 std::string base64_encode(std::span<const uint8_t> bytes);
 // White space inside the text is ignored (values are often wrapped).
 std::optional<std::vector<uint8_t>> base64_decode(std::string_view text);
 
-} // namespace pskc
+} // namespace otp::pskc

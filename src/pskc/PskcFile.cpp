@@ -7,7 +7,9 @@
 #include <cstring>
 #include <system_error>
 
-namespace pskc {
+using namespace otp::core;
+
+namespace otp::pskc {
 namespace {
 
 OpError in_file(const std::filesystem::path& path, OpError error)
@@ -145,4 +147,4 @@ OpResult<void> ContainerUpdate::add(const KeyPackage& package)
     return {};
 }
 
-} // namespace pskc
+} // namespace otp::pskc

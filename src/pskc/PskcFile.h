@@ -12,15 +12,16 @@
 #include <optional>
 #include <string>
 
-namespace pskc {
+namespace otp::pskc {
 
 // Large enough for a hundred thousand key packages.
 inline constexpr std::size_t kMaximumContainerSize = 256u << 20;
 
-OpResult<Container> load_container(const std::filesystem::path& path, const Credential& credential);
+core::OpResult<Container> load_container(const std::filesystem::path& path,
+                                         const Credential& credential);
 // A destination container, read as a seed-holding file (core/SecretFile.h).
-OpResult<Container> load_container(const FileAt& file, const Credential& credential);
-OpResult<void> save_container(const Container& container, const FileAt& file);
+core::OpResult<Container> load_container(const core::FileAt& file, const Credential& credential);
+core::OpResult<void> save_container(const Container& container, const core::FileAt& file);
 
 // Refuses to add to the file at `path` when its container is protected below
 // this tool's own minimum (Container::weak_protection): a new seed would be
@@ -30,8 +31,8 @@ OpResult<void> save_container(const Container& container, const FileAt& file);
 // own profile only, and `pskc convert` moves its tokens into a new one.
 // The profile an existing file must have: the one asked for by name, else any.
 std::optional<Profile> wanted_profile(const ContainerSettings& settings);
-OpResult<void> check_extensible(const Container& container, const std::filesystem::path& path,
-                                std::optional<Profile> wanted = std::nullopt);
+core::OpResult<void> check_extensible(const Container& container, const std::filesystem::path& path,
+                                      std::optional<Profile> wanted = std::nullopt);
 
 // Adds tokens to a container file as they are programmed. Opening reads,
 // decrypts and verifies an existing file, or prepares a new container when
@@ -50,8 +51,9 @@ class ContainerUpdate
 public:
     // `file` lies in a folder held open (core/OpenFolder.h) for this
     // object's life.
-    static OpResult<ContainerUpdate> open(const FileAt& file, const Credential& credential,
-                                          const ContainerSettings& settings = {});
+    static core::OpResult<ContainerUpdate> open(const core::FileAt& file,
+                                                const Credential& credential,
+                                                const ContainerSettings& settings = {});
 
     const Container& container() const { return m_container; }
     // False while a new container has not been written yet.
@@ -61,16 +63,16 @@ public:
     // whether a key package with this id can be added: not to a file whose
     // protection is weak (check_extensible), nor what Container::can_add
     // refuses.
-    OpResult<void> can_add(std::string_view keyId);
+    core::OpResult<void> can_add(std::string_view keyId);
     // On failure the file stays as it was.
-    OpResult<void> add(const KeyPackage& package);
+    core::OpResult<void> add(const KeyPackage& package);
 
 private:
-    OpResult<void> refresh();
-    ContainerUpdate(FileAt file, Credential credential, ContainerSettings settings,
+    core::OpResult<void> refresh();
+    ContainerUpdate(core::FileAt file, Credential credential, ContainerSettings settings,
                     Container container, std::optional<std::string> onDisk);
 
-    FileAt m_file;
+    core::FileAt m_file;
     Credential m_credential;
     ContainerSettings m_settings;
     Container m_container;
@@ -78,4 +80,4 @@ private:
     std::optional<std::string> m_onDisk;
 };
 
-} // namespace pskc
+} // namespace otp::pskc

@@ -10,7 +10,9 @@
 #include <cctype>
 #include <charconv>
 
-namespace pskc {
+using namespace otp::core;
+
+namespace otp::pskc {
 namespace {
 
 std::string_view trimmed(std::string_view text)
@@ -464,4 +466,4 @@ OpResult<Container> Container::parse(std::string_view xml, const Credential& cre
     return Container(std::move(state));
 }
 
-} // namespace pskc
+} // namespace otp::pskc

@@ -8,7 +8,9 @@
 
 #include <algorithm>
 
-namespace pskc {
+using namespace otp::core;
+
+namespace otp::pskc {
 namespace {
 
 // Key's children come in the order Issuer, AlgorithmParameters, ...,
@@ -58,4 +60,4 @@ OpResult<void> Container::retire(std::string_view keyId, std::time_t now)
     return {};
 }
 
-} // namespace pskc
+} // namespace otp::pskc

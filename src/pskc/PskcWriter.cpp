@@ -8,7 +8,9 @@
 
 #include <algorithm>
 
-namespace pskc {
+using namespace otp::core;
+
+namespace otp::pskc {
 namespace {
 
 constexpr std::string_view kXenc11Namespace = "http://www.w3.org/2009/xmlenc11#";
@@ -358,4 +360,4 @@ std::string Container::to_xml() const
     return std::move(writer.out);
 }
 
-} // namespace pskc
+} // namespace otp::pskc

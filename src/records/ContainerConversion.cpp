@@ -9,6 +9,11 @@
 #include <algorithm>
 #include <cstring>
 
+using namespace otp::core;
+using namespace otp::pskc;
+
+namespace otp::records {
+
 using pskc::Container;
 using pskc::KeyPackage;
 
@@ -160,3 +165,5 @@ OpResult<ConversionReport> convert_to_container(const ConversionRequest& request
     }
     return report;
 }
+
+} // namespace otp::records

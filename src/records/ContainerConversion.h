@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+namespace otp::records {
+
 struct ConversionRequest
 {
     std::vector<std::filesystem::path> sources;
@@ -38,6 +40,8 @@ struct ConversionReport
 // written; with Unrecorded when the container could not be written or read
 // back equal, or a source could not be removed (every source not yet removed
 // is kept).
-OpResult<ConversionReport> convert_to_container(const ConversionRequest& request,
-                                                const pskc::Credential& credential,
-                                                const pskc::ContainerSettings& settings = {});
+core::OpResult<ConversionReport> convert_to_container(const ConversionRequest& request,
+                                                      const pskc::Credential& credential,
+                                                      const pskc::ContainerSettings& settings = {});
+
+} // namespace otp::records

@@ -1,5 +1,10 @@
 #include "records/Destinations.h"
 
+using namespace otp::core;
+using namespace otp::pskc;
+
+namespace otp::records {
+
 namespace {
 
 OpResult<void> open_folders_of(Recorder& recorder, bool now)
@@ -42,3 +47,5 @@ OpResult<std::unique_ptr<Recorders>> open_recorders(const Destinations& destinat
     }
     return recorders;
 }
+
+} // namespace otp::records

@@ -16,6 +16,8 @@
 #include <span>
 #include <vector>
 
+namespace otp::records {
+
 struct PskcDestination
 {
     std::filesystem::path file;
@@ -64,7 +66,8 @@ public:
 
 private:
     Recorders() = default;
-    friend OpResult<std::unique_ptr<Recorders>> open_recorders(const Destinations& destinations);
+    friend core::OpResult<std::unique_ptr<Recorders>>
+    open_recorders(const Destinations& destinations);
 
     std::optional<pskc::Credential> m_credential;
     std::optional<SeedFileRecorder> m_seedFiles;
@@ -76,4 +79,6 @@ private:
 // Reads, decrypts and checks the PSKC file (a missing one is created with the
 // first token) and, with openFoldersNow, opens every folder; the first
 // refusal, in the recorders' order, is the answer.
-OpResult<std::unique_ptr<Recorders>> open_recorders(const Destinations& destinations);
+core::OpResult<std::unique_ptr<Recorders>> open_recorders(const Destinations& destinations);
+
+} // namespace otp::records

@@ -11,6 +11,10 @@
 #include <cstring>
 #include <thread>
 
+using namespace otp::core;
+
+namespace otp::records {
+
 std::filesystem::path FolderLock::lockFilePath(const std::filesystem::path& directory)
 {
     return (directory.empty() ? std::filesystem::path(".") : directory) / ".seedfiles.lock";
@@ -126,3 +130,5 @@ OpResult<LockedFileFolder> lock_file_folder(const std::filesystem::path& file,
     const FileAt at = folder->file(file.filename(), file);
     return LockedFileFolder{std::move(*folder), std::move(*lock), at};
 }
+
+} // namespace otp::records

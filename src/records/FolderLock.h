@@ -26,6 +26,8 @@
 #include <utility>
 #include <vector>
 
+namespace otp::records {
+
 class FolderLock
 {
 public:
@@ -39,11 +41,12 @@ public:
     // writer holds it. Fails with Io, naming the lock file: it cannot be
     // created or opened, the file system refuses flock, or another writer
     // held it for the whole wait.
-    static OpResult<FolderLock> acquire(const OpenFolder& folder,
-                                        std::chrono::milliseconds patience = kDefaultPatience);
+    static core::OpResult<FolderLock>
+    acquire(const core::OpenFolder& folder, std::chrono::milliseconds patience = kDefaultPatience);
     // The same for a folder opened unchecked by its path.
-    static OpResult<FolderLock> acquire(const std::filesystem::path& directory,
-                                        std::chrono::milliseconds patience = kDefaultPatience);
+    static core::OpResult<FolderLock>
+    acquire(const std::filesystem::path& directory,
+            std::chrono::milliseconds patience = kDefaultPatience);
 
     FolderLock(FolderLock&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
     FolderLock& operator=(FolderLock&&) = delete;
@@ -57,8 +60,8 @@ private:
 
 // The locks of several open folders, each taken once however it is reached,
 // in one order for every caller so that two of them cannot wait on each other.
-OpResult<std::vector<FolderLock>>
-acquire_folder_locks(std::span<const OpenFolder* const> folders,
+core::OpResult<std::vector<FolderLock>>
+acquire_folder_locks(std::span<const core::OpenFolder* const> folders,
                      std::chrono::milliseconds patience = FolderLock::kDefaultPatience);
 
 // What a conversion holds while it reads its sources and writes its output:
@@ -68,24 +71,26 @@ acquire_folder_locks(std::span<const OpenFolder* const> folders,
 // lock is taken.
 struct ConversionFolders
 {
-    std::optional<OpenFolder> out;
-    std::vector<OpenFolder> sources;
+    std::optional<core::OpenFolder> out;
+    std::vector<core::OpenFolder> sources;
     std::vector<FolderLock> locks;
 };
-OpResult<ConversionFolders> lock_conversion_folders(std::span<const std::filesystem::path> sources,
-                                                    const std::filesystem::path& out,
-                                                    std::string outName,
-                                                    std::chrono::milliseconds patience);
+core::OpResult<ConversionFolders>
+lock_conversion_folders(std::span<const std::filesystem::path> sources,
+                        const std::filesystem::path& out, std::string outName,
+                        std::chrono::milliseconds patience);
 
 // The folder of one destination file (`what` names its kind in messages:
 // "the PSKC file"), opened and checked, then locked; `file` names the file
 // relative to the open folder.
 struct LockedFileFolder
 {
-    OpenFolder folder;
+    core::OpenFolder folder;
     FolderLock lock;
-    FileAt file;
+    core::FileAt file;
 };
-OpResult<LockedFileFolder>
+core::OpResult<LockedFileFolder>
 lock_file_folder(const std::filesystem::path& file, std::string_view what,
                  std::chrono::milliseconds patience = FolderLock::kDefaultPatience);
+
+} // namespace otp::records

@@ -10,6 +10,11 @@
 #include <algorithm>
 #include <fstream>
 
+using namespace otp::core;
+using namespace otp::pskc;
+
+namespace otp::records {
+
 namespace {
 
 // The tokens of every source, one per serial number.
@@ -120,3 +125,5 @@ convert_to_oath_users(const OathUsersConversionRequest& request,
         return fail(Fault::Unrecorded, written.error().detail);
     return report;
 }
+
+} // namespace otp::records

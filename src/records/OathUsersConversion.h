@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+namespace otp::records {
+
 struct OathUsersConversionRequest
 {
     std::vector<std::filesystem::path> sources; // seed files and PSKC files, any mix
@@ -37,6 +39,8 @@ bool is_pskc_source(const std::filesystem::path& source);
 // Holds the seed-folder locks of the sources' folders and the users file's.
 // Fails with the input's fault when anything was refused and the users file
 // was not touched; with Unrecorded when it could not be written.
-OpResult<OathUsersConversionReport>
+core::OpResult<OathUsersConversionReport>
 convert_to_oath_users(const OathUsersConversionRequest& request,
                       const std::optional<pskc::Credential>& credential);
+
+} // namespace otp::records

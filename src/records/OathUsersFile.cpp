@@ -17,6 +17,10 @@
 #include <thread>
 #include <vector>
 
+using namespace otp::core;
+
+namespace otp::records {
+
 namespace {
 
 // Large enough for a million users.
@@ -333,3 +337,5 @@ OpResult<void> remove_oath_user(const std::filesystem::path& file, std::string_v
     return rewrite_oath_users_file(
         at, patience, [&](std::string_view bytes) { return without_oath_user(bytes, user, file); });
 }
+
+} // namespace otp::records

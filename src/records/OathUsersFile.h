@@ -34,6 +34,8 @@
 #include <string>
 #include <string_view>
 
+namespace otp::records {
+
 // A login's update holds FILE.lock for a few milliseconds.
 inline constexpr std::chrono::milliseconds kOathLockPatience{3'000};
 
@@ -55,41 +57,45 @@ struct OathUsersLine
 // Refuses a token that the users file `file` cannot hold: no user name, a
 // user name with white space or #, a SHA-256 token. The message names the
 // user and the file and says why.
-OpResult<void> check_oath_token(const TokenDescription& token, const std::filesystem::path& file);
+core::OpResult<void> check_oath_token(const core::TokenDescription& token,
+                                      const std::filesystem::path& file);
 
 // The token's line; an HOTP token whose counter has moved on carries it.
-OathUsersLine oath_users_line(const TokenDescription& token, uint64_t counter = 0);
+OathUsersLine oath_users_line(const core::TokenDescription& token, uint64_t counter = 0);
 
 // The file's bytes with the lines added: appended at the end, or, with
 // `replace`, in place of the user's first line (the user's other lines go).
 // Refuses a user the file holds already unless `replace`, and two lines for
 // one user.
-OpResult<std::string> with_oath_lines(std::string_view bytes, std::span<const OathUsersLine> lines,
-                                      bool replace, const std::filesystem::path& file);
+core::OpResult<std::string> with_oath_lines(std::string_view bytes,
+                                            std::span<const OathUsersLine> lines, bool replace,
+                                            const std::filesystem::path& file);
 
 // Whether the lines can be added to the file (in a folder held open and
 // checked, core/OpenFolder.h) now: the file is safe to write and kept from
 // other accounts, no FILE.lock stays longer than `patience`, no FILE.new is
 // left over (liboath refuses every login while one is there), and
 // with_oath_lines accepts them.
-OpResult<void> check_oath_users_file(const FileAt& file, std::span<const OathUsersLine> lines,
-                                     bool replace,
-                                     std::chrono::milliseconds patience = kOathLockPatience);
+core::OpResult<void> check_oath_users_file(const core::FileAt& file,
+                                           std::span<const OathUsersLine> lines, bool replace,
+                                           std::chrono::milliseconds patience = kOathLockPatience);
 
 // Adds the lines as described at the top, creating the file owner-only when
 // it is missing. The caller holds the seed-folder lock of the file's folder.
-OpResult<void> write_oath_users_file(const FileAt& file, std::span<const OathUsersLine> lines,
-                                     bool replace,
-                                     std::chrono::milliseconds patience = kOathLockPatience);
+core::OpResult<void> write_oath_users_file(const core::FileAt& file,
+                                           std::span<const OathUsersLine> lines, bool replace,
+                                           std::chrono::milliseconds patience = kOathLockPatience);
 
 // The file's bytes without any line of `user`, every other line byte for
 // byte; refused when the file has no line for the user.
-OpResult<std::string> without_oath_user(std::string_view bytes, std::string_view user,
-                                        const std::filesystem::path& file);
+core::OpResult<std::string> without_oath_user(std::string_view bytes, std::string_view user,
+                                              const std::filesystem::path& file);
 
 // Takes the user's lines out of the file as write_oath_users_file adds them
 // (FILE.lock, an atomic replacement, the copy a login in flight holds), so
 // that the user's token no longer logs in. The caller holds the seed-folder
 // lock of the file's folder.
-OpResult<void> remove_oath_user(const std::filesystem::path& file, std::string_view user,
-                                std::chrono::milliseconds patience = kOathLockPatience);
+core::OpResult<void> remove_oath_user(const std::filesystem::path& file, std::string_view user,
+                                      std::chrono::milliseconds patience = kOathLockPatience);
+
+} // namespace otp::records

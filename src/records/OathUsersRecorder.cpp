@@ -2,6 +2,10 @@
 
 #include <fmt/format.h>
 
+using namespace otp::core;
+
+namespace otp::records {
+
 OathUsersRecorder::OathUsersRecorder(std::filesystem::path file, bool replace,
                                      std::chrono::milliseconds lockPatience)
     : m_file(std::move(file)), m_replace(replace), m_lockPatience(lockPatience)
@@ -46,3 +50,5 @@ std::vector<RecordOutcome> OathUsersRecorder::record(const TokenDescription& tok
         outcome.failure = failure_at(m_file, written.error());
     return {outcome};
 }
+
+} // namespace otp::records

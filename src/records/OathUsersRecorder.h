@@ -9,6 +9,8 @@
 
 #include <optional>
 
+namespace otp::records {
+
 class OathUsersRecorder final : public Recorder
 {
 public:
@@ -20,16 +22,18 @@ public:
     const std::filesystem::path& file() const { return m_file; }
 
     // The file's folder.
-    OpResult<std::vector<const OpenFolder*>> open_folders() override;
+    core::OpResult<std::vector<const core::OpenFolder*>> open_folders() override;
     // A SHA-1 token of a user name the file can hold, not yet in the file
     // (unless replacing), and a file that can be written now.
-    OpResult<void> check(const TokenDescription& token) override;
-    std::vector<RecordOutcome> record(const TokenDescription& token,
+    core::OpResult<void> check(const core::TokenDescription& token) override;
+    std::vector<RecordOutcome> record(const core::TokenDescription& token,
                                       std::string_view keySerial) override;
 
 private:
     std::filesystem::path m_file;
-    std::optional<OpenFolder> m_open;
+    std::optional<core::OpenFolder> m_open;
     bool m_replace;
     std::chrono::milliseconds m_lockPatience;
 };
+
+} // namespace otp::records

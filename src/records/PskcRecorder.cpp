@@ -2,6 +2,11 @@
 
 #include <fmt/format.h>
 
+using namespace otp::core;
+using namespace otp::pskc;
+
+namespace otp::records {
+
 OpResult<PskcRecorder> PskcRecorder::open(const std::filesystem::path& path,
                                           const pskc::Credential& credential,
                                           const pskc::ContainerSettings& settings)
@@ -39,3 +44,5 @@ std::vector<RecordOutcome> PskcRecorder::record(const TokenDescription& token,
         outcome.failure = failure_at(m_path, added.error());
     return {outcome};
 }
+
+} // namespace otp::records

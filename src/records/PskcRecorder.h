@@ -6,6 +6,8 @@
 #include "pskc/PskcFile.h"
 #include "records/Recorder.h"
 
+namespace otp::records {
+
 class PskcRecorder final : public Recorder
 {
 public:
@@ -15,27 +17,29 @@ public:
     // created with the first token.
     // A new file takes the settings' profile; an existing one keeps its own
     // and is refused when the settings name another.
-    static OpResult<PskcRecorder> open(const std::filesystem::path& path,
-                                       const pskc::Credential& credential,
-                                       const pskc::ContainerSettings& settings = {});
+    static core::OpResult<PskcRecorder> open(const std::filesystem::path& path,
+                                             const pskc::Credential& credential,
+                                             const pskc::ContainerSettings& settings = {});
 
     const pskc::Container& container() const { return m_update.container(); }
 
-    OpResult<std::vector<const OpenFolder*>> open_folders() override;
+    core::OpResult<std::vector<const core::OpenFolder*>> open_folders() override;
     // The file must be safe to write, the container must not be signed, nor
     // protected below this tool's minimum, and must not hold the serial number.
-    OpResult<void> check(const TokenDescription& token) override;
+    core::OpResult<void> check(const core::TokenDescription& token) override;
     // The key's serial number goes into the key package's DeviceInfo.
-    std::vector<RecordOutcome> record(const TokenDescription& token,
+    std::vector<RecordOutcome> record(const core::TokenDescription& token,
                                       std::string_view keySerial) override;
 
 private:
-    PskcRecorder(std::filesystem::path path, OpenFolder folder, pskc::ContainerUpdate update)
+    PskcRecorder(std::filesystem::path path, core::OpenFolder folder, pskc::ContainerUpdate update)
         : m_path(std::move(path)), m_folder(std::move(folder)), m_update(std::move(update))
     {
     }
 
     std::filesystem::path m_path;
-    OpenFolder m_folder; // m_update writes relative to it
+    core::OpenFolder m_folder; // m_update writes relative to it
     pskc::ContainerUpdate m_update;
 };
+
+} // namespace otp::records

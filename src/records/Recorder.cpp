@@ -1,5 +1,9 @@
 #include "records/Recorder.h"
 
+using namespace otp::core;
+
+namespace otp::records {
+
 OpError failure_at(const std::filesystem::path& destination, OpError error)
 {
     const std::string prefix = destination.string() + ": ";
@@ -7,3 +11,5 @@ OpError failure_at(const std::filesystem::path& destination, OpError error)
         error.detail.erase(0, prefix.size());
     return error;
 }
+
+} // namespace otp::records

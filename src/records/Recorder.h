@@ -26,18 +26,20 @@
 #include <string_view>
 #include <vector>
 
+namespace otp::records {
+
 // One file a token went to, or could not go to.
 struct RecordOutcome
 {
     std::filesystem::path destination;
-    std::optional<OpError> failure; // none: the token is recorded there
+    std::optional<core::OpError> failure; // none: the token is recorded there
 
     bool recorded() const { return !failure; }
 };
 
 // A failure for an outcome: the destination is named by the outcome, so a
 // detail that starts with "<destination>: " loses that start.
-OpError failure_at(const std::filesystem::path& destination, OpError error);
+core::OpError failure_at(const std::filesystem::path& destination, core::OpError error);
 
 class Recorder
 {
@@ -46,13 +48,15 @@ public:
 
     // The folders this recorder writes in, opened and checked on the first
     // call; it writes under their seed-file locks (records/FolderLock.h).
-    virtual OpResult<std::vector<const OpenFolder*>> open_folders() = 0;
+    virtual core::OpResult<std::vector<const core::OpenFolder*>> open_folders() = 0;
 
     // Refuses a token this recorder could not record (Refused, or the fault
     // of a file that cannot be read). Called with the locks held.
-    virtual OpResult<void> check(const TokenDescription& token) = 0;
+    virtual core::OpResult<void> check(const core::TokenDescription& token) = 0;
 
     // Records a token the key `keySerial` has taken: one outcome per file.
-    virtual std::vector<RecordOutcome> record(const TokenDescription& token,
+    virtual std::vector<RecordOutcome> record(const core::TokenDescription& token,
                                               std::string_view keySerial) = 0;
 };
+
+} // namespace otp::records

@@ -5,6 +5,11 @@
 #include <map>
 #include <unordered_map>
 
+using namespace otp::core;
+using namespace otp::pskc;
+
+namespace otp::records {
+
 namespace {
 
 constexpr int kDefaultTimeStep = 30;
@@ -163,3 +168,5 @@ OpResult<Conversion> convert_seed_files(std::span<const std::filesystem::path> f
     }
     return merge_seed_records(records, options);
 }
+
+} // namespace otp::records

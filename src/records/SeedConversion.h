@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+namespace otp::records {
+
 struct ConversionOptions
 {
     // For tokens no XML file gives the digits of (the CSV files have none).
@@ -31,8 +33,10 @@ struct Conversion
 // Records of one serial number must agree: the same algorithm, seed, hash and
 // digits. A TOTP time step comes from tseeds.csv, else from tseeds.xml's
 // header (noted, since that header always says 30).
-OpResult<Conversion> merge_seed_records(std::span<const SeedRecord> records,
-                                        const ConversionOptions& options);
+core::OpResult<Conversion> merge_seed_records(std::span<const SeedRecord> records,
+                                              const ConversionOptions& options);
 
-OpResult<Conversion> convert_seed_files(std::span<const std::filesystem::path> files,
-                                        const ConversionOptions& options);
+core::OpResult<Conversion> convert_seed_files(std::span<const std::filesystem::path> files,
+                                              const ConversionOptions& options);
+
+} // namespace otp::records

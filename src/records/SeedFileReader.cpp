@@ -8,6 +8,11 @@
 
 #include <charconv>
 
+using namespace otp::core;
+using namespace otp::pskc;
+
+namespace otp::records {
+
 namespace {
 
 // Seed files of many thousand tokens stay far below this.
@@ -228,3 +233,5 @@ OpResult<std::vector<SeedRecord>> read_seed_file(const std::filesystem::path& pa
     wipe(bytes->data(), bytes->size());
     return records;
 }
+
+} // namespace otp::records

@@ -14,19 +14,25 @@
 #include <string_view>
 #include <vector>
 
+namespace otp::records {
+
 // One token as one seed file records it; what that file does not say is empty.
 struct SeedRecord
 {
     std::string source; // file name, for messages
-    OtpAlgorithm algorithm = OtpAlgorithm::Hotp;
+    core::OtpAlgorithm algorithm = core::OtpAlgorithm::Hotp;
     std::string serial;
-    SecretBytes seed;
-    OtpHash hash = OtpHash::Sha1;        // the XML file's crypto element, else from the seed length
+    core::SecretBytes seed;
+    core::OtpHash hash =
+        core::OtpHash::Sha1;             // the XML file's crypto element, else from the seed length
     std::optional<int> digits;           // XML files only
     std::optional<int> interval;         // tseeds.csv only
     std::optional<int> headerTimeWindow; // tseeds.xml: the file's one time value
     std::string userName;
 };
 
-OpResult<std::vector<SeedRecord>> parse_seed_file(std::string_view bytes, std::string_view source);
-OpResult<std::vector<SeedRecord>> read_seed_file(const std::filesystem::path& path);
+core::OpResult<std::vector<SeedRecord>> parse_seed_file(std::string_view bytes,
+                                                        std::string_view source);
+core::OpResult<std::vector<SeedRecord>> read_seed_file(const std::filesystem::path& path);
+
+} // namespace otp::records

@@ -7,6 +7,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+using namespace otp::core;
+
+namespace otp::records {
+
 namespace {
 
 std::size_t index(OtpAlgorithm algorithm)
@@ -160,3 +164,5 @@ std::vector<RecordOutcome> SeedFileRecorder::record(const TokenDescription& toke
         outcomes[1].failure = failure_at(outcomes[1].destination, written.error());
     return outcomes;
 }
+
+} // namespace otp::records

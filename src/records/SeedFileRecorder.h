@@ -19,6 +19,8 @@
 #include <memory>
 #include <optional>
 
+namespace otp::records {
+
 class SeedFileRecorder final : public Recorder
 {
 public:
@@ -30,12 +32,12 @@ public:
 
     // The seed folder; an empty one (no default could be chosen, see
     // records/SeedFolder.h) is refused with what to do.
-    OpResult<std::vector<const OpenFolder*>> open_folders() override;
+    core::OpResult<std::vector<const core::OpenFolder*>> open_folders() override;
     // The folder and both files must be safe to write, the XML file must
     // parse, and the CSV row must be able to hold the serial number and user
     // name as they are.
-    OpResult<void> check(const TokenDescription& token) override;
-    std::vector<RecordOutcome> record(const TokenDescription& token,
+    core::OpResult<void> check(const core::TokenDescription& token) override;
+    std::vector<RecordOutcome> record(const core::TokenDescription& token,
                                       std::string_view keySerial) override;
 
 private:
@@ -55,17 +57,19 @@ private:
     };
 
     // The algorithm's XML file as it holds it now.
-    SeedFileText& text(OtpAlgorithm algorithm);
-    std::optional<FileIdentity> identity_of(const FileAt& file) const;
-    FileAt xml_file(OtpAlgorithm algorithm) const;
+    SeedFileText& text(core::OtpAlgorithm algorithm);
+    std::optional<FileIdentity> identity_of(const core::FileAt& file) const;
+    core::FileAt xml_file(core::OtpAlgorithm algorithm) const;
 
     std::filesystem::path m_folder;
     std::string m_csvWayOut;
-    std::optional<OpenFolder> m_open;
+    std::optional<core::OpenFolder> m_open;
     std::array<Cached, 2> m_cache; // by algorithm
 };
 
 // Refuses a serial number or user name that a CSV row cannot hold as it is:
 // a comma or double quote would shift or quote the columns, and a leading
 // =, +, - or @ makes a spreadsheet read the cell as a formula.
-OpResult<void> check_csv_fields(const TokenDescription& token);
+core::OpResult<void> check_csv_fields(const core::TokenDescription& token);
+
+} // namespace otp::records

@@ -6,6 +6,10 @@
 #include <array>
 #include <optional>
 
+using namespace otp::core;
+
+namespace otp::records {
+
 namespace {
 
 using namespace std::string_view_literals;
@@ -310,3 +314,5 @@ SeedFileText load_seed_text(OtpAlgorithm algorithm, const FileAt& xml)
     }
     return SeedFileText(algorithm, std::move(*bytes));
 }
+
+} // namespace otp::records

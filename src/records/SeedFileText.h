@@ -21,11 +21,13 @@
 #include <string>
 #include <string_view>
 
+namespace otp::records {
+
 class SeedFileText
 {
 public:
     // The bytes of an XML seed file; none at all give the built-in template.
-    SeedFileText(OtpAlgorithm algorithm, std::string bytes);
+    SeedFileText(core::OtpAlgorithm algorithm, std::string bytes);
     SeedFileText(SeedFileText&&) = default;
     SeedFileText& operator=(SeedFileText&&) = delete;
     ~SeedFileText();
@@ -40,12 +42,12 @@ public:
     bool spliced() const { return !m_tree; }
 
     // Adds the token to a usable file; its bytes then.
-    std::string_view append(const TokenDescription& token);
+    std::string_view append(const core::TokenDescription& token);
     std::string_view bytes() const { return m_bytes; }
 
 private:
     SeedFileText() = default;
-    friend SeedFileText load_seed_text(OtpAlgorithm, const FileAt&);
+    friend SeedFileText load_seed_text(core::OtpAlgorithm, const core::FileAt&);
     void insert(std::size_t at, std::string_view text);
 
     std::string m_bytes;
@@ -57,6 +59,8 @@ private:
 };
 
 // Reads the algorithm's XML file from the folder, as load_seed_document does.
-SeedFileText load_seed_text(OtpAlgorithm algorithm, const std::filesystem::path& folder);
+SeedFileText load_seed_text(core::OtpAlgorithm algorithm, const std::filesystem::path& folder);
 // The same for the XML file `xml` in a folder held open (core/OpenFolder.h).
-SeedFileText load_seed_text(OtpAlgorithm algorithm, const FileAt& xml);
+SeedFileText load_seed_text(core::OtpAlgorithm algorithm, const core::FileAt& xml);
+
+} // namespace otp::records

@@ -14,6 +14,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace otp::core;
+
+namespace otp::records {
+
 namespace {
 
 // What an authentication server expects in a file that does not exist yet.
@@ -233,3 +237,5 @@ OpResult<void> write_seed_csv(const FileAt& csv, const TokenDescription& token)
         remove_file(csv);
     return fail(Fault::Io, reason);
 }
+
+} // namespace otp::records

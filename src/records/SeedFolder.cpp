@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <system_error>
 
+namespace otp::records {
+
 namespace {
 
 std::string environment(const char* name)
@@ -78,3 +80,5 @@ std::filesystem::path default_seed_folder()
         create_owner_only(folder);
     return folder;
 }
+
+} // namespace otp::records

@@ -15,6 +15,8 @@
 #include <filesystem>
 #include <string>
 
+namespace otp::records {
+
 struct SeedFolderInputs
 {
     std::string overrideDir;             // $VNOTP_SEED_DIR
@@ -34,3 +36,5 @@ std::filesystem::path executable_folder();
 // does not exist yet is created owner-only, with every missing folder above
 // it, whatever the umask, since the files it receives hold seeds.
 std::filesystem::path default_seed_folder();
+
+} // namespace otp::records

@@ -8,6 +8,10 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+using namespace otp::ui;
+
+namespace otp::tokens {
+
 CSetEnterDlg::CSetEnterDlg(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("CSetEnterDlg"));
@@ -61,3 +65,5 @@ void CSetEnterDlg::reject()
 {
     done(kCancel);
 }
+
+} // namespace otp::tokens

@@ -7,9 +7,10 @@
 #include <QDialog>
 
 #include <cstdint>
-
 class QCheckBox;
 class QPushButton;
+
+namespace otp::tokens {
 
 class CSetEnterDlg : public QDialog
 {
@@ -33,3 +34,5 @@ private:
     QPushButton* m_save = nullptr;
     QPushButton* m_cancel = nullptr;
 };
+
+} // namespace otp::tokens

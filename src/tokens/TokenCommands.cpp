@@ -4,6 +4,12 @@
 
 #include <algorithm>
 
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::pin;
+
+namespace otp::tokens {
+
 namespace {
 
 const std::string kNotAvailable = "N/A";
@@ -90,3 +96,5 @@ OpResult<KeyInfo> describe_key(KeySession& key)
     info.tokenCount = static_cast<int>(tokens->size());
     return info;
 }
+
+} // namespace otp::tokens

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string>
 
+namespace otp::ui {
+
 inline QString fromAnsi(const char* text)
 {
     return QString::fromLocal8Bit(text, static_cast<qsizetype>(std::strlen(text)));
@@ -28,5 +30,7 @@ inline std::string toAnsi(const QString& text)
 // A device status as the windows show it: "0x%08X".
 inline QString statusHex(uint32_t status)
 {
-    return QString::fromStdString(status_hex(status));
+    return QString::fromStdString(core::status_hex(status));
 }
+
+} // namespace otp::ui

@@ -10,6 +10,8 @@ static void registerResources()
     Q_INIT_RESOURCE(vnotp);
 }
 
+namespace otp::ui {
+
 namespace {
 
 const QString kIconFile = QStringLiteral(":/icon128.png");
@@ -70,3 +72,5 @@ QIcon appIcon()
     (void)registered;
     return QIcon(new DeferredIconEngine);
 }
+
+} // namespace otp::ui

@@ -7,6 +7,8 @@
 #include <QCursor>
 #include <QGuiApplication>
 
+namespace otp::ui {
+
 class BusyCursor
 {
 public:
@@ -18,3 +20,5 @@ public:
     BusyCursor(const BusyCursor&) = delete;
     BusyCursor& operator=(const BusyCursor&) = delete;
 };
+
+} // namespace otp::ui

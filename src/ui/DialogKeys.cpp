@@ -5,6 +5,8 @@
 #include <QKeyEvent>
 #include <QPushButton>
 
+namespace otp::ui {
+
 DialogKeys::DialogKeys(QWidget* window, std::function<void()> enter, std::function<void()> escape)
     : QObject(window), m_window(window), m_enter(std::move(enter)), m_escape(std::move(escape))
 {
@@ -64,3 +66,5 @@ QPushButton* makeDialogButton(const QString& caption, const char* objectName, QW
     button->setDefault(false);
     return button;
 }
+
+} // namespace otp::ui

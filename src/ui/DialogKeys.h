@@ -11,10 +11,11 @@
 #include <QString>
 
 #include <functional>
-
 class QDialog;
 class QPushButton;
 class QWidget;
+
+namespace otp::ui {
 
 class DialogKeys final : public QObject
 {
@@ -38,3 +39,5 @@ private:
 // caption, and never a default button by itself, so that Enter in an edit
 // cannot press a button that talks to the key.
 QPushButton* makeDialogButton(const QString& caption, const char* objectName, QWidget* parent);
+
+} // namespace otp::ui

@@ -3,6 +3,8 @@
 #include <QFontMetrics>
 #include <QString>
 
+namespace otp::ui {
+
 DialogUnits::DialogUnits(const QFont& font)
 {
     const QFontMetrics metrics(font);
@@ -33,3 +35,5 @@ QSize DialogUnits::size(int width, int height) const
 {
     return {x(width), y(height)};
 }
+
+} // namespace otp::ui

@@ -9,6 +9,8 @@
 #include <QRect>
 #include <QSize>
 
+namespace otp::ui {
+
 class DialogUnits
 {
 public:
@@ -23,3 +25,5 @@ private:
     int m_baseX = 0; // average character width, pixels
     int m_baseY = 0; // character height, pixels
 };
+
+} // namespace otp::ui

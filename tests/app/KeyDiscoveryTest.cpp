@@ -7,6 +7,11 @@
 
 #include <gtest/gtest.h>
 
+using namespace otp;
+using namespace otp::core;
+using namespace otp::pskc;
+using namespace otp::app;
+
 namespace {
 
 using Switches = std::vector<std::pair<int, bool>>;

@@ -42,6 +42,18 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+using namespace otp;
+using namespace otp::core;
+using namespace otp::diag;
+using namespace otp::device;
+using namespace otp::pskc;
+using namespace otp::records;
+using namespace otp::ui;
+using namespace otp::pin;
+using namespace otp::tokens;
+using namespace otp::programming;
+using namespace otp::app;
+
 namespace {
 
 const QString kFound = "Found a Vornik/Tessel device.\r\n";
@@ -198,7 +210,7 @@ private slots:
         const std::tuple<int, QList<int>, int, QStringList> cases[] = {
             {ControlId::TokenList, {Qt::Key_Return}, 1, {}},
             {ControlId::Messages, {Qt::Key_Enter}, 1, {}},
-            {ControlId::About, {Qt::Key_Return, Qt::Key_Escape}, 2, {"CAboutDlg"}},
+            {ControlId::About, {Qt::Key_Return, Qt::Key_Escape}, 2, {"otp::app::CAboutDlg"}},
             {0, {}, 2, {}},
             {-1, {}, 0, {}},
         };

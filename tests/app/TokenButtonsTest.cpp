@@ -14,6 +14,11 @@
 
 #include <gtest/gtest.h>
 
+using namespace otp;
+using namespace otp::core;
+using namespace otp::pskc;
+using namespace otp::app;
+
 namespace {
 
 const QString kTouchMessage = "Please touch the key!...\r\n";

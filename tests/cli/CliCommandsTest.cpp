@@ -16,6 +16,14 @@
 
 #include <sys/stat.h>
 
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::records;
+using namespace otp::pin;
+using namespace otp::tokens;
+using namespace otp::programming;
+using namespace otp::cli;
+
 namespace {
 
 using nlohmann::json;

@@ -11,6 +11,11 @@
 
 #include <set>
 
+using namespace otp;
+using namespace otp::core;
+using namespace otp::pskc;
+using namespace otp::records;
+
 namespace {
 
 // A seed folder that already holds many tokens, so that its files are larger

@@ -9,6 +9,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+using namespace otp;
+using namespace otp::device;
+
 class KeyDirWatcherTest : public QObject
 {
     Q_OBJECT

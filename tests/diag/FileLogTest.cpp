@@ -12,6 +12,9 @@
 #include <regex>
 #include <sstream>
 
+using namespace otp;
+using namespace otp::diag;
+
 namespace fs = std::filesystem;
 
 namespace {

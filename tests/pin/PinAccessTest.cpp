@@ -8,6 +8,11 @@
 
 #include <functional>
 
+using namespace otp;
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::pin;
+
 namespace {
 
 const std::string kPin = "Kq7#pw";

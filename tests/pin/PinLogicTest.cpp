@@ -6,6 +6,11 @@
 
 #include <cstring>
 
+using namespace otp;
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::pin;
+
 namespace {
 
 // Every field holds its own value, so a swap of two fields changes the text.

@@ -24,6 +24,13 @@
 #include <set>
 #include <thread>
 
+using namespace otp;
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::pskc;
+using namespace otp::records;
+using namespace otp::programming;
+
 namespace {
 
 const pskc::Credential kContainerKey = pskc::PresharedKey{bytes_of("0123456789abcdef"), "k"};

@@ -23,6 +23,14 @@
 
 #include <cstring>
 
+using namespace otp;
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::pskc;
+using namespace otp::records;
+using namespace otp::programming;
+using namespace otp::app;
+
 namespace {
 
 const QString kSeed40 = "3132333435363738393031323334353637383930";

@@ -10,6 +10,9 @@
 #include <set>
 #include <tuple>
 
+using namespace otp;
+using namespace otp::programming;
+
 namespace {
 
 bool isRandomSerial(const std::string& serial)

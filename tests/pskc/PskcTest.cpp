@@ -18,6 +18,11 @@
 #include <thread>
 #include <unistd.h>
 
+using namespace otp;
+using namespace otp::core;
+using namespace otp::pskc;
+using namespace otp::cli;
+
 using namespace pskc;
 
 namespace {

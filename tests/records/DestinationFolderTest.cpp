@@ -16,6 +16,11 @@
 #include <functional>
 #include <memory>
 
+using namespace otp;
+using namespace otp::core;
+using namespace otp::pskc;
+using namespace otp::records;
+
 namespace {
 
 enum class Kind { SeedFiles, UsersFile, Pskc };

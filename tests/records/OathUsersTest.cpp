@@ -15,6 +15,10 @@
 
 #include <optional>
 
+using namespace otp;
+using namespace otp::core;
+using namespace otp::records;
+
 namespace {
 
 TEST(OathUsersRecorder, WritesItsLineKeepsEveryOtherAndRefusesBeforeTheKeyIsTouched)

@@ -52,35 +52,39 @@ inline std::map<std::string, std::string> snapshot(const fs::path& folder)
     return files;
 }
 
-inline SecretBytes bytes_of(std::string_view text)
+inline otp::core::SecretBytes bytes_of(std::string_view text)
 {
-    return SecretBytes(std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+    return otp::core::SecretBytes(
+        std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
 }
 
 // By default with the RFC 4226 / RFC 6238 seed "1234567890..." the hash needs.
-inline TokenDescription describedToken(OtpAlgorithm algorithm, OtpHash hash, int digits,
-                                       int interval, std::string serial, std::string user = {},
-                                       SecretBytes seed = {})
+inline otp::core::TokenDescription describedToken(otp::core::OtpAlgorithm algorithm,
+                                                  otp::core::OtpHash hash, int digits, int interval,
+                                                  std::string serial, std::string user = {},
+                                                  otp::core::SecretBytes seed = {})
 {
     if (seed.empty())
-        seed = bytes_of(std::string("12345678901234567890123456789012", seed_length(hash)));
+        seed =
+            bytes_of(std::string("12345678901234567890123456789012", otp::core::seed_length(hash)));
     return {algorithm, hash, digits, interval, std::move(serial), std::move(seed), std::move(user)};
 }
 
 // As program_token records: the locks, the check, the record. "" when every
 // file took the token, otherwise the refusal or each file that failed.
-inline std::string record(Recorder& recorder, const TokenDescription& token)
+inline std::string record(otp::records::Recorder& recorder,
+                          const otp::core::TokenDescription& token)
 {
     const auto folders = recorder.open_folders();
     if (!folders)
         return "refused: " + folders.error().detail;
-    const auto locks = acquire_folder_locks(*folders);
+    const auto locks = otp::records::acquire_folder_locks(*folders);
     if (!locks)
         return "lock: " + locks.error().detail;
     if (auto checked = recorder.check(token); !checked)
         return "refused: " + checked.error().detail;
     std::string failures;
-    for (const RecordOutcome& outcome : recorder.record(token, "VK1000001"))
+    for (const otp::records::RecordOutcome& outcome : recorder.record(token, "VK1000001"))
         if (outcome.failure)
             failures += outcome.destination.filename().string() + ": " + outcome.failure->detail;
     return failures;

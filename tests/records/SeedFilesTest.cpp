@@ -18,6 +18,11 @@
 
 #include <numeric>
 
+using namespace otp;
+using namespace otp::core;
+using namespace otp::pskc;
+using namespace otp::records;
+
 namespace {
 
 using enum OtpAlgorithm;

@@ -3,6 +3,11 @@
 #include "device/KeySession.h"
 #include "ui/AnsiText.h"
 
+using namespace otp;
+using namespace otp::core;
+using namespace otp::device;
+using namespace otp::ui;
+
 void FakeMainWindow::setStatusText(const QString& text)
 {
     statusText = text;

@@ -10,13 +10,13 @@
 #include <utility>
 #include <vector>
 
-class FakeMainWindow final : public MainWindowPort
+class FakeMainWindow final : public otp::app::MainWindowPort
 {
 public:
-    explicit FakeMainWindow(DeviceApi& device) : m_device(device) {}
+    explicit FakeMainWindow(otp::device::DeviceApi& device) : m_device(device) {}
 
-    DeviceApi& device() override { return m_device; }
-    WindowState& state() override { return windowState; }
+    otp::device::DeviceApi& device() override { return m_device; }
+    otp::app::WindowState& state() override { return windowState; }
     void appendMessage(const QString& text) override { events << text; }
     // The clock moves on by an hour whenever the status line changes, so that
     // a test sees when a TOTP challenge was taken.
@@ -56,7 +56,7 @@ public:
         switched.clear();
     }
 
-    WindowState windowState;
+    otp::app::WindowState windowState;
     std::time_t clock = 1'700'000'000;
     QString statusText;
     QStringList events; // messages, "<status:TEXT>" and "<refresh>"
@@ -67,5 +67,5 @@ public:
     int pinButtonUpdates = 0;
 
 private:
-    DeviceApi& m_device;
+    otp::device::DeviceApi& m_device;
 };

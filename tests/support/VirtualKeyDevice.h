@@ -45,7 +45,7 @@ struct RecordedCall
     uint8_t flag = 0;        // OtpSetValueWithEnter
 };
 
-class VirtualKeyDevice final : public DeviceApi
+class VirtualKeyDevice final : public otp::device::DeviceApi
 {
 public:
     // One plugged key, touched at once; hardwareMode false: no access code.
