@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config
-    qt6-base-dev libgl-dev
+    qt6-base-dev libgl-dev libfontconfig-dev
     libpugixml-dev libspdlog-dev libfmt-dev libssl-dev
     nlohmann-json3-dev libcli11-dev
     libgtest-dev libgmock-dev

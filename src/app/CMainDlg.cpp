@@ -253,7 +253,7 @@ void CMainDlg::OnInitDialog()
     {
         Operation operation(*this);
         {
-            BusyCursor busy;
+            BusyCursor busy(*this);
             DetectDevice(*this);
         }
         // On a first start the library has just created the first key: no
@@ -593,13 +593,13 @@ void CMainDlg::OnBnClickedReset()
 
 void CMainDlg::RefreshTokenList()
 {
-    BusyCursor busy;
+    BusyCursor busy(*this);
     app::RefreshTokenList(*this);
 }
 
 void CMainDlg::change_pin_button_status()
 {
-    BusyCursor busy;
+    BusyCursor busy(*this);
     app::change_pin_button_status(m_worker.api(),
                                   qobject_cast<QPushButton*>(control(ControlId::UpdatePin)));
 }

@@ -31,7 +31,7 @@ void setCaption(QPushButton* button, const QString& caption)
 
 void change_pin_button_status(DeviceApi& device, QPushButton* updatePinButton)
 {
-    BusyCursor busy;
+    BusyCursor busy(*updatePinButton->window());
     KeySession key(device);
     if (!is_pin_policy_enabled(key)) {
         updatePinButton->setEnabled(false); // the caption stays as it was

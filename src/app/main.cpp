@@ -4,6 +4,7 @@
 #include "core/Secret.h"
 #include "device/LinkedDevice.h"
 #include "ui/AppIcon.h"
+#include "ui/FontConfigWarmUp.h"
 
 #include <QApplication>
 
@@ -19,9 +20,12 @@ int main(int argc, char* argv[])
     if (const std::optional<int> answered = answer_command_line(argc, argv))
         return *answered;
 
+    FontConfigWarmUp fontConfig;
     QApplication application(argc, argv);
+    preloadAppIcon();
     QApplication::setWindowIcon(appIcon());
 
     LinkedDevice device;
+    fontConfig.wait();
     return Run([&device] { return createMainWindow(device.api()); });
 }

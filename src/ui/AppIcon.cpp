@@ -1,7 +1,12 @@
 #include "ui/AppIcon.h"
 
+#include <QGuiApplication>
 #include <QIconEngine>
+#include <QImage>
 #include <QPainter>
+#include <QPixmap>
+
+#include <future>
 
 // The resource file is compiled into a static library, so it must be
 // registered by name before its first use (outside any namespace).
@@ -17,9 +22,29 @@ namespace {
 const QString kIconFile = QStringLiteral(":/icon128.png");
 constexpr QSize kIconSize{128, 128};
 
-// Reads the image only when something draws the icon. Setting a window's
-// icon asks for no pixels on every platform, and decoding the file (and
-// finding the image reader for it) is a noticeable part of the start-up.
+void registerOnce()
+{
+    static const bool registered = (registerResources(), true);
+    (void)registered;
+}
+
+// Set once, by preloadAppIcon() on the GUI thread, before any icon is drawn.
+std::shared_future<QImage>& preloaded()
+{
+    static std::shared_future<QImage> image;
+    return image;
+}
+
+QImage decodedImage()
+{
+    if (preloaded().valid())
+        return preloaded().get();
+    return QImage(kIconFile);
+}
+
+// Reads the image only when something asks for the icon's pixels: where
+// nothing does (the offscreen platform, a window without decorations) the
+// file is never decoded.
 class DeferredIconEngine final : public QIconEngine
 {
 public:
@@ -57,7 +82,7 @@ private:
     const QIcon& loaded()
     {
         if (m_loaded.isNull())
-            m_loaded = QIcon(kIconFile);
+            m_loaded = QIcon(QPixmap::fromImage(decodedImage()));
         return m_loaded;
     }
 
@@ -68,9 +93,17 @@ private:
 
 QIcon appIcon()
 {
-    static const bool registered = (registerResources(), true);
-    (void)registered;
+    registerOnce();
     return QIcon(new DeferredIconEngine);
+}
+
+void preloadAppIcon()
+{
+    registerOnce();
+    // Only the X window system is given the pixels as a window is created;
+    // elsewhere the decoding would only compete with the start for the CPU.
+    if (QGuiApplication::platformName() == QLatin1String("xcb") && !preloaded().valid())
+        preloaded() = std::async(std::launch::async, [] { return QImage(kIconFile); }).share();
 }
 
 } // namespace otp::ui

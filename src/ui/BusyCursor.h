@@ -1,11 +1,12 @@
 #pragma once
 
-// Shows a cursor shape for as long as it lives. The device calls block the
-// only thread, so the wait cursor is the user's one sign that we are busy;
-// a dialog opened in the middle of such a call pushes the arrow back.
+// Shows a cursor shape for as long as it lives: the wait cursor tells the
+// user the key is working while the window stays responsive around it; a
+// dialog opened in the middle of such a call pushes the arrow back.
 
 #include <QCursor>
 #include <QGuiApplication>
+#include <QWidget>
 
 namespace otp::ui {
 
@@ -16,9 +17,27 @@ public:
     {
         QGuiApplication::setOverrideCursor(QCursor(shape));
     }
-    ~BusyCursor() { QGuiApplication::restoreOverrideCursor(); }
+
+    // Shows the wait cursor only if `window` is on screen. The main window
+    // discovers the key before it is first shown, when no cursor can be
+    // seen, and on X loading the cursor theme would cost that start several
+    // milliseconds for nothing.
+    explicit BusyCursor(const QWidget& window) : m_shown(window.isVisible())
+    {
+        if (m_shown)
+            QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+    }
+
+    ~BusyCursor()
+    {
+        if (m_shown)
+            QGuiApplication::restoreOverrideCursor();
+    }
     BusyCursor(const BusyCursor&) = delete;
     BusyCursor& operator=(const BusyCursor&) = delete;
+
+private:
+    bool m_shown = true;
 };
 
 } // namespace otp::ui

@@ -300,9 +300,19 @@ private slots:
             twenty << QStringList{QString::fromStdString(serials.back()), i % 2 ? "HOTP" : "TOTP",
                                   "SHA-1", "6", "30"};
         }
+        // The wait cursor goes with the key's work on a shown window; the start
+        // lists before the window is on screen, when no cursor can be seen.
+        QStringList cursors;
+        key.beforeCall = [&cursors](DeviceCall call) {
+            if (call == DeviceCall::OtpList)
+                cursors << (waitCursorShown() ? "wait" : "none");
+        };
         auto window = openWindow(key);
         QCOMPARE(rows(*window), twenty);
         QCOMPARE(window->state().listedSerials, serials);
+        QVERIFY(!cursors.isEmpty() && !cursors.contains("wait"));
+        cursors.clear();
+        window->show();
 
         // Each record with its row; the list ends at the first empty serial number.
         const std::pair<OtpTokenRecord, QStringList> listing[] = {
@@ -325,6 +335,8 @@ private slots:
         }
         QTest::mouseClick(window->control(ControlId::Refresh), Qt::LeftButton);
         QCOMPARE(rows(*window), cells);
+        QVERIFY(!cursors.isEmpty() && !cursors.contains("none"));
+        QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
         QCOMPARE(window->state().listedSerials,
                  (std::vector<std::string>{"H30", "T60", "SP", "CR", "ODD"}));
 

@@ -42,6 +42,25 @@ vnkey create E2EKEY01 --touch auto:0 --plug >/dev/null || { echo "FAIL: vnkey cr
 
 # --- Exit codes: Enter on the token list is command 1 (Escape's 2: at the end).
 start_app
+# The window manager is given the icon's own pixels (decoded off the start's
+# path): 128x128 ARGB as the file holds them, opaque pixels exactly and
+# translucent ones up to the rounding of Qt's premultiplied pixmaps.
+icon_matches_file() {
+    xprop -id "$main_win" -notype 32c _NET_WM_ICON 2>/dev/null |
+        /usr/bin/python3 -c '
+import struct, subprocess, sys
+values = [int(v) for v in sys.stdin.read().split("=", 1)[1].split(",")]
+rgba = subprocess.run(["convert", sys.argv[1], "-depth", "8", "rgba:-"], capture_output=True).stdout
+pixels = list(struct.iter_unpack("4B", rgba))
+def same(file, shown):
+    r, g, b, a = file
+    got = [shown >> 16 & 255, shown >> 8 & 255, shown & 255]
+    slack = 0 if a == 255 else 4
+    return shown >> 24 == a and (a == 0 or all(abs(x - y) <= slack for x, y in zip(got, (r, g, b))))
+sys.exit(values[:2] != [128, 128] or len(values) != 2 + len(pixels) or len(pixels) != 128 * 128
+         or not all(same(p, v) for p, v in zip(pixels, values[2:])))' "$(dirname "$0")/../../res/icon128.png"
+}
+check "the window carries the icon file's pixels" icon_matches_file
 press 3 Tab
 key Return
 app_exit
