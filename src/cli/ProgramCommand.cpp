@@ -132,6 +132,33 @@ void run_program(CliContext& context, ProgramOptions options)
         context.fail(recorders.error());
         return;
     }
+    // A user with nothing to replace is most likely a mistyped name: the token
+    // meant to take the place of a lost one would go to a new user, and the
+    // lost one would still log in.
+    bool replacesLine = false;
+    if (!options.replaceFor.empty()) {
+        if (OathUsersRecorder* users = (*recorders)->oathUsers()) {
+            const auto holds = users->holds_user(options.replaceFor);
+            if (!holds) {
+                context.fail(holds.error());
+                return;
+            }
+            replacesLine = *holds;
+        }
+        if (!replacesLine && active_tokens_of(**recorders, options.replaceFor).empty()) {
+            std::vector<std::string> none;
+            if (!options.token.oathUsersFile.empty())
+                none.push_back("no line in the pam_oath users file " + options.token.oathUsersFile);
+            if (!options.token.pskcFile.empty())
+                none.push_back("no active token in the PSKC file " + options.token.pskcFile);
+            context.fail(ExitCode::Usage,
+                         "--replace-for: \"" + printable(options.replaceFor) + "\" has " +
+                             listed(none) +
+                             ": there is no token to replace. Check the name; a user's first "
+                             "token is programmed with --user");
+            return;
+        }
+    }
     KeySession key(context.device);
     const auto keySerial = key.find_key();
     if (!keySerial) {
@@ -188,7 +215,7 @@ void run_program(CliContext& context, ProgramOptions options)
     // user with two tokens, never with none.
     std::vector<std::string> revoked;
     if (!options.replaceFor.empty() && programmed->recorded()) {
-        if (!options.token.oathUsersFile.empty())
+        if (replacesLine)
             revoked.push_back("replaced the line of " + printable(options.replaceFor) + " in " +
                               options.token.oathUsersFile);
         if (!replaced.empty()) {

@@ -63,6 +63,8 @@ public:
     {
         return m_credential ? &*m_credential : nullptr;
     }
+    // The pam_oath users file's recorder; none without one.
+    OathUsersRecorder* oathUsers() { return m_oathUsers ? &*m_oathUsers : nullptr; }
 
 private:
     Recorders() = default;

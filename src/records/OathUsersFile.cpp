@@ -292,6 +292,25 @@ OpResult<void> write_oath_users_file(const FileAt& file, std::span<const OathUse
     });
 }
 
+OpResult<bool> oath_users_file_holds(const FileAt& file, std::string_view user)
+{
+    if (auto safe = check_private_file(file); !safe)
+        return std::unexpected(safe.error());
+    auto bytes = read_private_file(file, kMaximumUsersFileSize);
+    if (!bytes)
+        return std::unexpected(bytes.error());
+    if (!bytes->has_value())
+        return false;
+    bool holds = false;
+    for (std::string_view rest = **bytes; !rest.empty() && !holds;) {
+        const std::size_t end = std::min(rest.find('\n'), rest.size() - 1) + 1;
+        holds = user_of(rest.substr(0, end)) == user;
+        rest.remove_prefix(end);
+    }
+    wipe_text(**bytes);
+    return holds;
+}
+
 OpResult<std::string> without_oath_user(std::string_view bytes, std::string_view user,
                                         const std::filesystem::path& file)
 {

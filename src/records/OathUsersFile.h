@@ -86,6 +86,10 @@ core::OpResult<void> write_oath_users_file(const core::FileAt& file,
                                            std::span<const OathUsersLine> lines, bool replace,
                                            std::chrono::milliseconds patience = kOathLockPatience);
 
+// Whether the users file (in a folder held open and checked) has a line for
+// `user`; a missing file has none.
+core::OpResult<bool> oath_users_file_holds(const core::FileAt& file, std::string_view user);
+
 // The file's bytes without any line of `user`, every other line byte for
 // byte; refused when the file has no line for the user.
 core::OpResult<std::string> without_oath_user(std::string_view bytes, std::string_view user,

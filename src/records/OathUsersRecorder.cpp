@@ -51,4 +51,11 @@ std::vector<RecordOutcome> OathUsersRecorder::record(const TokenDescription& tok
     return {outcome};
 }
 
+OpResult<bool> OathUsersRecorder::holds_user(std::string_view user)
+{
+    if (auto folder = open_folders(); !folder)
+        return std::unexpected(folder.error());
+    return oath_users_file_holds(m_open->file(m_file.filename(), m_file), user);
+}
+
 } // namespace otp::records

@@ -28,6 +28,9 @@ public:
     core::OpResult<void> check(const core::TokenDescription& token) override;
     std::vector<RecordOutcome> record(const core::TokenDescription& token,
                                       std::string_view keySerial) override;
+    // Whether the file has a line for `user`, whose token a replacement
+    // would take the place of.
+    core::OpResult<bool> holds_user(std::string_view user);
 
 private:
     std::filesystem::path m_file;

@@ -146,6 +146,12 @@ TEST_F(CliTest, EachFailureHasItsCodeAndARefusalTouchesNothing)
         {{}, program + QStringList{"--oath-users", "$D/users", "--user", "a b"}, {}, 2,
          "The user name \"a b\" cannot go into the pam_oath users file $D/users"},
         {{}, {"program", "--out-dir", "$D/missing"}, {}, 2, "the seed folder $D/missing does not exist"},
+        // A mistyped name would leave the lost token valid and enrol a stranger.
+        {{}, {"program", "--replace-for", "ann", "--oath-users", "$D/users.oath", "--no-plaintext"}, {}, 2,
+         "--replace-for: \"ann\" has no line in the pam_oath users file $D/users.oath: there is no token to replace."},
+        {{}, {"program", "--replace-for", "bob", "--oath-users", "$D/seeds/u", "--pskc", "$D/good",
+              "--pskc-password-file", "$D/password", "--no-plaintext"}, {}, 2,
+         "\"bob\" has no line in the pam_oath users file $D/seeds/u and no active token in the PSKC file $D/good"},
         {{"bad xml"}, program, {}, 2, "$D/seeds/tseeds.xml cannot be parsed"},
         {{}, {"otp", "NOPE"}, {}, 2, "The key holds no token SN=NOPE."},
         {{"unplug", kKey}, {"info"}, {}, 3, "0x80564E02"},
