@@ -326,12 +326,17 @@ void CMainDlg::showBusy(bool busy)
                 setControlEnabled(id, false);
                 m_heldButtons.push_back(id);
             }
+        m_focusWhileBusy = focusWidget();
         return;
     }
     for (const int id : m_heldButtons)
         setControlEnabled(id, true);
     m_heldButtons.clear();
-    if (m_focusBeforeBusy && isActiveWindow())
+    // Unless the user has put the focus somewhere else meanwhile (clicked into
+    // Messages while the key waited). Also while a dialog holds the
+    // activation (a call made from Update PIN): the button then has the focus
+    // again once the window is active.
+    if (m_focusBeforeBusy && focusWidget() == m_focusWhileBusy)
         m_focusBeforeBusy->setFocus(Qt::OtherFocusReason);
 }
 

@@ -142,6 +142,7 @@ private:
     std::deque<bool> m_plugEvents;  // true: a key arrived, false: one was pulled
     std::vector<int> m_heldButtons; // disabled while the key works
     QPointer<QWidget> m_focusBeforeBusy;
+    QPointer<QWidget> m_focusWhileBusy; // where disabling the buttons moved it
 
     std::map<int, QWidget*> m_controls;
     QTreeWidget* m_tokenList = nullptr;

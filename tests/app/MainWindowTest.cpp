@@ -42,6 +42,9 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include <chrono>
+#include <thread>
+
 using namespace otp;
 using namespace otp::core;
 using namespace otp::diag;
@@ -476,6 +479,42 @@ private slots:
         QCOMPARE(during, (QStringList{"About", "Clear", "Please touch the key...",
                                       "Please touch the key!...", "still shown"}));
         QCOMPARE(atExit, "Failed to get OTP (error code = 0x800A6984)\r\n");
+    }
+
+    // A call that outlasts the grace disables the buttons that start work on
+    // the key, and a disabled button loses the focus. The button the user was
+    // on gets it back, also after a call made while a dialog held the
+    // activation (Update PIN's), so that the next Tab starts where it was;
+    // but a click into Messages while the key waited keeps the focus there.
+    void theFocusReturnsAfterASlowCallUnlessTheUserMovedIt()
+    {
+        for (const bool fromDialog : {true, false}) {
+            VirtualKeyDevice key;
+            auto window = openWindow(key);
+            window->show();
+            QVERIFY(QTest::qWaitForWindowActive(window.get()));
+            QWidget* refresh = window->control(ControlId::Refresh);
+            auto* messages = qobject_cast<QPlainTextEdit*>(window->control(ControlId::Messages));
+            refresh->setFocus();
+            QDialog dialog(window.get());
+            if (fromDialog) {
+                dialog.show();
+                QVERIFY(QTest::qWaitForWindowActive(&dialog));
+            } else {
+                QTimer::singleShot(250, messages, [messages] {
+                    QTest::mouseClick(messages->viewport(), Qt::LeftButton);
+                });
+            }
+            key.beforeCall = [](DeviceCall) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(400));
+            };
+            window->RefreshTokenList();
+            QVERIFY(refresh->isEnabled());
+            dialog.close();
+            window->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(window.get()));
+            QCOMPARE(window->focusWidget(), fromDialog ? refresh : messages);
+        }
     }
 
     // The window gives room it gains to the token list and the Messages
