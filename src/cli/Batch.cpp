@@ -54,9 +54,14 @@ std::optional<std::string> wait_for_new_key(CliContext& context, const BatchSett
             say("key " + *key + " was already programmed in this run; remove it");
         else if (key.error().fault == Fault::MultipleKeys)
             say("more than one key is plugged in; leave only the next one");
-        else
+        else if (key.error().fault == Fault::NoKey)
             say("waiting for key " + std::to_string(number) + " of " +
                 std::to_string(settings.keys) + for_user(settings, number) + ": plug it in");
+        else
+            // "Plug it in" would be wrong: a key is there, and it does not answer.
+            say("the key plugged in cannot be read (" + key.error().detail +
+                "); remove it and plug in key " + std::to_string(number) + " of " +
+                std::to_string(settings.keys) + for_user(settings, number));
         std::this_thread::sleep_for(settings.poll);
     }
     return std::nullopt;

@@ -34,6 +34,17 @@ TEST_F(CliTest, BatchProgramsEachKeyOnceWithThePinGivenOnce)
                 << batch.err.toStdString();
             vnkey({"unplug", key});
             ASSERT_TRUE(batch.said("waiting for key 2 of 3")) << batch.err.toStdString();
+            // A key that does not answer is not asked to be plugged in.
+            ASSERT_EQ(vnkey({"create", "VT30000009", "--touch", "auto:0"}).code, 0);
+            QFile broken(qEnvironmentVariable("VN_KEY_DIR") + "/VT30000009.json");
+            ASSERT_TRUE(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            broken.write("{");
+            broken.close();
+            vnkey({"plug", "VT30000009"});
+            ASSERT_TRUE(batch.said("the key plugged in cannot be read (0x"))
+                << batch.err.toStdString();
+            vnkey({"unplug", "VT30000009"});
+            ASSERT_TRUE(batch.said("waiting for key 2 of 3")) << batch.err.toStdString();
         }
     }
     const ProcessRun result = batch.finish();
