@@ -2,6 +2,7 @@
 // text, so its base64 and its 34-byte layout must take anything.
 
 #include "FuzzCheck.h"
+#include "core/Codecs.h"
 #include "device/DeviceApi.h"
 #include "pin/PinPolicyRecord.h"
 
@@ -80,13 +81,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_CHECK(policy->enabled != 0 && *policy == orZero);
     const std::string_view field =
         text.substr(0, std::min(text.find('\0'), sizeof(OtpTokenRecord::serial)));
-    if (const auto stored = base64_decode(field); stored && stored->size() == kPinPolicyRecordSize)
+    if (const auto stored = pin_record_base64_decode(field);
+        stored && stored->size() == kPinPolicyRecordSize)
         FUZZ_CHECK(orZero == pin_policy_from_bytes(std::span<const uint8_t, kPinPolicyRecordSize>(
                                  stored->data(), kPinPolicyRecordSize)));
     else
         FUZZ_CHECK(!policy && orZero == PinPolicyRecord{});
 
-    const auto decoded = base64_decode(text);
+    const auto decoded = pin_record_base64_decode(text);
     if (!decoded)
         return 0;
 

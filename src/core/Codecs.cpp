@@ -1,5 +1,7 @@
 #include "core/Codecs.h"
 
+#include <openssl/evp.h>
+
 #include <algorithm>
 
 namespace otp::core {
@@ -250,6 +252,46 @@ std::string utf16_to_utf8(std::u16string_view text)
         append_utf8(out, code);
     }
     return out;
+}
+
+std::string base64_encode(std::span<const uint8_t> bytes)
+{
+    std::string text(4 * ((bytes.size() + 2) / 3), '\0');
+    const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), bytes.data(),
+                                       static_cast<int>(bytes.size()));
+    text.resize(static_cast<std::size_t>(length));
+    return text;
+}
+
+std::optional<std::vector<uint8_t>> base64_decode(std::string_view text)
+{
+    // OpenSSL's block decoder also passes white space and padding in the
+    // middle: only the strict form reaches it.
+    if (text.size() % 4 != 0)
+        return std::nullopt;
+    std::size_t padding = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '=' && i + 2 >= text.size()) {
+            ++padding;
+            continue;
+        }
+        const bool inAlphabet = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                                (c >= '0' && c <= '9') || c == '+' || c == '/';
+        if (!inAlphabet || padding > 0)
+            return std::nullopt;
+    }
+    std::vector<uint8_t> bytes(text.size() / 4 * 3);
+    if (text.empty())
+        return bytes;
+    const int length =
+        EVP_DecodeBlock(bytes.data(), reinterpret_cast<const unsigned char*>(text.data()),
+                        static_cast<int>(text.size()));
+    if (length < 0)
+        return std::nullopt;
+    // The block decoder counts the bytes the padding stands for.
+    bytes.resize(static_cast<std::size_t>(length) - padding);
+    return bytes;
 }
 
 } // namespace otp::core

@@ -1,7 +1,8 @@
 #pragma once
 
 // The text forms secrets, seeds and seed files come in: hexadecimal,
-// base32 (RFC 4648), UTF-8 and UTF-16LE. The one place each is written.
+// base32 and base64 (RFC 4648), UTF-8 and UTF-16LE. The one place each is
+// written.
 
 #include "core/Secret.h"
 
@@ -11,6 +12,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace otp::core {
 
@@ -32,6 +34,12 @@ void base32_encode(const uint8_t* data, std::size_t length, char* out);
 std::string base32_encode(std::span<const uint8_t> bytes);
 // The standard alphabet, upper or lower case, with or without '=' padding.
 std::optional<SecretBytes> base32_decode(std::string_view text);
+
+// RFC 4648 base64 with the standard alphabet and '=' padding, by OpenSSL.
+std::string base64_encode(std::span<const uint8_t> bytes);
+// Groups of four characters of the standard alphabet, the last group padded
+// with '=', and nothing else (no white space); an empty text gives no bytes.
+std::optional<std::vector<uint8_t>> base64_decode(std::string_view text);
 
 // Whether the bytes are well-formed UTF-8 (no overlong forms, no surrogates).
 bool is_valid_utf8(std::string_view text);

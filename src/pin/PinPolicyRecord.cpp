@@ -1,5 +1,7 @@
 #include "pin/PinPolicyRecord.h"
 
+#include "core/Codecs.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -46,7 +48,7 @@ OpResult<PinPolicyRecord> readStored(KeySession& device)
     const auto text = device.pin_record_text();
     if (!text)
         return reworded(text.error(), kReadFailed);
-    auto bytes = base64_decode(*text);
+    auto bytes = pin_record_base64_decode(*text);
     if (!bytes || bytes->size() != kPinPolicyRecordSize)
         return fail(Fault::Refused, kNotInitialised);
     return pin_policy_from_bytes(
@@ -89,56 +91,24 @@ PinPolicyRecord pin_policy_from_bytes(std::span<const uint8_t, kPinPolicyRecordS
     return r;
 }
 
-std::string base64_encode(std::span<const uint8_t> bytes)
+OpResult<std::vector<uint8_t>> pin_record_base64_decode(std::string_view text)
 {
-    std::string out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
-    uint32_t acc = 0;
-    int bits = -6;
-    for (uint8_t byte : bytes) {
-        acc = (acc << 8) + byte;
-        bits += 8;
-        while (bits >= 0) {
-            out.push_back(kAlphabet[(acc >> bits) & 0x3F]);
-            bits -= 6;
-        }
-    }
-    if (bits > -6)
-        out.push_back(kAlphabet[((acc << 8) >> (bits + 8)) & 0x3F]);
-    while (out.size() % 4 != 0)
-        out.push_back('=');
-    return out;
-}
-
-OpResult<std::vector<uint8_t>> base64_decode(std::string_view text)
-{
-    std::vector<uint8_t> out;
-    if (text.empty())
-        return out;
     if (text.size() % 4 != 0)
         return fail(Fault::Refused, kInvalidBase64);
-
-    std::array<int, 256> value;
-    value.fill(-1);
-    for (int i = 0; i < 64; ++i)
-        value[static_cast<unsigned char>(kAlphabet[i])] = i;
-
-    uint32_t acc = 0;
-    int bits = -8;
-    for (char ch : text) {
-        if (ch == '=')
-            break;
-        const int v = value[static_cast<unsigned char>(ch)];
-        if (v < 0)
+    std::string_view data = text.substr(0, std::min(text.find('='), text.size()));
+    // A last character alone carries six bits, no whole byte: it is checked
+    // and dropped.
+    if (data.size() % 4 == 1) {
+        if (std::string_view(kAlphabet).find(data.back()) == std::string_view::npos)
             return fail(Fault::Refused, kInvalidBase64);
-        acc = (acc << 6) + static_cast<uint32_t>(v);
-        bits += 6;
-        if (bits >= 0) {
-            out.push_back(static_cast<uint8_t>((acc >> bits) & 0xFF));
-            bits -= 8;
-        }
+        data.remove_suffix(1);
     }
-    return out;
+    std::string padded(data);
+    padded.append((4 - padded.size() % 4) % 4, '=');
+    auto bytes = base64_decode(padded);
+    if (!bytes)
+        return fail(Fault::Refused, kInvalidBase64);
+    return std::move(*bytes);
 }
 
 std::string pin_policy_text(const PinPolicyRecord& record)

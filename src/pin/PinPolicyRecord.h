@@ -43,10 +43,11 @@ using PinPolicyBytes = std::array<uint8_t, kPinPolicyRecordSize>;
 PinPolicyBytes to_bytes(const PinPolicyRecord& record);
 PinPolicyRecord pin_policy_from_bytes(std::span<const uint8_t, kPinPolicyRecordSize> bytes);
 
-// Standard alphabet with '=' padding. Decoding stops at the first '=' and
-// ignores whatever follows it; anything else is Refused ("Invalid base64 input.").
-std::string base64_encode(std::span<const uint8_t> bytes);
-core::OpResult<std::vector<uint8_t>> base64_decode(std::string_view text);
+// The record's text as the key holds it: base64 (core/Codecs.h) of a length
+// that is a multiple of four, whose decoding stops at the first '=' and
+// ignores whatever follows it; anything else is Refused ("Invalid base64
+// input.").
+core::OpResult<std::vector<uint8_t>> pin_record_base64_decode(std::string_view text);
 
 // The text the key keeps the record in: the 48 base64 characters.
 std::string pin_policy_text(const PinPolicyRecord& record);

@@ -1,5 +1,7 @@
 #include "pskc/PskcCrypto.h"
 
+#include "core/Codecs.h"
+
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
@@ -242,36 +244,14 @@ bool equal_in_constant_time(std::span<const uint8_t> a, std::span<const uint8_t>
     return a.size() == b.size() && CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
 }
 
-std::string base64_encode(std::span<const uint8_t> bytes)
-{
-    std::string text(4 * ((bytes.size() + 2) / 3), '\0');
-    const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), bytes.data(),
-                                       static_cast<int>(bytes.size()));
-    text.resize(static_cast<std::size_t>(length));
-    return text;
-}
-
-std::optional<std::vector<uint8_t>> base64_decode(std::string_view text)
+std::optional<std::vector<uint8_t>> xml_base64_decode(std::string_view text)
 {
     std::string compact;
     compact.reserve(text.size());
     for (const char c : text)
         if (!std::isspace(static_cast<unsigned char>(c)))
             compact.push_back(c);
-    if (compact.size() % 4 != 0)
-        return std::nullopt;
-    std::vector<uint8_t> bytes(compact.size() / 4 * 3);
-    const int length =
-        EVP_DecodeBlock(bytes.data(), reinterpret_cast<const unsigned char*>(compact.data()),
-                        static_cast<int>(compact.size()));
-    if (length < 0)
-        return std::nullopt;
-    // EVP_DecodeBlock counts the bytes that '=' padding stands for.
-    std::size_t padding = 0;
-    for (auto it = compact.rbegin(); it != compact.rend() && *it == '=' && padding < 2; ++it)
-        ++padding;
-    bytes.resize(static_cast<std::size_t>(length) - padding);
-    return bytes;
+    return core::base64_decode(compact);
 }
 
 } // namespace otp::pskc

@@ -55,8 +55,8 @@ core::OpResult<std::vector<uint8_t>> hmac(MacAlgorithm mac, const core::SecretBy
                                           std::span<const uint8_t> data);
 bool equal_in_constant_time(std::span<const uint8_t> a, std::span<const uint8_t> b);
 
-std::string base64_encode(std::span<const uint8_t> bytes);
-// White space inside the text is ignored (values are often wrapped).
-std::optional<std::vector<uint8_t>> base64_decode(std::string_view text);
+// An XML document's base64 value (core::base64_decode); white space inside
+// it is ignored, as values are often wrapped.
+std::optional<std::vector<uint8_t>> xml_base64_decode(std::string_view text);
 
 } // namespace otp::pskc

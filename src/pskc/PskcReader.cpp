@@ -107,7 +107,7 @@ OpResult<EncryptedData> read_encrypted(pugi::xml_node node, std::string_view wha
         return fail(
             Fault::Unsupported,
             fmt::format("{} is encrypted with '{}'; only AES-CBC is supported", what, algorithm));
-    auto value = base64_decode(text_of(child(child(node, "CipherData"), "CipherValue")));
+    auto value = xml_base64_decode(text_of(child(child(node, "CipherData"), "CipherValue")));
     if (!value || value->empty())
         return fail(Fault::NotPskc, fmt::format("{} has no base64 CipherValue", what));
     return EncryptedData{*cipher, std::move(*value)};
@@ -209,7 +209,7 @@ private:
             return fail(Fault::Unsupported,
                         fmt::format("key derivation '{}' is not supported", algorithm));
         const pugi::xml_node params = child(method, "PBKDF2-params");
-        const auto salt = base64_decode(text_of(child(child(params, "Salt"), "Specified")));
+        const auto salt = xml_base64_decode(text_of(child(child(params, "Salt"), "Specified")));
         const auto iterations = parse_number<int>(text_of(child(params, "IterationCount")));
         if (!salt || salt->empty() || !iterations || *iterations < 1)
             return fail(Fault::NotPskc, "the PBKDF2 parameters lack a salt or iteration count");
@@ -295,7 +295,7 @@ private:
         auto encrypted = read_encrypted(encryptedValue, what);
         if (!encrypted)
             return std::unexpected(encrypted.error());
-        const auto macValue = base64_decode(text_of(child(element, "ValueMAC")));
+        const auto macValue = xml_base64_decode(text_of(child(element, "ValueMAC")));
         if (!macValue || macValue->empty())
             return fail(Fault::Tampered, fmt::format("{} has no ValueMAC", what));
         auto expected = hmac(m_state.mac, m_state.macKey, encrypted->cipherValue);

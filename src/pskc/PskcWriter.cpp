@@ -1,6 +1,7 @@
 // Writing side of Container: a new container's header and every key package
 // added to a new or parsed container.
 
+#include "core/Codecs.h"
 #include "pskc/ContainerState.h"
 #include "pskc/PskcContainer.h"
 

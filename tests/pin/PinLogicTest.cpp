@@ -1,4 +1,5 @@
 #include "PinTestSupport.h"
+#include "core/Codecs.h"
 #include "pin/PinComplexity.h"
 #include "support/VirtualKeyDevice.h"
 
@@ -32,6 +33,7 @@ TEST(Base64, RoundTripAndDecoderFailures)
     const char* encoded[] = {"", "Zg==", "Zm8=", "Zm9v", "Zm9vYg==", "Zm9vYmE=", "Zm9vYmFy"};
     for (std::size_t n = 0; n < std::size(encoded); ++n) {
         EXPECT_EQ(base64_encode(bytesOf(std::string_view("foobar", n))), encoded[n]);
+        EXPECT_EQ(pin_record_base64_decode(encoded[n]), bytesOf(std::string_view("foobar", n)));
         EXPECT_EQ(base64_decode(encoded[n]), bytesOf(std::string_view("foobar", n)));
     }
     EXPECT_EQ(base64_encode(to_bytes(sampleRecord())), kSampleText); // read back below
@@ -43,7 +45,11 @@ TEST(Base64, RoundTripAndDecoderFailures)
         {"Zm9\xc3", invalid},
     };
     for (const auto& [text, expected] : cases)
-        EXPECT_EQ(base64_decode(text), expected) << text;
+        EXPECT_EQ(pin_record_base64_decode(text), expected) << text;
+    // The strict decoder the PSKC file and the PIN record share: padding only
+    // at the end, the alphabet only.
+    for (const std::string_view bad : {"Zg==Zm9v", " Zg=", "Z===", "Zg=a", "Zm9", "Zm9v\n", "===="})
+        EXPECT_EQ(base64_decode(bad), std::nullopt) << bad;
 }
 
 TEST(PinPolicyOnKey, UnreadableOrSwitchedOffRecordIsRefused)
