@@ -136,6 +136,9 @@ void run_program(CliContext& context, ProgramOptions options)
     // meant to take the place of a lost one would go to a new user, and the
     // lost one would still log in.
     bool replacesLine = false;
+    const std::vector<std::string> replaced =
+        options.replaceFor.empty() ? std::vector<std::string>()
+                                   : active_tokens_of(**recorders, options.replaceFor);
     if (!options.replaceFor.empty()) {
         if (OathUsersRecorder* users = (*recorders)->oathUsers()) {
             const auto holds = users->holds_user(options.replaceFor);
@@ -145,7 +148,7 @@ void run_program(CliContext& context, ProgramOptions options)
             }
             replacesLine = *holds;
         }
-        if (!replacesLine && active_tokens_of(**recorders, options.replaceFor).empty()) {
+        if (!replacesLine && replaced.empty()) {
             std::vector<std::string> none;
             if (!options.token.oathUsersFile.empty())
                 none.push_back("no line in the pam_oath users file " + options.token.oathUsersFile);
@@ -189,9 +192,6 @@ void run_program(CliContext& context, ProgramOptions options)
         }
         serial = *proposed;
     }
-    const std::vector<std::string> replaced =
-        options.replaceFor.empty() ? std::vector<std::string>()
-                                   : active_tokens_of(**recorders, options.replaceFor);
     OpResult<SecretBytes> generated;
     if (seedText.empty()) {
         generated = generate_seed_bytes(hash_of(options.token));

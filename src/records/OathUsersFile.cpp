@@ -49,6 +49,15 @@ std::string_view user_of(std::string_view line)
     return fields[0].starts_with('#') ? std::string_view() : fields[1];
 }
 
+// Takes the first line, with its line end, off `bytes`.
+std::string_view take_line(std::string_view& bytes)
+{
+    const std::size_t end = std::min(bytes.find('\n'), bytes.size() - 1) + 1;
+    const std::string_view line = bytes.substr(0, end);
+    bytes.remove_prefix(end);
+    return line;
+}
+
 void wipe_text(std::string& text)
 {
     wipe(text.data(), text.size());
@@ -178,9 +187,7 @@ OpResult<std::string> with_oath_lines(std::string_view bytes, std::span<const Oa
     out.reserve(bytes.size() + lines.size() * 80);
     std::vector<bool> placed(lines.size(), false);
     for (std::size_t number = 1; !bytes.empty(); ++number) {
-        const std::size_t end = std::min(bytes.find('\n'), bytes.size() - 1) + 1;
-        const std::string_view line = bytes.substr(0, end);
-        bytes.remove_prefix(end);
+        const std::string_view line = take_line(bytes);
         const std::string_view user = user_of(line);
         const auto ours = std::ranges::find(lines, user, &OathUsersLine::user);
         if (user.empty() || ours == lines.end()) {
@@ -302,11 +309,8 @@ OpResult<bool> oath_users_file_holds(const FileAt& file, std::string_view user)
     if (!bytes->has_value())
         return false;
     bool holds = false;
-    for (std::string_view rest = **bytes; !rest.empty() && !holds;) {
-        const std::size_t end = std::min(rest.find('\n'), rest.size() - 1) + 1;
-        holds = user_of(rest.substr(0, end)) == user;
-        rest.remove_prefix(end);
-    }
+    for (std::string_view rest = **bytes; !rest.empty() && !holds;)
+        holds = user_of(take_line(rest)) == user;
     wipe_text(**bytes);
     return holds;
 }
@@ -318,9 +322,7 @@ OpResult<std::string> without_oath_user(std::string_view bytes, std::string_view
     out.reserve(bytes.size());
     bool found = false;
     while (!bytes.empty()) {
-        const std::size_t end = std::min(bytes.find('\n'), bytes.size() - 1) + 1;
-        const std::string_view line = bytes.substr(0, end);
-        bytes.remove_prefix(end);
+        const std::string_view line = take_line(bytes);
         if (user_of(line) == user)
             found = true;
         else
